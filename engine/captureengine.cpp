@@ -1,0 +1,106 @@
+#include "captureengine.h"
+
+#include "endpointarray.h"
+#include "platformerror.h"
+#include "socketendpoint.h"
+
+#include <QCoreApplication>
+
+#include <limits>
+
+CaptureEngine::CaptureEngine(Controls &controls, QString captureFolder, QObject *parent)
+    : QObject(parent)
+    , m_controls(controls)
+    , m_captureFolder(std::move(captureFolder))
+    , m_sckListen(new SocketEndpoint(this))
+    , m_sckAccept(new EndpointArray(this))
+    , m_sckOUT(new SocketEndpoint(this))
+{
+    m_sckOUT->setRemoteHost(QStringLiteral("127.0.0.1"));
+
+    connect(m_sckListen, &SocketEndpoint::connectionRequest, this,
+            [this](qint32 requestID) { runHandler([&] { sckListen_ConnectionRequest(requestID); }); });
+    connect(m_sckAccept, &EndpointArray::dataArrival, this, [this](qint16 index, qint32 bytesTotal) {
+        runHandler([&] { sckAccept_DataArrival(index, bytesTotal); });
+    });
+    connect(m_sckAccept, &EndpointArray::closed, this,
+            [this](qint16 index) { runHandler([&] { sckAccept_Close(index); }); });
+    connect(m_sckAccept, &EndpointArray::errorOccurred, this,
+            [this](qint16 index, qint16 number, const QString &description) {
+                runHandler([&] { sckAccept_Error(index, number, description); });
+            });
+    connect(m_sckOUT, &SocketEndpoint::dataArrival, this,
+            [this](qint32 bytesTotal) { runHandler([&] { sckOUT_DataArrival(bytesTotal); }); });
+}
+
+CaptureEngine::~CaptureEngine() = default;
+
+namespace {
+// Thrown to leave a handler once the end of the program has been asked for.
+struct ProgramEnded
+{
+};
+} // namespace
+
+void CaptureEngine::runHandler(const std::function<void()> &handler)
+{
+    if (m_ended)
+        return;
+    try {
+        handler();
+    } catch (const ProgramEnded &) {
+    } catch (const PlatformError &error) {
+        try {
+            endAfterError(error);
+        } catch (const ProgramEnded &) {
+        }
+    }
+}
+
+void CaptureEngine::endAfterError(const PlatformError &error)
+{
+    m_ended = true;
+    m_controls.reportError(error.number(), error.description());
+    endProgram();
+}
+
+void CaptureEngine::endAfterMessage(const QString &prompt, const QString &title)
+{
+    // No further event is handled while the message waits for the operator: the program
+    // ends once it is dismissed.
+    m_ended = true;
+    m_controls.messageBox(prompt, vbCritical, title);
+    endProgram();
+}
+
+void CaptureEngine::endProgram()
+{
+    m_ended = true;
+    // Bytes handed to an endpoint before the end (the armed command before a failed relay,
+    // say) still reach the network.
+    const auto flushAll = [](SocketEndpoint &endpoint) { endpoint.flushOutput(FlushTimeout); };
+    if (m_sckAccept->exists(1))
+        flushAll((*m_sckAccept)(1));
+    flushAll(*m_sckOUT);
+    m_controls.endProgram();
+    throw ProgramEnded{};
+}
+
+void CaptureEngine::yieldOnce()
+{
+    QCoreApplication::processEvents();
+    if (m_ended)
+        throw ProgramEnded{};
+}
+
+void CaptureEngine::advanceCaptureCounter()
+{
+    if (m_state.CaptureCounter == std::numeric_limits<qint32>::max())
+        throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+    ++m_state.CaptureCounter;
+}
+
+SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const
+{
+    return (*m_sckAccept)(index);
+}

@@ -1,0 +1,100 @@
+#ifndef GPSA_CAPTUREENGINE_H
+#define GPSA_CAPTUREENGINE_H
+
+#include "capturestate.h"
+#include "controls.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+class EndpointArray;
+class PlatformError;
+class SocketEndpoint;
+
+// The capture engine: the start-up of the listener and the relay, the one tracker slot,
+// the inbound path with its relay, the return path and the operator command. It is driven
+// by the events of its three endpoints and reaches the operator only through Controls.
+//
+// The handlers live in the files of their parts of the engine:
+//   capturestartup.cpp   Form_Load, Command1_Click, InitAcceptSockets
+//   trackerslot.cpp      GetFreeSocket, sckListen_ConnectionRequest, sckAccept_Close, sckAccept_Error
+//   inbounddatapath.cpp  sckAccept_DataArrival
+//   returnpath.cpp       sckOUT_DataArrival
+//   commandcomposer.cpp  SendUserCommand
+class CaptureEngine final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // captureFolder: where the capture files go; see defaultCaptureFolder().
+    CaptureEngine(Controls &controls, QString captureFolder, QObject *parent = nullptr);
+    ~CaptureEngine() override;
+
+    void Form_Load();
+    void Command1_Click();
+
+    [[nodiscard]] const CaptureState &state() const { return m_state; }
+    [[nodiscard]] QString captureFolder() const { return m_captureFolder; }
+    // True once the engine has asked for the end of the program; it handles nothing more.
+    [[nodiscard]] bool hasEnded() const { return m_ended; }
+
+    [[nodiscard]] SocketEndpoint &sckListen() const { return *m_sckListen; }
+    [[nodiscard]] EndpointArray &sckAcceptArray() const { return *m_sckAccept; }
+    [[nodiscard]] SocketEndpoint &sckOUT() const { return *m_sckOUT; }
+
+    // Time allowed, at the end of the program, for bytes already handed to an endpoint to
+    // reach the network.
+    static constexpr std::chrono::milliseconds FlushTimeout{2000};
+
+private:
+    // Capture start-up
+    bool InitAcceptSockets();
+    void failStartUp(const QString &prompt, const QString &title);
+
+    // Tracker connection slot
+    [[nodiscard]] qint16 GetFreeSocket() const;
+    void sckListen_ConnectionRequest(qint32 requestID);
+    void sckAccept_Close(qint16 index);
+    void sckAccept_Error(qint16 index, qint16 number, const QString &description);
+
+    // Inbound data path and relay
+    void sckAccept_DataArrival(qint16 index, qint32 bytesTotal);
+
+    // Return-path capture
+    void sckOUT_DataArrival(qint32 bytesTotal);
+
+    // Device command composer
+    void SendUserCommand(qint16 index);
+
+    // Capture of one chunk into its two files and two pane lines; advances the counter.
+    // Returns the chunk, read from source with everything that waits.
+    QByteArray captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag, QLatin1StringView hexTag);
+    void advanceCaptureCounter();
+    // The first capture number of this run: one past the highest already in the folder.
+    void continueNumbering();
+
+    [[nodiscard]] SocketEndpoint &sckAccept(qint16 index) const;
+
+    // Runs one handler: an error that no region of the handler covers is reported with its
+    // number and description, and the program ends.
+    void runHandler(const std::function<void()> &handler);
+    // Shows a region's report and ends the program; never returns.
+    [[noreturn]] void endAfterMessage(const QString &prompt, const QString &title);
+    [[noreturn]] void endAfterError(const PlatformError &error);
+    [[noreturn]] void endProgram();
+    // Lets pending events run once; leaves the handler if one of them ended the program.
+    void yieldOnce();
+
+    Controls &m_controls;
+    QString m_captureFolder;
+    CaptureState m_state;
+    SocketEndpoint *m_sckListen;
+    EndpointArray *m_sckAccept;
+    SocketEndpoint *m_sckOUT;
+    bool m_ended = false;
+};
+
+#endif

@@ -1,0 +1,46 @@
+#ifndef GPSA_CAPTUREFILES_H
+#define GPSA_CAPTUREFILES_H
+
+#include <QByteArray>
+#include <QString>
+
+// Names and contents of the capture files, the two renderings of a chunk, and the lines
+// that a capture puts at the top of the data pane.
+namespace CaptureFiles {
+
+// Tags of the data-pane lines; each is 14 characters long, bar the illegal-element tag.
+inline constexpr QLatin1StringView InAsciiTag{":  IN (ASCII):"};
+inline constexpr QLatin1StringView InHexTag{":  IN (HEXAD):"};
+inline constexpr QLatin1StringView ReturnAsciiTag{":  -> (ASCII):"};
+inline constexpr QLatin1StringView ReturnHexTag{":  -> (HEXAD):"};
+inline constexpr QLatin1StringView CommandAsciiTag{": OUT (ASCII):"};
+inline constexpr QLatin1StringView CommandHexTag{": OUT (HEXAD):"};
+inline constexpr QLatin1StringView IllegalElementTag{": ILLEGAL (HEXAD):"};
+
+inline constexpr QLatin1StringView LineEnd{"\r\n"};
+
+// The capture number with leading zeros to at least four digits, never cut: 0001, 10000.
+[[nodiscard]] QString captureNumber(qint32 counter);
+
+// folder/x<number>_<port>.dat and folder/x<number>_<port>.log.
+[[nodiscard]] QString dataFileName(const QString &folder, qint32 counter, int port);
+[[nodiscard]] QString lengthLogName(const QString &folder, qint32 counter, int port);
+// folder/x<number>_err<port>.log, with no underscore between "_err" and the port.
+[[nodiscard]] QString errorLogName(const QString &folder, qint32 counter, int port);
+
+// The length log's one line: a blank, the length in decimal, a blank, CR LF.
+[[nodiscard]] QByteArray lengthLine(qsizetype length);
+
+// Two characters per byte: the value in uppercase hexadecimal, right-aligned in a field of
+// two, so 0x0A gives " A" and 0xFF gives "FF".
+[[nodiscard]] QString hexRendering(const QByteArray &chunk);
+
+// The chunk's characters (byte value = character code), every NUL shown as a blank.
+[[nodiscard]] QString asciiRendering(const QByteArray &chunk);
+
+// Timestamp, tag, payload and CR LF, joined with nothing between them.
+[[nodiscard]] QString paneLine(const QString &timestamp, QLatin1StringView tag, const QString &payload);
+
+} // namespace CaptureFiles
+
+#endif

@@ -1,0 +1,101 @@
+// Capture start-up: the shared capture state at load, and the start of a capture run.
+
+#include "captureengine.h"
+
+#include "endpointarray.h"
+#include "outputfile.h"
+#include "platformerror.h"
+#include "portreading.h"
+#include "socketendpoint.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <limits>
+
+void CaptureEngine::Form_Load()
+{
+    m_state.CaptureCounter = 1;
+}
+
+void CaptureEngine::Command1_Click()
+{
+    runHandler([this] {
+        m_controls.setEnabled(Control::Command1, false);
+        m_controls.setEnabled(Control::Check3, false);
+        m_controls.setEnabled(Control::Text2, false);
+        m_controls.setEnabled(Control::Text5, false);
+
+        // Outside every region: a number beyond the 32-bit range ends the program.
+        const qint32 inPort = readPortNumber(m_controls.text(Control::Text2));
+        if (inPort <= 1 || inPort >= 65535)
+            endAfterMessage(QStringLiteral("Invalid input port number. Use between 1 and 65535"),
+                            QStringLiteral("Error"));
+
+        // The first capture would otherwise fail on a missing folder, and lose its chunk.
+        const QString problem = prepareFolder(m_captureFolder);
+        if (!problem.isEmpty())
+            endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
+                                .arg(QDir::toNativeSeparators(m_captureFolder), problem),
+                            QStringLiteral("Error"));
+        continueNumbering();
+
+        QString regionTitle = QStringLiteral("Error on input socket!");
+        try {
+            m_sckListen->setLocalPort(inPort);
+            m_sckListen->Listen();
+
+            if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
+                const qint32 outPort = readPortNumber(m_controls.text(Control::Text5));
+                if (outPort == inPort)
+                    endAfterMessage(QStringLiteral("Input port cannot be same as output port!"),
+                                    QStringLiteral("Error"));
+                if (outPort <= 1 || outPort >= 65535)
+                    endAfterMessage(QStringLiteral("Invalid output port number. Use between 1 and 65535"),
+                                    QStringLiteral("Error"));
+
+                regionTitle = QStringLiteral("Error on output socket!");
+                m_sckOUT->setRemotePort(outPort);
+                m_sckOUT->setRemoteHost(m_controls.text(Control::Text6));
+                m_sckOUT->Connect();
+            }
+
+            regionTitle = QStringLiteral("Error after socket load!");
+            if (!InitAcceptSockets())
+                endAfterMessage(QStringLiteral("Unable to initialise TCP/UDP sockets."), QStringLiteral("Error"));
+            m_controls.appendToLog(QStringLiteral("Listening on TCP port ") +
+                                   QString::number(m_sckListen->localPort()) + QStringLiteral("\r\n"));
+        } catch (const PlatformError &error) {
+            endAfterMessage(error.description(), regionTitle);
+        }
+    });
+}
+
+bool CaptureEngine::InitAcceptSockets()
+{
+    try {
+        m_sckAccept->load(1);
+        return true;
+    } catch (const PlatformError &) {
+        return false;
+    }
+}
+
+void CaptureEngine::continueNumbering()
+{
+    // A run continues the numbers of the runs before it, so that it never overwrites their
+    // captures; in an empty folder the first number is 1.
+    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"));
+    qint64 highest = 0;
+    const QStringList names = QDir(m_captureFolder).entryList(QDir::Files);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = captureName.match(name);
+        if (!match.hasMatch())
+            continue;
+        bool ok = false;
+        const qint64 number = match.capturedView(1).toLongLong(&ok);
+        highest = ok ? std::max(highest, number) : std::numeric_limits<qint32>::max();
+    }
+    if (highest >= m_state.CaptureCounter)
+        m_state.CaptureCounter = qint32(std::min<qint64>(highest + 1, std::numeric_limits<qint32>::max()));
+}

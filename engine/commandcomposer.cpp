@@ -1,0 +1,69 @@
+#include "commandcomposer.h"
+
+#include "captureengine.h"
+#include "capturefiles.h"
+#include "datetimetext.h"
+#include "endpointarray.h"
+#include "socketendpoint.h"
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+ComposedCommand composeCommand(const QString &typeText, const QString &commandText)
+{
+    ComposedCommand command;
+    if (typeText == QLatin1StringView("ASCII")) {
+        // One byte per character; characters beyond code 255 cannot go on the wire as
+        // such and are sent as '?'.
+        command.bytes = commandText.toLatin1();
+        return command;
+    }
+    command.hexMode = true;
+    QString text = commandText;
+    text.remove(QLatin1Char(' '));
+    if (text.isEmpty())
+        return command;
+    const QStringList elements = text.split(QLatin1Char(','));
+    for (const QString &element : elements) {
+        const int high = element.size() == 2 ? hexDigit(element.at(0)) : -1;
+        const int low = element.size() == 2 ? hexDigit(element.at(1)) : -1;
+        if (high < 0 || low < 0) {
+            command.illegalElements.append(element);
+            continue;
+        }
+        command.bytes.append(char(high * 16 + low));
+    }
+    return command;
+}
+
+void CaptureEngine::SendUserCommand(qint16 index)
+{
+    if (m_controls.value(Control::Check2) != CheckValue::Ticked)
+        return;
+    // Disarmed first, so that the command is never repeated, even when a later step fails.
+    m_controls.setValue(Control::Check2, CheckValue::Clear);
+
+    const ComposedCommand command = composeCommand(m_controls.text(Control::Combo1), m_controls.text(Control::Text4));
+    for (const QString &element : command.illegalElements)
+        m_controls.prependToDataPane(
+            CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::IllegalElementTag, element));
+    m_controls.prependToDataPane(
+        command.hexMode
+            ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
+            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Text4)));
+
+    sckAccept(index).SendData(command.bytes + "\r\n");
+}

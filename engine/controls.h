@@ -1,0 +1,51 @@
+#ifndef GPSA_CONTROLS_H
+#define GPSA_CONTROLS_H
+
+#include <QString>
+
+// The operator's controls that the capture engine reads and writes. The window implements
+// them with widgets, the headless front end with plain values and standard output, tests
+// with a fake.
+enum class Control { Command1, Text1, Text2, Text3, Text4, Text5, Text6, Check1, Check2, Check3, Combo1 };
+
+// Check box values: the engine's tests are always for exactly Ticked.
+namespace CheckValue {
+inline constexpr int Clear = 0;
+inline constexpr int Ticked = 1;
+inline constexpr int Grayed = 2;
+} // namespace CheckValue
+
+// Message box style: the critical icon with a single OK button.
+inline constexpr int vbCritical = 16;
+
+class Controls
+{
+public:
+    virtual ~Controls() = default;
+
+    // The text of Text2, Text4, Text5, Text6 or Combo1.
+    [[nodiscard]] virtual QString text(Control control) const = 0;
+    // The value of Check1, Check2 or Check3.
+    [[nodiscard]] virtual int value(Control checkBox) const = 0;
+    virtual void setValue(Control checkBox, int value) = 0;
+    virtual void setEnabled(Control control, bool enabled) = 0;
+
+    // The connection log Text1: lines appended at its end by the engine, status lines put at
+    // its top, and the whole text replaced by the status writer.
+    virtual void appendToLog(const QString &line) = 0;
+    virtual void prependToLog(const QString &line) = 0;
+    virtual void replaceLog(const QString &text) = 0;
+
+    // The data pane Text3: every line goes before the old text, operator-typed text included.
+    virtual void prependToDataPane(const QString &line) = 0;
+
+    // A modal message; returns when the operator has dismissed it.
+    virtual void messageBox(const QString &prompt, int style, const QString &title) = 0;
+    // Reports an error that no error region covered, with its number and description.
+    virtual void reportError(int number, const QString &description) = 0;
+    // Ends the program once the current handler has returned; the engine handles no further
+    // event after asking for it.
+    virtual void endProgram() = 0;
+};
+
+#endif

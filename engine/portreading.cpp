@@ -1,0 +1,104 @@
+#include "portreading.h"
+
+#include "platformerror.h"
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+int digitValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
+double readRadix(const QString &text, int start, int radix)
+{
+    double value = 0;
+    for (int i = start; i < text.size(); ++i) {
+        const int digit = digitValue(text.at(i));
+        if (digit < 0 || digit >= radix)
+            break;
+        value = value * radix + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+double readNumber(const QString &text)
+{
+    QString s;
+    s.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n'))
+            s.append(c);
+    }
+
+    if (s.size() >= 2 && s.at(0) == QLatin1Char('&')) {
+        const QChar kind = s.at(1).toUpper();
+        if (kind == QLatin1Char('H'))
+            return readRadix(s, 2, 16);
+        if (kind == QLatin1Char('O'))
+            return readRadix(s, 2, 8);
+        return 0;
+    }
+
+    auto isDigit = [&](int i) { return i < s.size() && s.at(i) >= QLatin1Char('0') && s.at(i) <= QLatin1Char('9'); };
+    int i = 0;
+    if (i < s.size() && (s.at(i) == QLatin1Char('+') || s.at(i) == QLatin1Char('-')))
+        ++i;
+    const int mantissaStart = i;
+    while (isDigit(i))
+        ++i;
+    bool digits = i > mantissaStart;
+    if (i < s.size() && s.at(i) == QLatin1Char('.')) {
+        const int fractionStart = ++i;
+        while (isDigit(i))
+            ++i;
+        digits = digits || i > fractionStart;
+    }
+    if (!digits)
+        return 0;
+    int end = i;
+    if (i < s.size() && (s.at(i).toUpper() == QLatin1Char('E') || s.at(i).toUpper() == QLatin1Char('D'))) {
+        int j = i + 1;
+        if (j < s.size() && (s.at(j) == QLatin1Char('+') || s.at(j) == QLatin1Char('-')))
+            ++j;
+        const int exponentStart = j;
+        while (isDigit(j))
+            ++j;
+        if (j > exponentStart)
+            end = j;
+    }
+    QString number = s.left(end);
+    number.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok) {
+        // Only a value too large for a double is refused here.
+        throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+    }
+    return value;
+}
+
+qint32 readPortNumber(const QString &text)
+{
+    const double value = readNumber(text);
+    const int previous = std::fegetround();
+    std::fesetround(FE_TONEAREST);
+    const double rounded = std::nearbyint(value);
+    std::fesetround(previous);
+    if (!(rounded >= double(std::numeric_limits<qint32>::min()) &&
+          rounded <= double(std::numeric_limits<qint32>::max())))
+        throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+    return qint32(rounded);
+}

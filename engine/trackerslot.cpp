@@ -1,0 +1,64 @@
+// Tracker connection slot: one tracker at a time, its connect and disconnect lines, the
+// command on connect, and the record of a socket error on the tracker's connection.
+
+#include "captureengine.h"
+
+#include "capturefiles.h"
+#include "datetimetext.h"
+#include "endpointarray.h"
+#include "outputfile.h"
+#include "socketendpoint.h"
+
+qint16 CaptureEngine::GetFreeSocket() const
+{
+    return m_state.SlotInUse[1] ? 0 : 1;
+}
+
+void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
+{
+    const qint16 slot = GetFreeSocket();
+    if (slot == 0)
+        return; // declined: the endpoint ends the request once this returns
+    // Taken before the accept, so that a request arriving during the yield is declined.
+    m_state.SlotInUse[slot] = true;
+    sckAccept(slot).Accept(requestID);
+
+    // The tracker's first chunk, its close or another request may be handled here.
+    yieldOnce();
+
+    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(slot).remoteHostIP() +
+                           QStringLiteral(" connected.\r\n"));
+    if (m_controls.value(Control::Check1) == CheckValue::Ticked) {
+        SendUserCommand(slot);
+        m_controls.setValue(Control::Check1, CheckValue::Clear);
+    }
+}
+
+void CaptureEngine::sckAccept_Close(qint16 index)
+{
+    m_state.SlotInUse[index == 0 ? 0 : 1] = false;
+    // The address is read before the endpoint closes.
+    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() +
+                           QStringLiteral(" disconnected.\r\n"));
+    sckAccept(index).Close();
+}
+
+void CaptureEngine::sckAccept_Error(qint16 index, qint16 number, const QString &description)
+{
+    // Date and time are taken apart here, so the time shows even at midnight.
+    const QDateTime now = QDateTime::currentDateTime();
+    m_controls.prependToDataPane(DateTimeText::shortDate(now.date()) + QLatin1Char(' ') +
+                                 DateTimeText::longTime(now.time()) + QStringLiteral(": Socket ID:") +
+                                 QString::number(index) + QStringLiteral(" Status ") + QString::number(number) +
+                                 QStringLiteral(": ") + description + CaptureFiles::LineEnd);
+
+    sckAccept_Close(index);
+
+    OutputFile log;
+    log.open(CaptureFiles::errorLogName(m_captureFolder, m_state.CaptureCounter, m_sckListen->localPort()),
+             OutputFile::Mode::Text);
+    log.write(description.toLatin1() + "\r\n");
+    log.close();
+
+    advanceCaptureCounter();
+}

@@ -1,0 +1,362 @@
+#include "streamsocket.h"
+
+#include "platformerror.h"
+
+#include <QDeadlineTimer>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+using ssize_t = int;
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Bytes taken from the network in one pass of the event loop; what is left waits for the
+// next pass so that a flood cannot starve the other endpoints.
+constexpr qsizetype ReadPassLimit = 1024 * 1024;
+constexpr qsizetype ReadBlock = 256 * 1024;
+
+#ifdef Q_OS_WIN
+int lastSystemError() { return WSAGetLastError(); }
+bool wouldBlock(int e) { return e == WSAEWOULDBLOCK; }
+bool interrupted(int e) { return e == WSAEINTR; }
+void setNonBlocking(qintptr fd)
+{
+    u_long on = 1;
+    ioctlsocket(SOCKET(fd), FIONBIO, &on);
+}
+ssize_t sendSome(qintptr fd, const char *data, qsizetype size)
+{
+    return ::send(SOCKET(fd), data, int(qMin<qsizetype>(size, INT_MAX)), 0);
+}
+ssize_t receiveSome(qintptr fd, char *data, qsizetype size) { return ::recv(SOCKET(fd), data, int(size), 0); }
+void closeNative(qintptr fd) { ::closesocket(SOCKET(fd)); }
+bool waitWritable(qintptr fd, int ms)
+{
+    WSAPOLLFD p{SOCKET(fd), POLLWRNORM, 0};
+    return WSAPoll(&p, 1, ms) > 0;
+}
+#else
+int lastSystemError() { return errno; }
+bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
+bool interrupted(int e) { return e == EINTR; }
+void setNonBlocking(qintptr fd)
+{
+    const int flags = ::fcntl(int(fd), F_GETFL);
+    ::fcntl(int(fd), F_SETFL, flags | O_NONBLOCK);
+}
+ssize_t sendSome(qintptr fd, const char *data, qsizetype size)
+{
+#ifdef MSG_NOSIGNAL
+    return ::send(int(fd), data, size_t(size), MSG_NOSIGNAL);
+#else
+    return ::send(int(fd), data, size_t(size), 0);
+#endif
+}
+ssize_t receiveSome(qintptr fd, char *data, qsizetype size) { return ::recv(int(fd), data, size_t(size), 0); }
+void closeNative(qintptr fd) { ::close(int(fd)); }
+bool waitWritable(qintptr fd, int ms)
+{
+    pollfd p{int(fd), POLLOUT, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+#endif
+
+} // namespace
+
+namespace SocketErrors {
+
+int numberFor(int systemError)
+{
+    switch (systemError) {
+#ifdef Q_OS_WIN
+    case WSAECONNRESET:
+        return ErrorNumber::ConnectionReset;
+    case WSAECONNABORTED:
+        return ErrorNumber::ConnectAborted;
+    case WSAETIMEDOUT:
+        return ErrorNumber::TimedOut;
+    case WSAENOTCONN:
+        return ErrorNumber::NotConnected;
+    case WSAEHOSTUNREACH:
+        return ErrorNumber::HostUnreachable;
+    case WSAENETUNREACH:
+        return ErrorNumber::NetworkUnreachable;
+#else
+    case ECONNRESET:
+        return ErrorNumber::ConnectionReset;
+    case EPIPE:
+    case ECONNABORTED:
+        return ErrorNumber::ConnectAborted;
+    case ETIMEDOUT:
+        return ErrorNumber::TimedOut;
+    case ENOTCONN:
+        return ErrorNumber::NotConnected;
+    case EHOSTUNREACH:
+        return ErrorNumber::HostUnreachable;
+    case ENETUNREACH:
+        return ErrorNumber::NetworkUnreachable;
+#endif
+    default:
+        return ErrorNumber::ConnectAborted;
+    }
+}
+
+QString descriptionFor(int number)
+{
+    switch (number) {
+    case ErrorNumber::ConnectionReset:
+        return QStringLiteral("Connection is reset by remote side");
+    case ErrorNumber::ConnectAborted:
+        return QStringLiteral("Connection is aborted due to timeout or other failure");
+    case ErrorNumber::TimedOut:
+        return QStringLiteral("Connection timed out");
+    case ErrorNumber::NotConnected:
+        return QStringLiteral("Socket is not connected");
+    case ErrorNumber::HostUnreachable:
+        return QStringLiteral("No route to host");
+    case ErrorNumber::NetworkUnreachable:
+        return QStringLiteral("Network is unreachable");
+    case ErrorNumber::ConnectionRefused:
+        return QStringLiteral("Connection is forcefully rejected");
+    case ErrorNumber::AddressInUse:
+        return QStringLiteral("Address in use");
+    case ErrorNumber::AddressNotAvailable:
+        return QStringLiteral("Address not available from the local machine");
+    case ErrorNumber::HostNotFound:
+        return QStringLiteral("Authoritative answer: Host not found");
+    case ErrorNumber::WrongProtocolOrState:
+        return QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
+    case ErrorNumber::InvalidOperation:
+        return QStringLiteral("Invalid operation at current state");
+    case ErrorNumber::InvalidArgument:
+        return QStringLiteral("The argument passed to a function was not in the correct format or in the "
+                              "specified range");
+    default:
+        return QStringLiteral("Socket error %1").arg(number);
+    }
+}
+
+void closeDescriptor(qintptr descriptor)
+{
+    if (descriptor != -1)
+        closeNative(descriptor);
+}
+
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 v4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(v4) : address;
+}
+
+} // namespace SocketErrors
+
+StreamSocket::StreamSocket(qintptr descriptor, QObject *parent)
+    : QObject(parent), m_descriptor(descriptor)
+{
+    setNonBlocking(descriptor);
+
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+        QHostAddress peer(reinterpret_cast<sockaddr *>(&address));
+        m_peerAddress = SocketErrors::plainAddress(peer);
+        m_peerPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
+                                                   : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    }
+    length = sizeof address;
+    if (::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+        m_localPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
+                                                    : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    }
+
+    m_readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamSocket::onReadable);
+    m_writeNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &StreamSocket::onWritable);
+}
+
+StreamSocket::~StreamSocket()
+{
+    close();
+}
+
+void StreamSocket::setKeepAlive(const KeepAliveTimings &timings)
+{
+    if (m_descriptor == -1)
+        return;
+#ifdef Q_OS_WIN
+    tcp_keepalive values{1, ULONG(timings.idleSeconds) * 1000, ULONG(timings.intervalSeconds) * 1000};
+    DWORD returned = 0;
+    WSAIoctl(SOCKET(m_descriptor), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+             nullptr);
+#else
+    const int fd = int(m_descriptor);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#ifdef TCP_KEEPIDLE
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &timings.idleSeconds, sizeof timings.idleSeconds);
+#endif
+#ifdef TCP_KEEPINTVL
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &timings.intervalSeconds, sizeof timings.intervalSeconds);
+#endif
+#ifdef TCP_KEEPCNT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &timings.probes, sizeof timings.probes);
+#endif
+#ifdef TCP_USER_TIMEOUT
+    // Bytes sent to a vanished peer are given up after the same time as the probes.
+    const unsigned int userTimeout =
+        unsigned(timings.idleSeconds + timings.intervalSeconds * timings.probes) * 1000u;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+#endif
+#endif
+}
+
+QByteArray StreamSocket::readAll()
+{
+    return std::exchange(m_input, QByteArray());
+}
+
+void StreamSocket::write(const QByteArray &bytes)
+{
+    if (m_descriptor == -1 || m_pendingError != 0) {
+        const int number = m_pendingError != 0 ? m_pendingError : ErrorNumber::WrongProtocolOrState;
+        throw PlatformError(number, SocketErrors::descriptionFor(number));
+    }
+    if (bytes.isEmpty())
+        return;
+    if (bytesToWrite() == 0) {
+        m_output = bytes;
+        m_outputOffset = 0;
+    } else {
+        m_output.append(bytes);
+    }
+    if (!sendQueued()) {
+        const int number = m_pendingError;
+        throw PlatformError(number, SocketErrors::descriptionFor(number));
+    }
+}
+
+bool StreamSocket::sendQueued()
+{
+    while (bytesToWrite() > 0) {
+        const ssize_t sent = sendSome(m_descriptor, m_output.constData() + m_outputOffset, bytesToWrite());
+        if (sent < 0) {
+            const int e = lastSystemError();
+            if (interrupted(e))
+                continue;
+            if (wouldBlock(e))
+                break;
+            m_pendingError = SocketErrors::numberFor(e);
+            m_output.clear();
+            m_outputOffset = 0;
+            m_writeNotifier->setEnabled(false);
+            return false;
+        }
+        m_outputOffset += sent;
+    }
+    if (bytesToWrite() == 0) {
+        m_output.clear();
+        m_outputOffset = 0;
+    } else if (m_outputOffset > 4 * 1024 * 1024) {
+        m_output.remove(0, m_outputOffset);
+        m_outputOffset = 0;
+    }
+    m_writeNotifier->setEnabled(bytesToWrite() > 0);
+    return true;
+}
+
+void StreamSocket::onWritable()
+{
+    if (!sendQueued()) {
+        stopReading();
+        emit failed(m_pendingError, SocketErrors::descriptionFor(m_pendingError));
+    }
+}
+
+void StreamSocket::onReadable()
+{
+    bool atEnd = false;
+    int error = 0;
+    qsizetype taken = 0;
+    if (m_scratch.size() != ReadBlock)
+        m_scratch.resize(ReadBlock);
+    while (taken < ReadPassLimit) {
+        const ssize_t got = receiveSome(m_descriptor, m_scratch.data(), ReadBlock);
+        if (got > 0) {
+            m_input.append(m_scratch.constData(), got);
+            taken += got;
+            if (got < ReadBlock)
+                break;
+            continue;
+        }
+        if (got == 0) {
+            atEnd = true;
+            break;
+        }
+        const int e = lastSystemError();
+        if (interrupted(e))
+            continue;
+        if (!wouldBlock(e))
+            error = e;
+        break;
+    }
+
+    QPointer<StreamSocket> self(this);
+    if (atEnd || error != 0)
+        stopReading();
+    if (taken > 0)
+        emit readyRead();
+    if (!self || m_descriptor == -1)
+        return;
+    if (error != 0) {
+        m_pendingError = SocketErrors::numberFor(error);
+        emit failed(m_pendingError, SocketErrors::descriptionFor(m_pendingError));
+    } else if (atEnd) {
+        emit peerClosed();
+    }
+}
+
+void StreamSocket::stopReading()
+{
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(false);
+}
+
+bool StreamSocket::flush(std::chrono::milliseconds timeout)
+{
+    const QDeadlineTimer deadline(timeout);
+    while (m_descriptor != -1 && bytesToWrite() > 0 && m_pendingError == 0) {
+        const qint64 left = deadline.remainingTime();
+        if (left <= 0 || !waitWritable(m_descriptor, int(left)))
+            break;
+        sendQueued();
+    }
+    return bytesToWrite() == 0;
+}
+
+void StreamSocket::close()
+{
+    if (m_descriptor == -1)
+        return;
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    closeNative(m_descriptor);
+    m_descriptor = -1;
+    m_output.clear();
+    m_outputOffset = 0;
+}

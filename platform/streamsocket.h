@@ -1,0 +1,93 @@
+#ifndef GPSA_STREAMSOCKET_H
+#define GPSA_STREAMSOCKET_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <chrono>
+
+// TCP keep-alive on an accepted connection: a peer that vanishes without closing (a tracker
+// losing its mobile link) is detected after idle + interval * probes seconds and reported
+// as an error, which frees the tracker slot.
+struct KeepAliveTimings
+{
+    int idleSeconds = 60;
+    int intervalSeconds = 10;
+    int probes = 6;
+};
+
+// One connected TCP stream over a native descriptor, read and written without blocking on
+// the event loop's thread. Unlike QTcpSocket it tells a reset by the peer (an error) from
+// an orderly close by the peer (a close).
+//
+// readyRead() says that bytes wait in readAll(); peerClosed() follows once every byte sent
+// before the close has been offered; failed() reports a broken connection with a socket
+// error number and its description. After peerClosed() or failed() nothing more is read.
+class StreamSocket final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Takes over an accepted descriptor; it is closed when this object goes.
+    explicit StreamSocket(qintptr descriptor, QObject *parent = nullptr);
+    ~StreamSocket() override;
+
+    [[nodiscard]] QHostAddress peerAddress() const { return m_peerAddress; }
+    [[nodiscard]] quint16 peerPort() const { return m_peerPort; }
+    [[nodiscard]] quint16 localPort() const { return m_localPort; }
+    [[nodiscard]] qint64 bytesAvailable() const { return m_input.size(); }
+    [[nodiscard]] qint64 bytesToWrite() const { return m_output.size() - m_outputOffset; }
+    [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
+
+    void setKeepAlive(const KeepAliveTimings &timings);
+
+    // Every byte read and not yet taken.
+    [[nodiscard]] QByteArray readAll();
+
+    // Sends at once as much as the network takes and queues the rest. Throws a
+    // PlatformError when the connection is closed or broken.
+    void write(const QByteArray &bytes);
+
+    // Waits until the queue is sent or the time is up; for the end of the program only.
+    bool flush(std::chrono::milliseconds timeout);
+
+    void close();
+
+signals:
+    void readyRead();
+    void peerClosed();
+    void failed(int number, const QString &description);
+
+private:
+    void onReadable();
+    void onWritable();
+    bool sendQueued();
+    void stopReading();
+
+    qintptr m_descriptor = -1;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QByteArray m_input;
+    QByteArray m_scratch;
+    QByteArray m_output;
+    qsizetype m_outputOffset = 0;
+    QHostAddress m_peerAddress;
+    quint16 m_peerPort = 0;
+    quint16 m_localPort = 0;
+    int m_pendingError = 0;
+};
+
+namespace SocketErrors {
+// The socket error number and description for a system error code.
+[[nodiscard]] int numberFor(int systemError);
+[[nodiscard]] QString descriptionFor(int number);
+// Closes a descriptor that nobody took over.
+void closeDescriptor(qintptr descriptor);
+// An IPv4 address mapped into IPv6 (::ffff:a.b.c.d) is given back as plain IPv4.
+[[nodiscard]] QHostAddress plainAddress(const QHostAddress &address);
+} // namespace SocketErrors
+
+#endif
