@@ -1,0 +1,48 @@
+#include "fakecontrols.h"
+
+#include <QRegularExpression>
+
+FakeControls::FakeControls()
+{
+    texts[Control::Text2] = QStringLiteral("5000");
+    texts[Control::Text5] = QStringLiteral("5001");
+    texts[Control::Text6] = QStringLiteral("127.0.0.1");
+    texts[Control::Text4] = QString();
+    texts[Control::Combo1] = QStringLiteral("ASCII");
+    for (Control c : {Control::Check1, Control::Check2, Control::Check3})
+        values[c] = 0;
+    for (Control c : {Control::Command1, Control::Check3, Control::Text2, Control::Text5, Control::Text6})
+        enabled[c] = true;
+}
+
+void FakeControls::setEnabled(Control control, bool isEnabled)
+{
+    enabled[control] = isEnabled;
+    if (!isEnabled)
+        disabledInOrder.append(QString::number(int(control)));
+}
+
+void FakeControls::prependToDataPane(const QString &line)
+{
+    dataPane.prepend(line);
+    dataPaneLines.prepend(line);
+}
+
+void FakeControls::messageBox(const QString &prompt, int style, const QString &title)
+{
+    messages.append({prompt, style, title});
+}
+
+void FakeControls::reportError(int number, const QString &description)
+{
+    reports.append({number, description});
+}
+
+QString FakeControls::afterTimestamp(const QString &line)
+{
+    // A timestamp ends with the seconds; the tag that follows begins with a colon.
+    static const QRegularExpression stamp(QStringLiteral("^.*?\\d\\d:\\d\\d:\\d\\d(?: ?[AaPp][Mm])?"));
+    QString rest = line;
+    rest.remove(stamp);
+    return rest;
+}
