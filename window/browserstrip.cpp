@@ -74,11 +74,12 @@ void BrowserStrip::fetch(const QUrl &url, quint64 navigation)
         reply->deleteLater();
         if (navigation != m_navigation)
             return; // a later navigation has taken over
-        if (reply->error() != QNetworkReply::NoError) {
+        const QByteArray page = reply->error() == QNetworkReply::NoError ? reply->read(MaxPageBytes + 1) : QByteArray();
+        if (reply->error() != QNetworkReply::NoError || page.size() > MaxPageBytes) {
             showBlank();
             return;
         }
-        showPage(reply->readAll(), url, false);
+        showPage(page, url, false);
     });
 }
 
