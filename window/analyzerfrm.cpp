@@ -140,6 +140,8 @@ void AnalyzerFrm::createControls()
     m_combo1 = new QComboBox(m_frame2);
     m_combo1->setEditable(true);
     m_combo1->setInsertPolicy(QComboBox::NoInsert); // typed text stays text, never an item
+    // Typed text stays as typed: completing "ascii" to "ASCII" would change the command's mode.
+    m_combo1->setCompleter(nullptr);
     m_combo1->addItems({QStringLiteral("ASCII"), QStringLiteral("HEX")});
     m_combo1->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
     place(m_combo1, 1200, 2520, 1095, 315);
@@ -151,6 +153,16 @@ void AnalyzerFrm::createControls()
     m_webBrowser1 = new BrowserStrip(this);
     m_webBrowser1->setFocusPolicy(Qt::NoFocus);
     place(m_webBrowser1, 120, 6000, 13935, 2295);
+
+    const std::pair<QWidget *, const char *> names[] = {
+        {m_frame1, "Frame1"}, {m_frame2, "Frame2"}, {m_text1, "Text1"},   {m_text2, "Text2"},
+        {m_text3, "Text3"},   {m_text4, "Text4"},   {m_text5, "Text5"},   {m_text6, "Text6"},
+        {m_check1, "Check1"}, {m_check2, "Check2"}, {m_check3, "Check3"}, {m_combo1, "Combo1"},
+        {m_command1, "Command1"}, {m_label1, "Label1"}, {m_label2, "Label2"}, {m_label3, "Label3"},
+        {m_label4, "Label4"}, {m_label5, "Label5"}, {m_label6, "Label6"}, {m_label7, "Label7"},
+        {m_webBrowser1, "WebBrowser1"}};
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QLatin1StringView(name));
 }
 
 void AnalyzerFrm::setFocusOrder()
