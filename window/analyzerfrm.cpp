@@ -60,8 +60,18 @@ QLineEdit *textBox(const QString &text, QWidget *parent)
 QLabel *label(const QString &text, Qt::Alignment alignment, QWidget *parent)
 {
     auto *caption = new QLabel(text, parent);
-    caption->setAlignment(alignment | Qt::AlignTop);
+    caption->setAlignment(alignment | Qt::AlignVCenter);
     return caption;
+}
+
+// A frame whose border runs through the middle of its caption, so that the controls placed
+// near its top lie inside it.
+QGroupBox *frame(const QString &caption, QWidget *parent)
+{
+    auto *box = new QGroupBox(caption, parent);
+    box->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0.5em; }"
+                                      "QGroupBox::title { subcontrol-origin: margin; left: 0.5em; padding: 0 2px; }"));
+    return box;
 }
 
 } // namespace
@@ -95,7 +105,7 @@ void AnalyzerFrm::createControls()
     const Qt::Alignment right = Qt::AlignRight;
     const Qt::Alignment left = Qt::AlignLeft;
 
-    m_frame1 = new QGroupBox(QStringLiteral("Connections"), this);
+    m_frame1 = frame(QStringLiteral("Connections"), this);
     place(m_frame1, 120, 120, 13935, 2535);
     m_label2 = label(QStringLiteral("TCP/IP IN port:"), right, m_frame1);
     place(m_label2, 120, 1560, 1455, 255);
@@ -127,7 +137,7 @@ void AnalyzerFrm::createControls()
                            static_cast<QWidget *>(m_command1)})
         above->raise();
 
-    m_frame2 = new QGroupBox(QStringLiteral("Data Capture and Commands"), this);
+    m_frame2 = frame(QStringLiteral("Data Capture and Commands"), this);
     place(m_frame2, 120, 2880, 13935, 3015);
     m_text3 = new TextPane(TextPane::DropEnd::Bottom, PaneCharacterLimit, m_frame2);
     place(m_text3, 120, 360, 13695, 1695);
@@ -161,8 +171,12 @@ void AnalyzerFrm::createControls()
         {m_command1, "Command1"}, {m_label1, "Label1"}, {m_label2, "Label2"}, {m_label3, "Label3"},
         {m_label4, "Label4"}, {m_label5, "Label5"}, {m_label6, "Label6"}, {m_label7, "Label7"},
         {m_webBrowser1, "WebBrowser1"}};
-    for (const auto &[widget, name] : names)
+    for (const auto &[widget, name] : names) {
         widget->setObjectName(QLatin1StringView(name));
+        // Set on each control: a frame's style sheet stops the window's face from reaching it.
+        if (widget != m_text1 && widget != m_text3)
+            widget->setFont(formFont());
+    }
 }
 
 void AnalyzerFrm::setFocusOrder()
