@@ -76,6 +76,14 @@ void TestTextPane::operatorTypedTextIsCarriedAlong()
     QTest::keyClicks(&pane, QStringLiteral("more"));
     pane.prependLine(QStringLiteral("second\r\n"));
     QCOMPARE(pane.text(), QStringLiteral("second\nfirst\ntyped\nmore"));
+
+    // Typed at the very top, with lines arriving in between: the caret stays where the
+    // operator put it, and the typed text keeps its order.
+    pane.moveCursor(QTextCursor::Start);
+    QTest::keyClicks(&pane, QStringLiteral("ab"));
+    pane.prependLine(QStringLiteral("third\r\n"));
+    QTest::keyClicks(&pane, QStringLiteral("cd"));
+    QCOMPARE(pane.text(), QStringLiteral("third\nabcdsecond\nfirst\ntyped\nmore"));
 }
 
 void TestTextPane::replaceText()
