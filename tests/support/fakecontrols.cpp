@@ -41,7 +41,7 @@ void FakeControls::reportError(int number, const QString &description)
 QString FakeControls::afterTimestamp(const QString &line)
 {
     // A timestamp ends with the seconds; the tag that follows begins with a colon.
-    static const QRegularExpression stamp(QStringLiteral("^.*?\\d\\d:\\d\\d:\\d\\d(?: ?[AaPp][Mm])?"));
+    static const QRegularExpression stamp(QStringLiteral("^.*?\\d?\\d:\\d\\d:\\d\\d(?: ?[AaPp][Mm])?"));
     QString rest = line;
     rest.remove(stamp);
     return rest;
