@@ -228,7 +228,12 @@ QByteArray SocketEndpoint::GetData()
 
 void SocketEndpoint::Close()
 {
-    m_stream.reset();
+    if (m_stream) {
+        // The stream may be the one reporting the event that led here: it goes once that is done.
+        m_stream->close();
+        m_stream->disconnect(this);
+        m_stream.release()->deleteLater();
+    }
     if (m_client) {
         m_client->disconnect(this);
         m_client->abort();

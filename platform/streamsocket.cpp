@@ -282,6 +282,8 @@ void StreamSocket::onWritable()
 {
     if (!sendQueued()) {
         stopReading();
+        if (m_descriptor == -1)
+            return;
         emit failed(m_pendingError, SocketErrors::descriptionFor(m_pendingError));
     }
 }
@@ -351,9 +353,12 @@ void StreamSocket::close()
 {
     if (m_descriptor == -1)
         return;
-    delete m_readNotifier;
+    // A handler may close the connection while one of its notifiers is still reporting.
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
     m_readNotifier = nullptr;
-    delete m_writeNotifier;
     m_writeNotifier = nullptr;
     closeNative(m_descriptor);
     m_descriptor = -1;
