@@ -52,6 +52,7 @@ void TestTextPane::prependGoesOnTop()
     QCOMPARE(pane.text(), expected);
     QCOMPARE(pane.text(), TextPane::plainText(line + old));
     QCOMPARE(pane.characterCount(), expected.size());
+    QCOMPARE(pane.toPlainText(), QString(expected).replace(QChar(0xA0), QLatin1Char(' ')));
 }
 
 void TestTextPane::appendGoesAtTheEnd()
