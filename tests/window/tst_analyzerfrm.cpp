@@ -495,6 +495,12 @@ void TestAnalyzerFrm::onlyTheHandlersRunCode()
     QCOMPARE(f.window.engine().state().CaptureCounter, 1);
     QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(!f.window.engine().hasEnded());
+
+    // Closing the window is no handler either.
+    QVERIFY(f.window.close());
+    QCOMPARE(f.sockets.calls, callsAfterActivation);
+    QVERIFY(!f.window.engine().hasEnded());
+    QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 void TestAnalyzerFrm::formActivate_data()
