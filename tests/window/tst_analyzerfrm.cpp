@@ -131,6 +131,8 @@ private slots:
     void controlsReachTheirWidgets();
     void messageBoxes_data();
     void messageBoxes();
+    void programEnds_data();
+    void programEnds();
     void endToEnd();
 };
 
@@ -657,6 +659,29 @@ void TestAnalyzerFrm::messageBoxes()
     QCOMPARE(shown.title, title);
     QCOMPARE(shown.text, text);
     QCOMPARE(shown.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+}
+
+void TestAnalyzerFrm::programEnds_data()
+{
+    QTest::addColumn<bool>("engineEnds");
+    QTest::addColumn<int>("status");
+    QTest::newRow("operator closes the window") << false << 0;
+    QTest::newRow("the engine ends the program") << true << 1;
+}
+
+void TestAnalyzerFrm::programEnds()
+{
+    QFETCH(bool, engineEnds);
+    QFETCH(int, status);
+    Fixture f;
+    f.showAndActivate();
+    QTimer::singleShot(0, &f.window, [&] {
+        if (engineEnds)
+            f.window.endProgram();
+        else
+            f.window.close();
+    });
+    QCOMPARE(QApplication::exec(), status);
 }
 
 void TestAnalyzerFrm::endToEnd()
