@@ -1,0 +1,73 @@
+#include "headlessfrontend.h"
+
+#include "captureengine.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, QObject *parent)
+    : QObject(parent)
+    , m_output(fileno(stdout))
+    , m_errors(fileno(stderr))
+    , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
+{
+    m_texts[Control::Text2] = options.inPort;
+    m_texts[Control::Text5] = options.outPort;
+    m_texts[Control::Text6] = options.outHost;
+    m_texts[Control::Text4] = options.command;
+    m_texts[Control::Combo1] = options.commandType;
+    m_values[Control::Check1] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
+    m_values[Control::Check2] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
+    m_values[Control::Check3] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
+
+    // Written out just before the event loop waits: once per round of events, so that a
+    // pipe sees every line of an event at once, without a write per line.
+    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &HeadlessFrontEnd::flush);
+}
+
+HeadlessFrontEnd::~HeadlessFrontEnd()
+{
+    m_engine.reset();
+    flush();
+}
+
+void HeadlessFrontEnd::start()
+{
+    m_engine->Form_Load();
+    flush();
+    m_engine->Command1_Click();
+    flush();
+}
+
+void HeadlessFrontEnd::flush()
+{
+    m_output.flush();
+}
+
+void HeadlessFrontEnd::messageBox(const QString &prompt, int /*style: always critical*/, const QString &title)
+{
+    writeMessage(title + QStringLiteral(": ") + prompt);
+}
+
+void HeadlessFrontEnd::reportError(int number, const QString &description)
+{
+    writeMessage(QStringLiteral("Error %1: %2").arg(number).arg(description));
+}
+
+void HeadlessFrontEnd::endProgram()
+{
+    m_exitStatus = ExitStatus::Failure;
+    flush();
+    QCoreApplication::exit(m_exitStatus);
+}
+
+void HeadlessFrontEnd::writeMessage(const QString &line)
+{
+    // The pane lines before the message come first, as they did on the screen.
+    flush();
+    m_errors.write(line + QLatin1Char('\n'));
+    m_errors.flush();
+}

@@ -1,0 +1,68 @@
+#ifndef GPSA_HEADLESSFRONTEND_H
+#define GPSA_HEADLESSFRONTEND_H
+
+#include "commandline.h"
+#include "controls.h"
+#include "lineoutput.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class CaptureEngine;
+
+// The operator's controls without a window: the texts and values are plain data preset from
+// the command line, every line that the engine adds to either pane goes to standard output
+// as it enters its pane, and messages go to standard error. It links no widget code.
+//
+// Standard output is written out once the events at hand have been handled, not line by
+// line, and keeps nothing: memory stays flat however long the run.
+class HeadlessFrontEnd final : public QObject, public Controls
+{
+    Q_OBJECT
+
+public:
+    // Needs the application object, whose event loop tells when to write out.
+    explicit HeadlessFrontEnd(const Options &options, QObject *parent = nullptr);
+    ~HeadlessFrontEnd() override;
+
+    // The window's start, then the start button at once: the capture state at load, the
+    // local address on standard error, the start of capture.
+    void start();
+
+    // The status to exit with once the event loop returns: Failure after a message or an
+    // error report that ends the program, otherwise Success.
+    [[nodiscard]] int exitStatus() const { return m_exitStatus; }
+    [[nodiscard]] CaptureEngine &engine() const { return *m_engine; }
+    [[nodiscard]] bool isEnabled(Control control) const { return m_enabled.value(control, true); }
+
+    void flush();
+
+    [[nodiscard]] QString text(Control control) const override { return m_texts.value(control); }
+    [[nodiscard]] int value(Control checkBox) const override { return m_values.value(checkBox); }
+    void setValue(Control checkBox, int value) override { m_values[checkBox] = value; }
+    void setEnabled(Control control, bool enabled) override { m_enabled[control] = enabled; }
+    void appendToLog(const QString &line) override { m_output.write(line); }
+    void prependToLog(const QString &line) override { m_output.write(line); }
+    void replaceLog(const QString &text) override { m_output.write(text); }
+    void prependToDataPane(const QString &line) override { m_output.write(line); }
+    void messageBox(const QString &prompt, int style, const QString &title) override;
+    void reportError(int number, const QString &description) override;
+    void endProgram() override;
+
+private:
+    void writeMessage(const QString &line);
+
+    QMap<Control, QString> m_texts;
+    QMap<Control, int> m_values;
+    QMap<Control, bool> m_enabled;
+    LineOutput m_output;
+    LineOutput m_errors;
+    int m_exitStatus = ExitStatus::Success;
+    // Last, so that it goes first: its endpoints may still report while they close.
+    std::unique_ptr<CaptureEngine> m_engine;
+};
+
+#endif
