@@ -11,10 +11,10 @@ const QString ProgramName = QStringLiteral("gps-analyzer");
 
 QString usageText(const QCommandLineParser &parser)
 {
-    // Without an application object the parser cannot know the program's name.
-    QString text = parser.helpText();
-    text.replace(QStringLiteral("<executable_name>"), ProgramName);
-    return text;
+    // The parser names the program after argv[0], or a placeholder before the application
+    // object exists: the usage line always gives the program's own name.
+    const QString text = parser.helpText();
+    return QStringLiteral("Usage: %1 [options]").arg(ProgramName) + text.mid(text.indexOf(QLatin1Char('\n')));
 }
 
 } // namespace
