@@ -54,7 +54,8 @@ void HeadlessFrontEnd::messageBox(const QString &prompt, int /*style: always cri
 
 void HeadlessFrontEnd::reportError(int number, const QString &description)
 {
-    writeMessage(QStringLiteral("Error %1: %2").arg(number).arg(description));
+    // The window's report, on one line.
+    writeMessage(QStringLiteral("Run-time error '%1': %2").arg(number).arg(description));
 }
 
 void HeadlessFrontEnd::endProgram()

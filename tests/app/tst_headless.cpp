@@ -269,7 +269,7 @@ void TestHeadless::startUpFailures_data()
     QTest::newRow("IN port of letters") << QStringList{inPort, QStringLiteral("abc")} << false << invalidIn << false;
     QTest::newRow("IN port empty") << QStringList{inPort, QString()} << false << invalidIn << false;
     QTest::newRow("IN port beyond 32 bits")
-        << QStringList{inPort, QStringLiteral("99999999999")} << false << QStringLiteral("Error 6: Overflow") << false;
+        << QStringList{inPort, QStringLiteral("99999999999")} << false << QStringLiteral("Run-time error '6': Overflow") << false;
     QTest::newRow("OUT port same as IN port")
         << QStringList{relay, inPort, in, outPort, in} << false
         << QStringLiteral("Error: Input port cannot be same as output port!") << false;
