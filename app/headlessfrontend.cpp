@@ -2,7 +2,6 @@
 
 #include "captureengine.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -21,11 +20,6 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, QObject *parent)
     m_values[Control::Check1] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
     m_values[Control::Check2] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
     m_values[Control::Check3] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
-
-    // Written out just before the event loop waits: once per round of events, so that a
-    // pipe sees every line of an event at once, without a write per line.
-    if (QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance())
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &HeadlessFrontEnd::flush);
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd()

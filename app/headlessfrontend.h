@@ -17,14 +17,13 @@ class CaptureEngine;
 // the command line, every line that the engine adds to either pane goes to standard output
 // as it enters its pane, and messages go to standard error. It links no widget code.
 //
-// Standard output is written out once the events at hand have been handled, not line by
-// line, and keeps nothing: memory stays flat however long the run.
+// Standard output is written out once per event, not line by line, and keeps nothing:
+// memory stays flat however long the run.
 class HeadlessFrontEnd final : public QObject, public Controls
 {
     Q_OBJECT
 
 public:
-    // Needs the application object, whose event loop tells when to write out.
     explicit HeadlessFrontEnd(const Options &options, QObject *parent = nullptr);
     ~HeadlessFrontEnd() override;
 
@@ -51,6 +50,9 @@ public:
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
+    // Each event's lines go out together once its handler has run, so that a pipe sees them
+    // at once without a write per line.
+    void eventHandled() override { flush(); }
 
 private:
     void writeMessage(const QString &line);
