@@ -1,15 +1,17 @@
 #include "headlessfrontend.h"
 
 #include "captureengine.h"
+#include "platformerror.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 
-HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, QObject *parent)
+HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &sockets, QObject *parent)
     : QObject(parent)
     , m_output(fileno(stdout))
     , m_errors(fileno(stderr))
+    , m_globalModule(*this, sockets)
     , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
 {
     m_texts[Control::Text2] = options.inPort;
@@ -31,7 +33,18 @@ HeadlessFrontEnd::~HeadlessFrontEnd()
 void HeadlessFrontEnd::start()
 {
     m_engine->Form_Load();
-    flush();
+
+    // What the window shows when it becomes active; an error here ends the program there too.
+    try {
+        const QString address = m_globalModule.GetLocalIPAddress();
+        flush();
+        writeMessage(QStringLiteral("This computer's IP: ") + address);
+    } catch (const PlatformError &error) {
+        reportError(error.number(), error.description());
+        endProgram();
+        return;
+    }
+
     m_engine->Command1_Click();
     flush();
 }

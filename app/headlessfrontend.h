@@ -3,6 +3,7 @@
 
 #include "commandline.h"
 #include "controls.h"
+#include "globalmodule.h"
 #include "lineoutput.h"
 
 #include <QMap>
@@ -12,6 +13,7 @@
 #include <memory>
 
 class CaptureEngine;
+class SocketsLibrary;
 
 // The operator's controls without a window: the texts and values are plain data preset from
 // the command line, every line that the engine adds to either pane goes to standard output
@@ -24,11 +26,13 @@ class HeadlessFrontEnd final : public QObject, public Controls
     Q_OBJECT
 
 public:
-    explicit HeadlessFrontEnd(const Options &options, QObject *parent = nullptr);
+    // sockets: the host's sockets library, through which the local address is found.
+    HeadlessFrontEnd(const Options &options, SocketsLibrary &sockets, QObject *parent = nullptr);
     ~HeadlessFrontEnd() override;
 
     // The window's start, then the start button at once: the capture state at load, the
-    // local address on standard error, the start of capture.
+    // local address on standard error (its problems as status lines on standard output),
+    // the start of capture.
     void start();
 
     // The status to exit with once the event loop returns: Failure after a message or an
@@ -62,6 +66,7 @@ private:
     QMap<Control, bool> m_enabled;
     LineOutput m_output;
     LineOutput m_errors;
+    GLOBALModule m_globalModule;
     int m_exitStatus = ExitStatus::Success;
     // Last, so that it goes first: its endpoints may still report while they close.
     std::unique_ptr<CaptureEngine> m_engine;

@@ -40,6 +40,13 @@ AnalyzerProcess::~AnalyzerProcess()
     }
 }
 
+void AnalyzerProcess::useOffscreenWindow()
+{
+    QProcessEnvironment environment = m_process.processEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    m_process.setProcessEnvironment(environment);
+}
+
 void AnalyzerProcess::start(const QStringList &arguments)
 {
     m_process.setArguments(arguments);

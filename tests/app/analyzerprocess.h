@@ -16,6 +16,8 @@ public:
     AnalyzerProcess();
     ~AnalyzerProcess();
 
+    // Lets the program show its window on the offscreen platform.
+    void useOffscreenWindow();
     // Starts the program with exactly these arguments.
     void start(const QStringList &arguments);
     // Sets up the child just before it runs the program, such as another standard output.

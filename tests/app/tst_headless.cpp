@@ -1,6 +1,9 @@
 // The real program, run headless against a fake tracker and a fake OUT server on loopback.
 
 #include "analyzerprocess.h"
+#include "fakecontrols.h"
+#include "globalmodule.h"
+#include "socketslibrary.h"
 #include "testpeers.h"
 
 #include <QFile>
@@ -23,6 +26,7 @@ private slots:
     void init();
     void immediateAnswers_data();
     void immediateAnswers();
+    void localAddressOnStandardError();
     void captureOnly();
     void portTextIsReadAsTyped();
     void relayAndReturnPath();
@@ -34,6 +38,7 @@ private slots:
     void signalsEndCleanly_data();
     void signalsEndCleanly();
     void terminalOutputIsMasked();
+    void windowStartPressesTheButton();
 
 private:
     // Starts the headless program on a fresh IN port with a temporary capture folder and
@@ -56,6 +61,13 @@ QByteArray fileContents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The pane text from the start line on: status lines of the local-address lookup, if the
+// host has problems with its name, stand before it.
+QString fromStartLine(const QString &text)
+{
+    return text.mid(text.indexOf(QStringLiteral("Listening on TCP port ")));
 }
 
 // The last line of a text, without its line end.
@@ -123,6 +135,24 @@ void TestHeadless::immediateAnswers()
     QCOMPARE(analyzer.errors().isEmpty(), errorStart.isEmpty());
 }
 
+void TestHeadless::localAddressOnStandardError()
+{
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer));
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+
+    // The address that the window would show, found the same way.
+    FakeControls controls;
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    const QString address = GLOBALModule(controls, *sockets).GetLocalIPAddress();
+    QCOMPARE(QString::fromUtf8(analyzer.errors()), QStringLiteral("This computer's IP: %1\n").arg(address));
+    // Its problems, if any, are status lines before the start line.
+    QCOMPARE(QString::fromUtf8(analyzer.output()).section(QStringLiteral("Listening on TCP port "), 0, 0).isEmpty(),
+             controls.log.isEmpty());
+}
+
 void TestHeadless::captureOnly()
 {
     AnalyzerProcess analyzer;
@@ -137,7 +167,7 @@ void TestHeadless::captureOnly()
     QVERIFY(analyzer.waitForOutput(DisconnectedLine));
 
     // Every line as it entered its pane, with its CR LF; bytes 128 to 255 in UTF-8.
-    QCOMPARE(analyzer.paneText(),
+    QCOMPARE(fromStartLine(analyzer.paneText()),
              QString::fromLatin1(listeningLine() + ConnectedLine) +
                  QStringLiteral(u":  IN (ASCII):$GP\u001b \u00ff,12\r\n\r\n") +
                  QStringLiteral(":  IN (HEXAD):2447501B 0FF2C3132 D A\r\n") + QString::fromLatin1(DisconnectedLine));
@@ -181,7 +211,7 @@ void TestHeadless::relayAndReturnPath()
     outServer.connection->write("OK\0", 3);
     QVERIFY(analyzer.waitForOutput(":  -> (HEXAD):4F4B 0\r\n"));
 
-    QCOMPARE(analyzer.paneText(),
+    QCOMPARE(fromStartLine(analyzer.paneText()),
              QString::fromLatin1(listeningLine() + ConnectedLine + ":  IN (ASCII):ABC\r\n:  IN (HEXAD):414243\r\n"
                                                                    ":  -> (ASCII):OK \r\n:  -> (HEXAD):4F4B 0\r\n"));
     QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.dat").arg(m_inPort))), QByteArray("ABC"));
@@ -238,7 +268,7 @@ void TestHeadless::commandPresets()
     QByteArray received;
     QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), trackerReceives, 30000);
     QVERIFY(analyzer.waitForOutput(": OUT ("));
-    QCOMPARE(analyzer.paneText(), QString::fromLatin1(listeningLine() + ConnectedLine) + paneLines);
+    QCOMPARE(fromStartLine(analyzer.paneText()), QString::fromLatin1(listeningLine() + ConnectedLine) + paneLines);
 
     // Armed for one command only.
     tracker.write("z");
@@ -404,6 +434,28 @@ void TestHeadless::terminalOutputIsMasked()
     analyzer.sendSignal(SIGTERM);
     QVERIFY(analyzer.waitForExit());
     QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::windowStartPressesTheButton()
+{
+    // The window on the offscreen platform: --start presses the start button once it is shown.
+    AnalyzerProcess analyzer;
+    analyzer.useOffscreenWindow();
+    m_inPort = freeLoopbackPort();
+    analyzer.start({QStringLiteral("--start"), QStringLiteral("--in-port"), QString::number(m_inPort),
+                    QStringLiteral("--capture-dir"), m_folder->path(), QStringLiteral("--command"), QStringLiteral("41"),
+                    QStringLiteral("--command-type"), QStringLiteral("HEX"), QStringLiteral("--send-on-connect")});
+    QTcpSocket tracker;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            if (tracker.state() == QAbstractSocket::UnconnectedState)
+                tracker.connectToHost(QHostAddress::LocalHost, m_inPort);
+            return tracker.state() == QAbstractSocket::ConnectedState;
+        },
+        30000));
+    // The presets reached the window: the hex command goes out on connect.
+    QByteArray received;
+    QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), QByteArray("A\r\n"), 30000);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
