@@ -37,7 +37,6 @@ void HeadlessFrontEnd::start()
     // What the window shows when it becomes active; an error here ends the program there too.
     try {
         const QString address = m_globalModule.GetLocalIPAddress();
-        flush();
         writeMessage(QStringLiteral("This computer's IP: ") + address);
     } catch (const PlatformError &error) {
         reportError(error.number(), error.description());
@@ -62,14 +61,13 @@ void HeadlessFrontEnd::messageBox(const QString &prompt, int /*style: always cri
 void HeadlessFrontEnd::reportError(int number, const QString &description)
 {
     // The window's report, on one line.
-    writeMessage(QStringLiteral("Run-time error '%1': %2").arg(number).arg(description));
+    writeMessage(QStringLiteral("Run-time error '%1': %2").arg(QString::number(number), description));
 }
 
 void HeadlessFrontEnd::endProgram()
 {
-    m_exitStatus = ExitStatus::Failure;
     flush();
-    QCoreApplication::exit(m_exitStatus);
+    QCoreApplication::exit(ExitStatus::Failure);
 }
 
 void HeadlessFrontEnd::writeMessage(const QString &line)

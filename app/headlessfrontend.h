@@ -35,24 +35,21 @@ public:
     // the start of capture.
     void start();
 
-    // The status to exit with once the event loop returns: Failure after a message or an
-    // error report that ends the program, otherwise Success.
-    [[nodiscard]] int exitStatus() const { return m_exitStatus; }
-    [[nodiscard]] CaptureEngine &engine() const { return *m_engine; }
-    [[nodiscard]] bool isEnabled(Control control) const { return m_enabled.value(control, true); }
-
     void flush();
 
     [[nodiscard]] QString text(Control control) const override { return m_texts.value(control); }
     [[nodiscard]] int value(Control checkBox) const override { return m_values.value(checkBox); }
     void setValue(Control checkBox, int value) override { m_values[checkBox] = value; }
-    void setEnabled(Control control, bool enabled) override { m_enabled[control] = enabled; }
+    // Nothing can be changed without a window, so nothing needs disabling.
+    void setEnabled(Control /*control*/, bool /*enabled*/) override {}
     void appendToLog(const QString &line) override { m_output.write(line); }
     void prependToLog(const QString &line) override { m_output.write(line); }
     void replaceLog(const QString &text) override { m_output.write(text); }
     void prependToDataPane(const QString &line) override { m_output.write(line); }
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
+    // Ends the event loop with the status Failure: the window ends the program only after
+    // a message or an error report.
     void endProgram() override;
     // Each event's lines go out together once its handler has run, so that a pipe sees them
     // at once without a write per line.
@@ -63,11 +60,9 @@ private:
 
     QMap<Control, QString> m_texts;
     QMap<Control, int> m_values;
-    QMap<Control, bool> m_enabled;
     LineOutput m_output;
     LineOutput m_errors;
     GLOBALModule m_globalModule;
-    int m_exitStatus = ExitStatus::Success;
     // Last, so that it goes first: its endpoints may still report while they close.
     std::unique_ptr<CaptureEngine> m_engine;
 };

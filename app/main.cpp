@@ -22,11 +22,11 @@ namespace {
 int runHeadless(int &argc, char **argv, const Options &options)
 {
     QCoreApplication app(argc, argv);
-    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
-    HeadlessFrontEnd frontEnd(options, *sockets);
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
                      [] { QCoreApplication::exit(ExitStatus::Success); });
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    HeadlessFrontEnd frontEnd(options, *sockets);
     // Started from the event loop, so that a failure of the start can end it.
     QTimer::singleShot(0, &frontEnd, &HeadlessFrontEnd::start);
     return QCoreApplication::exec();
