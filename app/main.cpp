@@ -1,21 +1,65 @@
+// gps-analyzer: the operator's window, or with --headless the same capture on standard output.
+// The arguments are read before any application object exists, so that --help, --version
+// and --headless need no display.
+
 #include "analyzerfrm.h"
-#include "outputfile.h"
+#include "commandline.h"
+#include "headlessfrontend.h"
+#include "signalwatcher.h"
 #include "socketslibrary.h"
+#include "windowpresets.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
-int main(int argc, char *argv[])
+namespace {
+
+int runHeadless(int &argc, char **argv, const Options &options)
+{
+    QCoreApplication app(argc, argv);
+    SignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
+                     [] { QCoreApplication::exit(ExitStatus::Success); });
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    HeadlessFrontEnd frontEnd(options, *sockets);
+    // Started from the event loop, so that a failure of the start can end it.
+    QTimer::singleShot(0, &frontEnd, &HeadlessFrontEnd::start);
+    return QCoreApplication::exec();
+}
+
+int runWindow(int &argc, char **argv, const Options &options)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gps-analyzer"));
     QApplication::setApplicationVersion(QStringLiteral(GPSA_VERSION));
 
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
-    AnalyzerFrm window(defaultCaptureFolder(), *sockets);
+    AnalyzerFrm window(options.captureFolder, *sockets);
+    applyPresets(window, options);
     window.Form_Load();
     window.show(); // Form_Activate runs once the window has become active
     window.activateWindow();
+    if (options.start)
+        QTimer::singleShot(0, window.Command1(), &QPushButton::click);
+    // Closing the window ends the event loop with status 0.
     return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
+    if (!commandLine.run) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+                   commandLine.outputToStandardError ? stderr : stdout);
+        return commandLine.exitStatus;
+    }
+    return commandLine.options.headless ? runHeadless(argc, argv, commandLine.options)
+                                        : runWindow(argc, argv, commandLine.options);
 }

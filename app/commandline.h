@@ -1,0 +1,50 @@
+#ifndef GPSA_COMMANDLINE_H
+#define GPSA_COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+
+// Exit statuses of the program.
+namespace ExitStatus {
+inline constexpr int Success = 0; // the operator closed the window, --help, --version, SIGINT, SIGTERM
+inline constexpr int Failure = 1; // the program ended where the window would show its last message
+inline constexpr int Usage = 2;   // an unknown option, a missing value, a stray argument
+} // namespace ExitStatus
+
+// How the program is to run. Each control preset is what the operator would otherwise type
+// or tick in the window before pressing the start button; texts stay texts, so that the
+// start-up reads them exactly as if typed.
+struct Options
+{
+    QString inPort = QStringLiteral("5000");        // Text2
+    QString outPort = QStringLiteral("5001");       // Text5
+    QString outHost = QStringLiteral("127.0.0.1");  // Text6
+    bool relay = false;                             // Check3
+    bool sendOnConnect = false;                     // Check1
+    QString command;                                // Text4
+    bool armCommand = false;                        // Check2, ticked by --command
+    QString commandType = QStringLiteral("ASCII");  // Combo1
+    QString captureFolder;                          // defaultCaptureFolder() unless given
+    bool start = false;                             // press the start button once the window shows
+    bool headless = false;                          // no window; the start button is pressed at once
+};
+
+// What the arguments ask for: either the options to run with, or a text to print and the
+// status to exit with at once (--help, --version, a usage error).
+struct CommandLine
+{
+    Options options;
+    bool run = true;
+    int exitStatus = ExitStatus::Success;
+    QString output;                  // printed before exiting; ends with a line feed
+    bool outputToStandardError = false;
+};
+
+// Reads the program's arguments, its own name first. Needs no QCoreApplication, so that
+// --help and --version answer where no display exists.
+[[nodiscard]] CommandLine parseCommandLine(const QStringList &arguments);
+
+// The arguments of main() as texts, decoded from the local 8-bit encoding.
+[[nodiscard]] QStringList argumentList(int argc, const char *const *argv);
+
+#endif

@@ -1,0 +1,79 @@
+#include "headlessfrontend.h"
+
+#include "captureengine.h"
+#include "platformerror.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &sockets, QObject *parent)
+    : QObject(parent)
+    , m_output(fileno(stdout))
+    , m_errors(fileno(stderr))
+    , m_globalModule(*this, sockets)
+    , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
+{
+    m_texts[Control::Text2] = options.inPort;
+    m_texts[Control::Text5] = options.outPort;
+    m_texts[Control::Text6] = options.outHost;
+    m_texts[Control::Text4] = options.command;
+    m_texts[Control::Combo1] = options.commandType;
+    m_values[Control::Check1] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
+    m_values[Control::Check2] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
+    m_values[Control::Check3] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
+}
+
+HeadlessFrontEnd::~HeadlessFrontEnd()
+{
+    m_engine.reset();
+    flush();
+}
+
+void HeadlessFrontEnd::start()
+{
+    m_engine->Form_Load();
+
+    // What the window shows when it becomes active; an error here ends the program there too.
+    try {
+        const QString address = m_globalModule.GetLocalIPAddress();
+        writeMessage(QStringLiteral("This computer's IP: ") + address);
+    } catch (const PlatformError &error) {
+        reportError(error.number(), error.description());
+        endProgram();
+        return;
+    }
+
+    m_engine->Command1_Click();
+    flush();
+}
+
+void HeadlessFrontEnd::flush()
+{
+    m_output.flush();
+}
+
+void HeadlessFrontEnd::messageBox(const QString &prompt, int /*style: always critical*/, const QString &title)
+{
+    writeMessage(title + QStringLiteral(": ") + prompt);
+}
+
+void HeadlessFrontEnd::reportError(int number, const QString &description)
+{
+    // The window's report, on one line.
+    writeMessage(QStringLiteral("Run-time error '%1': %2").arg(QString::number(number), description));
+}
+
+void HeadlessFrontEnd::endProgram()
+{
+    flush();
+    QCoreApplication::exit(ExitStatus::Failure);
+}
+
+void HeadlessFrontEnd::writeMessage(const QString &line)
+{
+    // The pane lines before the message come first, as they did on the screen.
+    flush();
+    m_errors.write(line + QLatin1Char('\n'));
+    m_errors.flush();
+}

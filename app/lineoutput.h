@@ -1,0 +1,41 @@
+#ifndef GPSA_LINEOUTPUT_H
+#define GPSA_LINEOUTPUT_H
+
+#include <QByteArray>
+#include <QString>
+
+// Text written to a file descriptor (standard output or standard error) as UTF-8, gathered
+// and written out by flush(). When the descriptor is a terminal, control characters are
+// masked (terminalSafe()), so that bytes from a tracker cannot drive the operator's
+// terminal; into a pipe or a file every character goes out exactly.
+class LineOutput final
+{
+public:
+    explicit LineOutput(int descriptor);
+    LineOutput(const LineOutput &) = delete;
+    LineOutput &operator=(const LineOutput &) = delete;
+    ~LineOutput();
+
+    // Adds the text as it is: line ends are the caller's.
+    void write(const QString &text);
+    // Writes out everything gathered, waiting for a slow reader. On a failed descriptor the
+    // text is dropped, so that memory stays bounded.
+    void flush();
+
+    [[nodiscard]] bool isTerminal() const { return m_terminal; }
+    [[nodiscard]] qsizetype pending() const { return m_buffer.size(); }
+
+    // Gathered text past this size is written out at once, whatever the caller's rhythm.
+    static constexpr qsizetype FlushThreshold = 1 << 20;
+
+private:
+    int m_descriptor;
+    bool m_terminal;
+    QByteArray m_buffer;
+};
+
+// The text with every control character other than TAB, CR and LF (C0, DEL and C1, ESC
+// above all) replaced by '.'; every other character stays.
+[[nodiscard]] QString terminalSafe(QString text);
+
+#endif

@@ -1,0 +1,462 @@
+// The real program, run headless against a fake tracker and a fake OUT server on loopback.
+
+#include "analyzerprocess.h"
+#include "fakecontrols.h"
+#include "globalmodule.h"
+#include "socketslibrary.h"
+#include "testpeers.h"
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+class TestHeadless final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void immediateAnswers_data();
+    void immediateAnswers();
+    void localAddressOnStandardError();
+    void captureOnly();
+    void portTextIsReadAsTyped();
+    void relayAndReturnPath();
+    void commandPresets_data();
+    void commandPresets();
+    void startUpFailures_data();
+    void startUpFailures();
+    void failedRelayEndsTheProgram();
+    void signalsEndCleanly_data();
+    void signalsEndCleanly();
+    void terminalOutputIsMasked();
+    void windowStartPressesTheButton();
+
+private:
+    // Starts the headless program on a fresh IN port with a temporary capture folder and
+    // waits for its start line.
+    bool startHeadless(AnalyzerProcess &analyzer, const QStringList &extraArguments = {});
+    // A fake tracker connected to the IN port once the program has logged it.
+    bool connectTracker(AnalyzerProcess &analyzer, QTcpSocket &tracker);
+    QByteArray listeningLine() const { return "Listening on TCP port " + QByteArray::number(m_inPort) + "\r\n"; }
+
+    // A fresh capture folder for each test: a run continues the numbers found in its folder.
+    std::unique_ptr<QTemporaryDir> m_folder;
+    quint16 m_inPort = 0;
+};
+
+namespace {
+const QByteArray ConnectedLine = "Tracker 127.0.0.1 connected.\r\n";
+const QByteArray DisconnectedLine = "Tracker 127.0.0.1 disconnected.\r\n";
+
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The pane text from the start line on: status lines of the local-address lookup, if the
+// host has problems with its name, stand before it.
+QString fromStartLine(const QString &text)
+{
+    return text.mid(text.indexOf(QStringLiteral("Listening on TCP port ")));
+}
+
+// The last line of a text, without its line end.
+QString lastLine(const QByteArray &text)
+{
+    return QString::fromUtf8(text).trimmed().section(QLatin1Char('\n'), -1);
+}
+} // namespace
+
+void TestHeadless::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+}
+
+bool TestHeadless::startHeadless(AnalyzerProcess &analyzer, const QStringList &extraArguments)
+{
+    m_inPort = freeLoopbackPort();
+    analyzer.start(QStringList{QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(m_inPort),
+                               QStringLiteral("--capture-dir"), m_folder->path()} +
+                   extraArguments);
+    return analyzer.waitForOutput(listeningLine());
+}
+
+bool TestHeadless::connectTracker(AnalyzerProcess &analyzer, QTcpSocket &tracker)
+{
+    tracker.connectToHost(QHostAddress::LocalHost, m_inPort);
+    return analyzer.waitForOutput(ConnectedLine);
+}
+
+void TestHeadless::immediateAnswers_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("outputStart");
+    QTest::addColumn<QByteArray>("errorStart");
+
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0
+                            << QByteArray("Usage: gps-analyzer [options]\n") << QByteArray();
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << 0
+                               << QByteArray("gps-analyzer " GPSA_VERSION "\n") << QByteArray();
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--headless"), QStringLiteral("--bogus")} << 2
+                                    << QByteArray()
+                                    << QByteArray("gps-analyzer: Unknown option 'bogus'.\nUsage: gps-analyzer");
+    QTest::newRow("missing value") << QStringList{QStringLiteral("--headless"), QStringLiteral("--in-port")} << 2
+                                   << QByteArray()
+                                   << QByteArray("gps-analyzer: Missing value after '--in-port'.\nUsage:");
+}
+
+void TestHeadless::immediateAnswers()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QByteArray, outputStart);
+    QFETCH(QByteArray, errorStart);
+
+    AnalyzerProcess analyzer;
+    analyzer.start(arguments);
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), status);
+    QVERIFY2(analyzer.output().startsWith(outputStart), analyzer.output().constData());
+    QVERIFY2(analyzer.errors().startsWith(errorStart), analyzer.errors().constData());
+    QCOMPARE(analyzer.output().isEmpty(), outputStart.isEmpty());
+    QCOMPARE(analyzer.errors().isEmpty(), errorStart.isEmpty());
+}
+
+void TestHeadless::localAddressOnStandardError()
+{
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer));
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+
+    // The address that the window would show, found the same way.
+    FakeControls controls;
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    const QString address = GLOBALModule(controls, *sockets).GetLocalIPAddress();
+    QCOMPARE(QString::fromUtf8(analyzer.errors()), QStringLiteral("This computer's IP: %1\n").arg(address));
+    // Its problems, if any, are status lines before the start line.
+    QCOMPARE(QString::fromUtf8(analyzer.output()).section(QStringLiteral("Listening on TCP port "), 0, 0).isEmpty(),
+             controls.log.isEmpty());
+}
+
+void TestHeadless::captureOnly()
+{
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer));
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+
+    const QByteArray chunk("$GP\x1b\0\xff,12\r\n", 11);
+    tracker.write(chunk);
+    QVERIFY(analyzer.waitForOutput(":  IN (HEXAD):"));
+    tracker.disconnectFromHost();
+    QVERIFY(analyzer.waitForOutput(DisconnectedLine));
+
+    // Every line as it entered its pane, with its CR LF; bytes 128 to 255 in UTF-8.
+    QCOMPARE(fromStartLine(analyzer.paneText()),
+             QString::fromLatin1(listeningLine() + ConnectedLine) +
+                 QStringLiteral(u":  IN (ASCII):$GP\u001b \u00ff,12\r\n\r\n") +
+                 QStringLiteral(":  IN (HEXAD):2447501B 0FF2C3132 D A\r\n") + QString::fromLatin1(DisconnectedLine));
+    QCOMPARE(analyzer.timestampedLines(), 2);
+    QVERIFY(analyzer.output().contains(QByteArray("\x1b \xc3\xbf,12\r\n\r\n")));
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.dat").arg(m_inPort))), chunk);
+
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::portTextIsReadAsTyped()
+{
+    AnalyzerProcess analyzer;
+    m_inPort = freeLoopbackPort();
+    analyzer.start({QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(m_inPort) + QStringLiteral("abc"),
+                    QStringLiteral("--capture-dir"), m_folder->path()});
+    QVERIFY(analyzer.waitForOutput(listeningLine()));
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::relayAndReturnPath()
+{
+    FakeOutServer outServer;
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer, {QStringLiteral("--relay"), QStringLiteral("--out-port"),
+                                     QString::number(outServer.port())}));
+    QTRY_VERIFY_WITH_TIMEOUT(outServer.connection != nullptr, 30000);
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+
+    tracker.write("ABC");
+    QTRY_COMPARE_WITH_TIMEOUT(outServer.received, QByteArray("ABC"), 30000);
+    QVERIFY(analyzer.waitForOutput(":  IN (HEXAD):414243\r\n"));
+    outServer.connection->write("OK\0", 3);
+    QVERIFY(analyzer.waitForOutput(":  -> (HEXAD):4F4B 0\r\n"));
+
+    QCOMPARE(fromStartLine(analyzer.paneText()),
+             QString::fromLatin1(listeningLine() + ConnectedLine + ":  IN (ASCII):ABC\r\n:  IN (HEXAD):414243\r\n"
+                                                                   ":  -> (ASCII):OK \r\n:  -> (HEXAD):4F4B 0\r\n"));
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.dat").arg(m_inPort))), QByteArray("ABC"));
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0002_%1.dat").arg(outServer.port()))),
+             QByteArray("OK\0", 3));
+    // The answer is captured only, never passed on to the tracker.
+    QCOMPARE(tracker.readAll(), QByteArray());
+
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::commandPresets_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("trackerSends");
+    QTest::addColumn<QByteArray>("trackerReceives");
+    QTest::addColumn<QString>("paneLines"); // after the start and connect lines
+
+    QTest::newRow("hex command on connect")
+        << QStringList{QStringLiteral("--command"), QStringLiteral("41, ff,0a"), QStringLiteral("--command-type"),
+                       QStringLiteral("HEX"), QStringLiteral("--send-on-connect")}
+        << QByteArray() << QByteArray("A\xff\n\r\n") << QStringLiteral(u": OUT (HEXAD):A\u00ff\n\r\n");
+    QTest::newRow("hex command with an illegal element on connect")
+        << QStringList{QStringLiteral("--command"), QStringLiteral("1,41"), QStringLiteral("--command-type"),
+                       QStringLiteral("HEX"), QStringLiteral("--send-on-connect")}
+        << QByteArray() << QByteArray("A\r\n")
+        << QStringLiteral(": ILLEGAL (HEXAD):1\r\n: OUT (HEXAD):A\r\n");
+    QTest::newRow("ascii command after the first chunk")
+        << QStringList{QStringLiteral("--command"), QStringLiteral("SET 1")} << QByteArray("x")
+        << QByteArray("SET 1\r\n")
+        << QStringLiteral(":  IN (ASCII):x\r\n:  IN (HEXAD):78\r\n: OUT (ASCII):SET 1\r\n");
+    QTest::newRow("hex command after the first chunk")
+        << QStringList{QStringLiteral("--command-type"), QStringLiteral("HEX"), QStringLiteral("--command"),
+                       QStringLiteral("01,02")}
+        << QByteArray("y") << QByteArray("\x01\x02\r\n")
+        << QStringLiteral(u":  IN (ASCII):y\r\n:  IN (HEXAD):79\r\n: OUT (HEXAD):\u0001\u0002\r\n");
+}
+
+void TestHeadless::commandPresets()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, trackerSends);
+    QFETCH(QByteArray, trackerReceives);
+    QFETCH(QString, paneLines);
+
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer, arguments));
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+    if (!trackerSends.isEmpty())
+        tracker.write(trackerSends);
+    QByteArray received;
+    QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), trackerReceives, 30000);
+    QVERIFY(analyzer.waitForOutput(": OUT ("));
+    QCOMPARE(fromStartLine(analyzer.paneText()), QString::fromLatin1(listeningLine() + ConnectedLine) + paneLines);
+
+    // Armed for one command only.
+    tracker.write("z");
+    QVERIFY(analyzer.waitForOutput(":  IN (HEXAD):7A\r\n"));
+    tracker.disconnectFromHost();
+    QVERIFY(analyzer.waitForOutput(DisconnectedLine));
+    QCOMPARE(received + tracker.readAll(), trackerReceives);
+
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::startUpFailures_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %IN and %OUT stand for two free ports
+    QTest::addColumn<bool>("occupyInPort");
+    QTest::addColumn<QString>("message");       // the last line of standard error
+    QTest::addColumn<bool>("messageIsPrefix");
+
+    const QString in = QStringLiteral("%IN"), out = QStringLiteral("%OUT");
+    const QString relay = QStringLiteral("--relay"), inPort = QStringLiteral("--in-port"),
+                  outPort = QStringLiteral("--out-port");
+    const QString invalidIn = QStringLiteral("Error: Invalid input port number. Use between 1 and 65535");
+
+    QTest::newRow("IN port 1") << QStringList{inPort, QStringLiteral("1")} << false << invalidIn << false;
+    QTest::newRow("IN port 65535") << QStringList{inPort, QStringLiteral("65535")} << false << invalidIn << false;
+    QTest::newRow("IN port of letters") << QStringList{inPort, QStringLiteral("abc")} << false << invalidIn << false;
+    QTest::newRow("IN port empty") << QStringList{inPort, QString()} << false << invalidIn << false;
+    QTest::newRow("IN port beyond 32 bits")
+        << QStringList{inPort, QStringLiteral("99999999999")} << false << QStringLiteral("Run-time error '6': Overflow") << false;
+    QTest::newRow("OUT port same as IN port")
+        << QStringList{relay, inPort, in, outPort, in} << false
+        << QStringLiteral("Error: Input port cannot be same as output port!") << false;
+    QTest::newRow("OUT port 65536")
+        << QStringList{relay, inPort, in, outPort, QStringLiteral("65536")} << false
+        << QStringLiteral("Error: Invalid output port number. Use between 1 and 65535") << false;
+    QTest::newRow("IN port in use") << QStringList{inPort, in} << true << QStringLiteral("Error on input socket!: ")
+                                    << true;
+    QTest::newRow("OUT port ignored without relay")
+        << QStringList{inPort, QStringLiteral("0"), outPort, QStringLiteral("0")} << false << invalidIn << false;
+}
+
+void TestHeadless::startUpFailures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, occupyInPort);
+    QFETCH(QString, message);
+    QFETCH(bool, messageIsPrefix);
+
+    QTcpServer occupant;
+    if (occupyInPort)
+        QVERIFY(occupant.listen(QHostAddress::Any, 0));
+    const QString in = QString::number(occupyInPort ? occupant.serverPort() : freeLoopbackPort());
+    const QString out = QString::number(freeLoopbackPort());
+    arguments.replaceInStrings(QStringLiteral("%IN"), in);
+    arguments.replaceInStrings(QStringLiteral("%OUT"), out);
+
+    AnalyzerProcess analyzer;
+    analyzer.start(QStringList{QStringLiteral("--headless"), QStringLiteral("--capture-dir"), m_folder->path()} +
+                   arguments);
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), 1);
+    const QString last = lastLine(analyzer.errors());
+    if (messageIsPrefix)
+        QVERIFY2(last.startsWith(message) && last.size() > message.size(), qPrintable(last));
+    else
+        QCOMPARE(last, message);
+    QVERIFY(!analyzer.output().contains("Listening"));
+}
+
+void TestHeadless::failedRelayEndsTheProgram()
+{
+    // The OUT server refuses the connection: the first chunk is captured, then the relay fails.
+    const quint16 closedPort = freeLoopbackPort();
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer, {QStringLiteral("--relay"), QStringLiteral("--out-port"),
+                                     QString::number(closedPort)}));
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+    tracker.write("lost?");
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), 1);
+    QVERIFY2(lastLine(analyzer.errors()).startsWith(QStringLiteral("Error sending to output socket!: ")),
+             analyzer.errors().constData());
+    QVERIFY(analyzer.paneText().endsWith(QStringLiteral(":  IN (ASCII):lost?\r\n:  IN (HEXAD):6C6F73743F\r\n")));
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.dat").arg(m_inPort))), QByteArray("lost?"));
+}
+
+void TestHeadless::signalsEndCleanly_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestHeadless::signalsEndCleanly()
+{
+    QFETCH(int, signalNumber);
+    AnalyzerProcess analyzer;
+    QVERIFY(startHeadless(analyzer));
+    QTcpSocket tracker;
+    QVERIFY(connectTracker(analyzer, tracker));
+    tracker.write("last");
+    QVERIFY(analyzer.waitForOutput(":  IN (HEXAD):6C617374\r\n"));
+
+    analyzer.sendSignal(signalNumber);
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), 0);
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.log").arg(m_inPort))), QByteArray(" 4 \r\n"));
+}
+
+void TestHeadless::terminalOutputIsMasked()
+{
+    // Standard output on a pseudo-terminal: a tracker's ESC must not reach the terminal.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QCOMPARE(::grantpt(master), 0);
+    QCOMPARE(::unlockpt(master), 0);
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    QVERIFY(slave >= 0);
+    termios raw{};
+    QCOMPARE(::tcgetattr(slave, &raw), 0);
+    ::cfmakeraw(&raw);
+    QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    const auto closeBoth = qScopeGuard([&] {
+        ::close(slave);
+        ::close(master);
+    });
+
+    AnalyzerProcess analyzer;
+    analyzer.setChildModifier([slave] { ::dup2(slave, STDOUT_FILENO); });
+    m_inPort = freeLoopbackPort();
+    analyzer.start({QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(m_inPort),
+                    QStringLiteral("--capture-dir"), m_folder->path()});
+
+    QByteArray screen;
+    const auto readScreen = [&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+            screen.append(buffer, n);
+        return screen;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readScreen().contains(listeningLine()), 30000);
+    QTcpSocket tracker;
+    tracker.connectToHost(QHostAddress::LocalHost, m_inPort);
+    QTRY_VERIFY_WITH_TIMEOUT(readScreen().contains(ConnectedLine), 30000);
+    tracker.write("\x1b[2J\x9b" "1m\xe9\t.");
+    QTRY_VERIFY_WITH_TIMEOUT(readScreen().contains(":  IN (HEXAD):"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(readScreen().endsWith("\r\n"), 30000);
+
+    QVERIFY2(screen.contains(":  IN (ASCII):.[2J.1m\xc3\xa9\t.\r\n"), screen.constData());
+    QVERIFY(!screen.contains('\x1b'));
+    // The capture itself stays exact.
+    QCOMPARE(fileContents(m_folder->filePath(QStringLiteral("x0001_%1.dat").arg(m_inPort))),
+             QByteArray("\x1b[2J\x9b" "1m\xe9\t."));
+
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QCOMPARE(analyzer.exitCode(), 0);
+}
+
+void TestHeadless::windowStartPressesTheButton()
+{
+    // The window on the offscreen platform: --start presses the start button once it is shown.
+    AnalyzerProcess analyzer;
+    analyzer.useOffscreenWindow();
+    m_inPort = freeLoopbackPort();
+    analyzer.start({QStringLiteral("--start"), QStringLiteral("--in-port"), QString::number(m_inPort),
+                    QStringLiteral("--capture-dir"), m_folder->path(), QStringLiteral("--command"), QStringLiteral("41"),
+                    QStringLiteral("--command-type"), QStringLiteral("HEX"), QStringLiteral("--send-on-connect")});
+    QTcpSocket tracker;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            if (tracker.state() == QAbstractSocket::UnconnectedState)
+                tracker.connectToHost(QHostAddress::LocalHost, m_inPort);
+            return tracker.state() == QAbstractSocket::ConnectedState;
+        },
+        30000));
+    // The presets reached the window: the hex command goes out on connect.
+    QByteArray received;
+    QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), QByteArray("A\r\n"), 30000);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"

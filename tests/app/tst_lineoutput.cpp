@@ -1,0 +1,158 @@
+#include "lineoutput.h"
+
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+class TestLineOutput final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void terminalSafeMasksControlCharacters_data();
+    void terminalSafeMasksControlCharacters();
+    void terminalSafeKeepsTheRestOfALine();
+    void pipeGetsExactUtf8();
+    void flushWritesAllOfABigBuffer();
+    void terminalGetsMaskedText();
+};
+
+namespace {
+
+// Everything readable from a descriptor without blocking.
+QByteArray readAvailable(int descriptor)
+{
+    QByteArray all;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(descriptor, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        all.append(buffer, n);
+    }
+    return all;
+}
+
+} // namespace
+
+void TestLineOutput::terminalSafeMasksControlCharacters_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("masked");
+    // Every character a chunk can hold: byte values 0 to 255.
+    for (int code = 0; code <= 255; ++code) {
+        const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+        const bool kept = code == '\t' || code == '\r' || code == '\n';
+        QTest::addRow("%02X", code) << code << (control && !kept);
+    }
+}
+
+void TestLineOutput::terminalSafeMasksControlCharacters()
+{
+    QFETCH(int, code);
+    QFETCH(bool, masked);
+    const QString in{QChar(char16_t(code))};
+    QCOMPARE(terminalSafe(in), masked ? QStringLiteral(".") : in);
+}
+
+void TestLineOutput::terminalSafeKeepsTheRestOfALine()
+{
+    const QString line = QStringLiteral(u"6/12/2026 19:03:32:  IN (ASCII):\u001b[2J\u001b]0;x\u0007ok\u00ff\u00a6\u20ac\t\r\n");
+    QCOMPARE(terminalSafe(line), QStringLiteral(u"6/12/2026 19:03:32:  IN (ASCII):.[2J.]0;x.ok\u00ff\u00a6\u20ac\t\r\n"));
+}
+
+void TestLineOutput::pipeGetsExactUtf8()
+{
+    int fds[2];
+    QCOMPARE(::pipe(fds), 0);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    {
+        LineOutput output(fds[1]);
+        QVERIFY(!output.isTerminal());
+        QString line;
+        for (int code = 0; code <= 255; ++code)
+            line.append(QChar(char16_t(code)));
+        output.write(line);
+        output.write(QStringLiteral("\r\n"));
+        QCOMPARE(readAvailable(fds[0]), QByteArray()); // gathered until flushed
+        output.flush();
+        QByteArray expected;
+        for (int code = 0; code < 128; ++code)
+            expected.append(char(code));
+        for (int code = 128; code <= 255; ++code) // Latin-1 characters in UTF-8
+            expected.append(char(0xC0 | (code >> 6))).append(char(0x80 | (code & 0x3F)));
+        expected.append("\r\n");
+        QCOMPARE(readAvailable(fds[0]), expected);
+        QCOMPARE(output.pending(), 0);
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+void TestLineOutput::flushWritesAllOfABigBuffer()
+{
+    // More than a pipe holds and more than the threshold: the writer waits for the reader.
+    int fds[2];
+    QCOMPARE(::pipe(fds), 0);
+    const QString line = QString(1000, QLatin1Char('x')) + QStringLiteral("\r\n");
+    const int lines = 3 * int(LineOutput::FlushThreshold) / int(line.size());
+    QByteArray received;
+    const pid_t writer = ::fork();
+    QVERIFY(writer >= 0);
+    if (writer == 0) {
+        ::close(fds[0]);
+        LineOutput output(fds[1]);
+        for (int i = 0; i < lines; ++i)
+            output.write(line);
+        output.flush();
+        std::_Exit(0);
+    }
+    ::close(fds[1]);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        received.append(buffer, n);
+    }
+    ::close(fds[0]);
+    int status = -1;
+    QCOMPARE(::waitpid(writer, &status, 0), writer);
+    QCOMPARE(status, 0);
+    QCOMPARE(received.size(), qsizetype(lines) * line.size());
+    QCOMPARE(received, line.toLatin1().repeated(lines));
+}
+
+void TestLineOutput::terminalGetsMaskedText()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QCOMPARE(::grantpt(master), 0);
+    QCOMPARE(::unlockpt(master), 0);
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    QVERIFY(slave >= 0);
+    termios raw{};
+    QCOMPARE(::tcgetattr(slave, &raw), 0);
+    ::cfmakeraw(&raw); // no CR added before LF: the bytes as written
+    QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
+    {
+        LineOutput output(slave);
+        QVERIFY(output.isTerminal());
+        output.write(QStringLiteral(u"\u001b[31mred\u009b1m\u00ff\t\r\n"));
+        output.flush();
+    }
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QByteArray received;
+    QTRY_VERIFY((received += readAvailable(master)).endsWith("\r\n"));
+    QCOMPARE(received, QByteArray(".[31mred.1m\xc3\xbf\t\r\n"));
+    ::close(slave);
+    ::close(master);
+}
+
+QTEST_GUILESS_MAIN(TestLineOutput)
+#include "tst_lineoutput.moc"
