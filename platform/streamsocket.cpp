@@ -197,8 +197,16 @@ void StreamSocket::onReadable()
 
 void StreamSocket::stopReading()
 {
+    m_readingStopped = true;
     if (m_readNotifier)
         m_readNotifier->setEnabled(false);
+}
+
+void StreamSocket::setHeld(bool held)
+{
+    m_held = held;
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(!m_held && !m_readingStopped);
 }
 
 bool StreamSocket::flush(std::chrono::milliseconds timeout)

@@ -44,6 +44,11 @@ public:
 
     void setKeepAlive(const KeepAliveTimings &timings);
 
+    // While held, nothing is taken from the network: the peer's bytes wait in the connection,
+    // whose window closes once the system's buffers are full. The end of the connection is
+    // told only after the hold.
+    void setHeld(bool held);
+
     // Every byte read and not yet taken.
     [[nodiscard]] QByteArray readAll();
 
@@ -78,6 +83,8 @@ private:
     quint16 m_peerPort = 0;
     quint16 m_localPort = 0;
     int m_pendingError = 0;
+    bool m_held = false;
+    bool m_readingStopped = false;
 };
 
 
