@@ -179,6 +179,9 @@ void SocketEndpoint::setupClient()
 {
     m_client = new QTcpSocket(this);
     QTcpSocket *c = m_client;
+    // As on an accepted connection, a chunk is at most this much however far the server runs
+    // ahead: the rest waits in the connection.
+    c->setReadBufferSize(StreamSocket::ReadPassLimit);
     connect(c, &QTcpSocket::connected, this, [this, c] {
         // Relayed chunks go out at once, not after Nagle's wait for an acknowledgement.
         c->setSocketOption(QAbstractSocket::LowDelayOption, 1);

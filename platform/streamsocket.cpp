@@ -19,9 +19,7 @@ using namespace NativeSocket;
 
 namespace {
 
-// Bytes taken from the network in one pass of the event loop; what is left waits for the
-// next pass so that a flood cannot starve the other endpoints.
-constexpr qsizetype ReadPassLimit = 1024 * 1024;
+// One read of a pass; see ReadPassLimit.
 constexpr qsizetype ReadBlock = 256 * 1024;
 
 } // namespace

@@ -31,6 +31,11 @@ class StreamSocket final : public QObject
     Q_OBJECT
 
 public:
+    // The most bytes taken from the network in one pass of the event loop, and so between two
+    // readyRead(): what is left waits for the next pass, so that a flood can neither starve
+    // the other endpoints nor make one chunk, and the memory to capture it, grow without bound.
+    static constexpr qsizetype ReadPassLimit = 1024 * 1024;
+
     // Takes over an accepted descriptor; it is closed when this object goes.
     explicit StreamSocket(qintptr descriptor, QObject *parent = nullptr);
     ~StreamSocket() override;
