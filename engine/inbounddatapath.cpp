@@ -17,8 +17,10 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
     SendUserCommand(index);
 
     try {
-        if (m_controls.value(Control::Check3) == CheckValue::Ticked)
+        if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
             m_sckOUT->SendData(chunk);
+            holdTrackerForRelay(index);
+        }
     } catch (const PlatformError &error) {
         endAfterMessage(error.description(), QStringLiteral("Error sending to output socket!"));
     }
