@@ -55,6 +55,7 @@ void CaptureEngine::runHandler(const std::function<void()> &handler)
         } catch (const ProgramEnded &) {
         }
     }
+    m_controls.eventHandled();
 }
 
 void CaptureEngine::endAfterError(const PlatformError &error)

@@ -46,6 +46,10 @@ public:
     // Ends the program once the current handler has returned; the engine handles no further
     // event after asking for it.
     virtual void endProgram() = 0;
+
+    // Called once each handler of the engine has run to its end, its lines all written: the
+    // place to flush what a front end has buffered.
+    virtual void eventHandled() {}
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "socketendpoint.h"
 
+#include "nativesocket.h"
 #include "platformerror.h"
 
 #include <QDeadlineTimer>
@@ -21,7 +22,7 @@ QSet<qintptr> &openRequests()
 
 [[noreturn]] void fail(int number)
 {
-    throw PlatformError(number, SocketErrors::descriptionFor(number));
+    throw PlatformError(number, NativeSocket::descriptionFor(number));
 }
 
 int numberForQtError(QAbstractSocket::SocketError error)
@@ -67,7 +68,7 @@ protected:
                 if (endpoint)
                     endpoint->takeIncoming(descriptor);
                 else if (openRequests().remove(descriptor))
-                    SocketErrors::closeDescriptor(descriptor);
+                    NativeSocket::closeDescriptor(descriptor);
             },
             Qt::QueuedConnection);
     }
@@ -97,7 +98,7 @@ void SocketEndpoint::Listen()
         const int number = server->serverError() == QAbstractSocket::AddressInUseError
                                ? ErrorNumber::AddressInUse
                                : numberForQtError(server->serverError());
-        throw PlatformError(number, SocketErrors::descriptionFor(number));
+        throw PlatformError(number, NativeSocket::descriptionFor(number));
     }
     m_localPort = server->serverPort();
     m_server = std::move(server);
@@ -112,7 +113,7 @@ void SocketEndpoint::takeIncoming(qintptr descriptor)
     // A request that its handler did not accept ends at once, so that the peer does not
     // believe itself connected to nobody.
     if (openRequests().remove(descriptor))
-        SocketErrors::closeDescriptor(descriptor);
+        NativeSocket::closeDescriptor(descriptor);
 }
 
 void SocketEndpoint::Accept(qint32 requestId)
@@ -181,7 +182,7 @@ void SocketEndpoint::setupClient()
     connect(c, &QTcpSocket::connected, this, [this, c] {
         // Relayed chunks go out at once, not after Nagle's wait for an acknowledgement.
         c->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        m_remoteHostIP = SocketErrors::plainAddress(c->peerAddress()).toString();
+        m_remoteHostIP = NativeSocket::plainAddress(c->peerAddress()).toString();
         m_state = State::Connected;
     });
     connect(c, &QTcpSocket::readyRead, this,
@@ -197,7 +198,7 @@ void SocketEndpoint::setupClient()
             return; // an orderly close, told by disconnected()
         const int number = numberForQtError(error);
         m_state = State::Failed;
-        emit errorOccurred(qint16(number), SocketErrors::descriptionFor(number));
+        emit errorOccurred(qint16(number), NativeSocket::descriptionFor(number));
     });
 }
 
@@ -228,7 +229,12 @@ QByteArray SocketEndpoint::GetData()
 
 void SocketEndpoint::Close()
 {
-    m_stream.reset();
+    if (m_stream) {
+        // The stream may be the one reporting the event that led here: it goes once that is done.
+        m_stream->close();
+        m_stream->disconnect(this);
+        m_stream.release()->deleteLater();
+    }
     if (m_client) {
         m_client->disconnect(this);
         m_client->abort();
@@ -247,11 +253,13 @@ void SocketEndpoint::flushOutput(std::chrono::milliseconds timeout)
     }
     if (!m_client)
         return;
+    // The program is ending: waiting here holds up no other event.
     const QDeadlineTimer deadline(timeout);
-    while (m_client->state() == QAbstractSocket::ConnectedState && m_client->bytesToWrite() > 0 &&
-           !deadline.hasExpired()) {
-        // The program is ending: no other event is waiting for this one.
-        if (!m_client->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+    while (m_client->state() == QAbstractSocket::ConnectedState && m_client->bytesToWrite() > 0) {
+        m_client->flush();
+        const qint64 left = deadline.remainingTime();
+        if (m_client->bytesToWrite() == 0 || left <= 0 ||
+            !NativeSocket::waitWritable(m_client->socketDescriptor(), int(left)))
             break;
     }
 }

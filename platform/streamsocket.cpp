@@ -1,5 +1,6 @@
 #include "streamsocket.h"
 
+#include "nativesocket.h"
 #include "platformerror.h"
 
 #include <QDeadlineTimer>
@@ -8,16 +9,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
-using ssize_t = int;
 #else
-#include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #endif
+
+using namespace NativeSocket;
 
 namespace {
 
@@ -26,141 +24,7 @@ namespace {
 constexpr qsizetype ReadPassLimit = 1024 * 1024;
 constexpr qsizetype ReadBlock = 256 * 1024;
 
-#ifdef Q_OS_WIN
-int lastSystemError() { return WSAGetLastError(); }
-bool wouldBlock(int e) { return e == WSAEWOULDBLOCK; }
-bool interrupted(int e) { return e == WSAEINTR; }
-void setNonBlocking(qintptr fd)
-{
-    u_long on = 1;
-    ioctlsocket(SOCKET(fd), FIONBIO, &on);
-}
-ssize_t sendSome(qintptr fd, const char *data, qsizetype size)
-{
-    return ::send(SOCKET(fd), data, int(qMin<qsizetype>(size, INT_MAX)), 0);
-}
-ssize_t receiveSome(qintptr fd, char *data, qsizetype size) { return ::recv(SOCKET(fd), data, int(size), 0); }
-void closeNative(qintptr fd) { ::closesocket(SOCKET(fd)); }
-bool waitWritable(qintptr fd, int ms)
-{
-    WSAPOLLFD p{SOCKET(fd), POLLWRNORM, 0};
-    return WSAPoll(&p, 1, ms) > 0;
-}
-#else
-int lastSystemError() { return errno; }
-bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
-bool interrupted(int e) { return e == EINTR; }
-void setNonBlocking(qintptr fd)
-{
-    const int flags = ::fcntl(int(fd), F_GETFL);
-    ::fcntl(int(fd), F_SETFL, flags | O_NONBLOCK);
-}
-ssize_t sendSome(qintptr fd, const char *data, qsizetype size)
-{
-#ifdef MSG_NOSIGNAL
-    return ::send(int(fd), data, size_t(size), MSG_NOSIGNAL);
-#else
-    return ::send(int(fd), data, size_t(size), 0);
-#endif
-}
-ssize_t receiveSome(qintptr fd, char *data, qsizetype size) { return ::recv(int(fd), data, size_t(size), 0); }
-void closeNative(qintptr fd) { ::close(int(fd)); }
-bool waitWritable(qintptr fd, int ms)
-{
-    pollfd p{int(fd), POLLOUT, 0};
-    return ::poll(&p, 1, ms) > 0;
-}
-#endif
-
 } // namespace
-
-namespace SocketErrors {
-
-int numberFor(int systemError)
-{
-    switch (systemError) {
-#ifdef Q_OS_WIN
-    case WSAECONNRESET:
-        return ErrorNumber::ConnectionReset;
-    case WSAECONNABORTED:
-        return ErrorNumber::ConnectAborted;
-    case WSAETIMEDOUT:
-        return ErrorNumber::TimedOut;
-    case WSAENOTCONN:
-        return ErrorNumber::NotConnected;
-    case WSAEHOSTUNREACH:
-        return ErrorNumber::HostUnreachable;
-    case WSAENETUNREACH:
-        return ErrorNumber::NetworkUnreachable;
-#else
-    case ECONNRESET:
-        return ErrorNumber::ConnectionReset;
-    case EPIPE:
-    case ECONNABORTED:
-        return ErrorNumber::ConnectAborted;
-    case ETIMEDOUT:
-        return ErrorNumber::TimedOut;
-    case ENOTCONN:
-        return ErrorNumber::NotConnected;
-    case EHOSTUNREACH:
-        return ErrorNumber::HostUnreachable;
-    case ENETUNREACH:
-        return ErrorNumber::NetworkUnreachable;
-#endif
-    default:
-        return ErrorNumber::ConnectAborted;
-    }
-}
-
-QString descriptionFor(int number)
-{
-    switch (number) {
-    case ErrorNumber::ConnectionReset:
-        return QStringLiteral("Connection is reset by remote side");
-    case ErrorNumber::ConnectAborted:
-        return QStringLiteral("Connection is aborted due to timeout or other failure");
-    case ErrorNumber::TimedOut:
-        return QStringLiteral("Connection timed out");
-    case ErrorNumber::NotConnected:
-        return QStringLiteral("Socket is not connected");
-    case ErrorNumber::HostUnreachable:
-        return QStringLiteral("No route to host");
-    case ErrorNumber::NetworkUnreachable:
-        return QStringLiteral("Network is unreachable");
-    case ErrorNumber::ConnectionRefused:
-        return QStringLiteral("Connection is forcefully rejected");
-    case ErrorNumber::AddressInUse:
-        return QStringLiteral("Address in use");
-    case ErrorNumber::AddressNotAvailable:
-        return QStringLiteral("Address not available from the local machine");
-    case ErrorNumber::HostNotFound:
-        return QStringLiteral("Authoritative answer: Host not found");
-    case ErrorNumber::WrongProtocolOrState:
-        return QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
-    case ErrorNumber::InvalidOperation:
-        return QStringLiteral("Invalid operation at current state");
-    case ErrorNumber::InvalidArgument:
-        return QStringLiteral("The argument passed to a function was not in the correct format or in the "
-                              "specified range");
-    default:
-        return QStringLiteral("Socket error %1").arg(number);
-    }
-}
-
-void closeDescriptor(qintptr descriptor)
-{
-    if (descriptor != -1)
-        closeNative(descriptor);
-}
-
-QHostAddress plainAddress(const QHostAddress &address)
-{
-    bool isIPv4 = false;
-    const quint32 v4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(v4) : address;
-}
-
-} // namespace SocketErrors
 
 StreamSocket::StreamSocket(qintptr descriptor, QObject *parent)
     : QObject(parent), m_descriptor(descriptor)
@@ -171,7 +35,7 @@ StreamSocket::StreamSocket(qintptr descriptor, QObject *parent)
     socklen_t length = sizeof address;
     if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
         QHostAddress peer(reinterpret_cast<sockaddr *>(&address));
-        m_peerAddress = SocketErrors::plainAddress(peer);
+        m_peerAddress = plainAddress(peer);
         m_peerPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
                                                    : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
     }
@@ -233,7 +97,7 @@ void StreamSocket::write(const QByteArray &bytes)
 {
     if (m_descriptor == -1 || m_pendingError != 0) {
         const int number = m_pendingError != 0 ? m_pendingError : ErrorNumber::WrongProtocolOrState;
-        throw PlatformError(number, SocketErrors::descriptionFor(number));
+        throw PlatformError(number, descriptionFor(number));
     }
     if (bytes.isEmpty())
         return;
@@ -245,21 +109,21 @@ void StreamSocket::write(const QByteArray &bytes)
     }
     if (!sendQueued()) {
         const int number = m_pendingError;
-        throw PlatformError(number, SocketErrors::descriptionFor(number));
+        throw PlatformError(number, descriptionFor(number));
     }
 }
 
 bool StreamSocket::sendQueued()
 {
     while (bytesToWrite() > 0) {
-        const ssize_t sent = sendSome(m_descriptor, m_output.constData() + m_outputOffset, bytesToWrite());
+        const qint64 sent = sendSome(m_descriptor, m_output.constData() + m_outputOffset, bytesToWrite());
         if (sent < 0) {
             const int e = lastSystemError();
             if (interrupted(e))
                 continue;
             if (wouldBlock(e))
                 break;
-            m_pendingError = SocketErrors::numberFor(e);
+            m_pendingError = numberFor(e);
             m_output.clear();
             m_outputOffset = 0;
             m_writeNotifier->setEnabled(false);
@@ -282,7 +146,9 @@ void StreamSocket::onWritable()
 {
     if (!sendQueued()) {
         stopReading();
-        emit failed(m_pendingError, SocketErrors::descriptionFor(m_pendingError));
+        if (m_descriptor == -1)
+            return;
+        emit failed(m_pendingError, descriptionFor(m_pendingError));
     }
 }
 
@@ -294,7 +160,7 @@ void StreamSocket::onReadable()
     if (m_scratch.size() != ReadBlock)
         m_scratch.resize(ReadBlock);
     while (taken < ReadPassLimit) {
-        const ssize_t got = receiveSome(m_descriptor, m_scratch.data(), ReadBlock);
+        const qint64 got = receiveSome(m_descriptor, m_scratch.data(), ReadBlock);
         if (got > 0) {
             m_input.append(m_scratch.constData(), got);
             taken += got;
@@ -322,8 +188,8 @@ void StreamSocket::onReadable()
     if (!self || m_descriptor == -1)
         return;
     if (error != 0) {
-        m_pendingError = SocketErrors::numberFor(error);
-        emit failed(m_pendingError, SocketErrors::descriptionFor(m_pendingError));
+        m_pendingError = numberFor(error);
+        emit failed(m_pendingError, descriptionFor(m_pendingError));
     } else if (atEnd) {
         emit peerClosed();
     }
@@ -351,9 +217,12 @@ void StreamSocket::close()
 {
     if (m_descriptor == -1)
         return;
-    delete m_readNotifier;
+    // A handler may close the connection while one of its notifiers is still reporting.
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
     m_readNotifier = nullptr;
-    delete m_writeNotifier;
     m_writeNotifier = nullptr;
     closeNative(m_descriptor);
     m_descriptor = -1;

@@ -80,14 +80,5 @@ private:
     int m_pendingError = 0;
 };
 
-namespace SocketErrors {
-// The socket error number and description for a system error code.
-[[nodiscard]] int numberFor(int systemError);
-[[nodiscard]] QString descriptionFor(int number);
-// Closes a descriptor that nobody took over.
-void closeDescriptor(qintptr descriptor);
-// An IPv4 address mapped into IPv6 (::ffff:a.b.c.d) is given back as plain IPv4.
-[[nodiscard]] QHostAddress plainAddress(const QHostAddress &address);
-} // namespace SocketErrors
 
 #endif

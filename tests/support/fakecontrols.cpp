@@ -40,9 +40,10 @@ void FakeControls::reportError(int number, const QString &description)
 
 QString FakeControls::afterTimestamp(const QString &line)
 {
-    // A timestamp ends with the seconds; the tag that follows begins with a colon.
-    static const QRegularExpression stamp(QStringLiteral("^.*?\\d\\d:\\d\\d:\\d\\d(?: ?[AaPp][Mm])?"));
-    QString rest = line;
-    rest.remove(stamp);
-    return rest;
+    // Timestamps follow the locale (19:03:32, 7:03:32 PM, 19時03分32秒); every tag that follows
+    // one starts with one of these.
+    static const QRegularExpression tag(
+        QStringLiteral(":(  IN |  -> | OUT | ILLEGAL | Socket ID:)"));
+    const QRegularExpressionMatch match = tag.match(line);
+    return match.hasMatch() ? line.mid(match.capturedStart()) : line;
 }

@@ -40,7 +40,7 @@ public:
 
     // Lines of the data pane, newest first, each with its CR LF.
     [[nodiscard]] QStringList dataLines() const { return dataPaneLines; }
-    // The data pane's text with every timestamp removed: what follows the first colon of each line.
+    // A data-pane line without its timestamp: the tag and what follows it.
     [[nodiscard]] static QString afterTimestamp(const QString &line);
 
     QMap<Control, QString> texts;

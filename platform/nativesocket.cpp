@@ -1,0 +1,152 @@
+#include "nativesocket.h"
+
+#include "platformerror.h"
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace NativeSocket {
+
+#ifdef Q_OS_WIN
+int lastSystemError() { return WSAGetLastError(); }
+bool wouldBlock(int e) { return e == WSAEWOULDBLOCK; }
+bool interrupted(int e) { return e == WSAEINTR; }
+void setNonBlocking(qintptr fd)
+{
+    u_long on = 1;
+    ioctlsocket(SOCKET(fd), FIONBIO, &on);
+}
+qint64 sendSome(qintptr fd, const char *data, qint64 size)
+{
+    return ::send(SOCKET(fd), data, int(qMin<qint64>(size, INT_MAX)), 0);
+}
+qint64 receiveSome(qintptr fd, char *data, qint64 size) { return ::recv(SOCKET(fd), data, int(size), 0); }
+void closeNative(qintptr fd) { ::closesocket(SOCKET(fd)); }
+bool waitWritable(qintptr fd, int ms)
+{
+    WSAPOLLFD p{SOCKET(fd), POLLWRNORM, 0};
+    return WSAPoll(&p, 1, ms) > 0;
+}
+#else
+int lastSystemError() { return errno; }
+bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
+bool interrupted(int e) { return e == EINTR; }
+void setNonBlocking(qintptr fd)
+{
+    const int flags = ::fcntl(int(fd), F_GETFL);
+    ::fcntl(int(fd), F_SETFL, flags | O_NONBLOCK);
+}
+qint64 sendSome(qintptr fd, const char *data, qint64 size)
+{
+#ifdef MSG_NOSIGNAL
+    return ::send(int(fd), data, size_t(size), MSG_NOSIGNAL);
+#else
+    return ::send(int(fd), data, size_t(size), 0);
+#endif
+}
+qint64 receiveSome(qintptr fd, char *data, qint64 size) { return ::recv(int(fd), data, size_t(size), 0); }
+void closeNative(qintptr fd) { ::close(int(fd)); }
+bool waitWritable(qintptr fd, int ms)
+{
+    pollfd p{int(fd), POLLOUT, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+#endif
+
+int numberFor(int systemError)
+{
+    switch (systemError) {
+#ifdef Q_OS_WIN
+    case WSAECONNRESET:
+        return ErrorNumber::ConnectionReset;
+    case WSAECONNABORTED:
+        return ErrorNumber::ConnectAborted;
+    case WSAETIMEDOUT:
+        return ErrorNumber::TimedOut;
+    case WSAENOTCONN:
+        return ErrorNumber::NotConnected;
+    case WSAEHOSTUNREACH:
+        return ErrorNumber::HostUnreachable;
+    case WSAENETUNREACH:
+        return ErrorNumber::NetworkUnreachable;
+#else
+    case ECONNRESET:
+        return ErrorNumber::ConnectionReset;
+    case EPIPE:
+    case ECONNABORTED:
+        return ErrorNumber::ConnectAborted;
+    case ETIMEDOUT:
+        return ErrorNumber::TimedOut;
+    case ENOTCONN:
+        return ErrorNumber::NotConnected;
+    case EHOSTUNREACH:
+        return ErrorNumber::HostUnreachable;
+    case ENETUNREACH:
+        return ErrorNumber::NetworkUnreachable;
+#endif
+    default:
+        return ErrorNumber::ConnectAborted;
+    }
+}
+
+QString descriptionFor(int number)
+{
+    switch (number) {
+    case ErrorNumber::ConnectionReset:
+        return QStringLiteral("Connection is reset by remote side");
+    case ErrorNumber::ConnectAborted:
+        return QStringLiteral("Connection is aborted due to timeout or other failure");
+    case ErrorNumber::TimedOut:
+        return QStringLiteral("Connection timed out");
+    case ErrorNumber::NotConnected:
+        return QStringLiteral("Socket is not connected");
+    case ErrorNumber::HostUnreachable:
+        return QStringLiteral("No route to host");
+    case ErrorNumber::NetworkUnreachable:
+        return QStringLiteral("Network is unreachable");
+    case ErrorNumber::ConnectionRefused:
+        return QStringLiteral("Connection is forcefully rejected");
+    case ErrorNumber::AddressInUse:
+        return QStringLiteral("Address in use");
+    case ErrorNumber::AddressNotAvailable:
+        return QStringLiteral("Address not available from the local machine");
+    case ErrorNumber::HostNotFound:
+        return QStringLiteral("Authoritative answer: Host not found");
+    case ErrorNumber::WrongProtocolOrState:
+        return QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
+    case ErrorNumber::InvalidOperation:
+        return QStringLiteral("Invalid operation at current state");
+    case ErrorNumber::InvalidArgument:
+        return QStringLiteral("The argument passed to a function was not in the correct format or in the "
+                              "specified range");
+    default:
+        return QStringLiteral("Socket error %1").arg(number);
+    }
+}
+
+void closeDescriptor(qintptr descriptor)
+{
+    if (descriptor != -1)
+        closeNative(descriptor);
+}
+
+QHostAddress plainAddress(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 v4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(v4) : address;
+}
+
+} // namespace NativeSocket
+

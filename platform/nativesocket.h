@@ -1,0 +1,32 @@
+#ifndef GPSA_NATIVESOCKET_H
+#define GPSA_NATIVESOCKET_H
+
+#include <QHostAddress>
+#include <QString>
+
+// The few native socket calls that the endpoints make themselves, the same on POSIX systems
+// and on Windows, and the socket error numbers and descriptions that the operator sees.
+namespace NativeSocket {
+
+[[nodiscard]] int lastSystemError();
+[[nodiscard]] bool wouldBlock(int systemError);
+[[nodiscard]] bool interrupted(int systemError);
+void setNonBlocking(qintptr descriptor);
+// Never raises SIGPIPE.
+[[nodiscard]] qint64 sendSome(qintptr descriptor, const char *data, qint64 size);
+[[nodiscard]] qint64 receiveSome(qintptr descriptor, char *data, qint64 size);
+void closeNative(qintptr descriptor);
+// Waits at most ms milliseconds for room to send.
+[[nodiscard]] bool waitWritable(qintptr descriptor, int ms);
+
+// The socket error number for a system error code, and the description of a number.
+[[nodiscard]] int numberFor(int systemError);
+[[nodiscard]] QString descriptionFor(int number);
+// Closes a descriptor that nobody took over.
+void closeDescriptor(qintptr descriptor);
+// An IPv4 address mapped into IPv6 (::ffff:a.b.c.d) is given back as plain IPv4.
+[[nodiscard]] QHostAddress plainAddress(const QHostAddress &address);
+
+} // namespace NativeSocket
+
+#endif

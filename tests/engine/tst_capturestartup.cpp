@@ -1,0 +1,263 @@
+#include "captureengine.h"
+#include "fakecontrols.h"
+#include "platformerror.h"
+#include "socketendpoint.h"
+#include "testpeers.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Port texts may name free ports: %P and %Q stand for two different ones.
+QString withPorts(QString text, quint16 p, quint16 q)
+{
+    return text.replace(QStringLiteral("%P"), QString::number(p)).replace(QStringLiteral("%Q"), QString::number(q));
+}
+
+} // namespace
+
+class tst_CaptureStartup final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void failures_data();
+    void failures();
+    void successfulStart();
+    void inPortBeyond32BitsIsAnErrorOutsideEveryRegion();
+    void acceptsTheHighestPort();
+    void captureFolderIsCreated();
+    void captureFolderThatCannotBeMadeEndsBeforeListening();
+    void numberingContinuesAfterEarlierRuns_data();
+    void numberingContinuesAfterEarlierRuns();
+};
+
+void tst_CaptureStartup::failures_data()
+{
+    QTest::addColumn<QString>("inPort");
+    QTest::addColumn<int>("relay");
+    QTest::addColumn<QString>("outPort");
+    QTest::addColumn<QString>("outHost");
+    QTest::addColumn<bool>("occupyInPort");
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("listening");
+
+    const QString invalidIn = QStringLiteral("Invalid input port number. Use between 1 and 65535");
+    const QString invalidOut = QStringLiteral("Invalid output port number. Use between 1 and 65535");
+    const QString samePort = QStringLiteral("Input port cannot be same as output port!");
+    const QString error = QStringLiteral("Error");
+    const QString local = QStringLiteral("127.0.0.1");
+
+    for (const char *text : {"1", "65535", "0", "-5000", "", "abc", "65534.6", "1.4"})
+        QTest::addRow("IN port \"%s\"", text) << QString::fromLatin1(text) << 0 << QStringLiteral("5001") << local
+                                              << false << invalidIn << error << false;
+    QTest::newRow("relay, same ports") << QStringLiteral("%P") << 1 << QStringLiteral("%P") << local << false
+                                       << samePort << error << true;
+    QTest::newRow("relay, same port numbers, other texts")
+        << QStringLiteral("%P") << 1 << QStringLiteral("%P.0x") << local << false << samePort << error << true;
+    QTest::newRow("relay, OUT 65536") << QStringLiteral("%P") << 1 << QStringLiteral("65536") << local << false
+                                      << invalidOut << error << true;
+    QTest::newRow("relay, OUT 1") << QStringLiteral("%P") << 1 << QStringLiteral("1") << local << false
+                                  << invalidOut << error << true;
+    QTest::newRow("relay, IN tested first") << QStringLiteral("65536") << 1 << QStringLiteral("65536") << local
+                                            << false << invalidIn << error << false;
+    QTest::newRow("IN port in use") << QStringLiteral("%P") << 0 << QStringLiteral("5001") << local << true
+                                    << QStringLiteral("Address in use") << QStringLiteral("Error on input socket!")
+                                    << false;
+    QTest::newRow("relay, OUT port beyond 32 bits")
+        << QStringLiteral("%P") << 1 << QStringLiteral("99999999999") << local << false << QStringLiteral("Overflow")
+        << QStringLiteral("Error on input socket!") << true;
+    QTest::newRow("relay, bad host") << QStringLiteral("%P") << 1 << QStringLiteral("%Q") << QString() << false
+                                     << QStringLiteral("Authoritative answer: Host not found")
+                                     << QStringLiteral("Error on output socket!") << true;
+    // Without the relay switch ticked (grayed is not ticked) the OUT boxes are never read.
+    QTest::newRow("relay clear, OUT 0") << QStringLiteral("%P") << 0 << QStringLiteral("0") << local << false
+                                        << QString() << QString() << true;
+    QTest::newRow("relay clear, same ports") << QStringLiteral("%P") << 0 << QStringLiteral("%P") << local << false
+                                             << QString() << QString() << true;
+    QTest::newRow("relay grayed, OUT 0") << QStringLiteral("%P") << 2 << QStringLiteral("0") << local << false
+                                         << QString() << QString() << true;
+}
+
+void tst_CaptureStartup::failures()
+{
+    QFETCH(QString, inPort);
+    QFETCH(int, relay);
+    QFETCH(QString, outPort);
+    QFETCH(QString, outHost);
+    QFETCH(bool, occupyInPort);
+    QFETCH(QString, prompt);
+    QFETCH(QString, title);
+    QFETCH(bool, listening);
+
+    QTemporaryDir folder;
+    QTcpServer occupant;
+    QVERIFY(occupant.listen(QHostAddress::Any, 0));
+    const quint16 p = occupyInPort ? occupant.serverPort() : freeLoopbackPort();
+    if (!occupyInPort)
+        occupant.close();
+    const quint16 q = freeLoopbackPort();
+
+    FakeControls controls;
+    controls.texts[Control::Text2] = withPorts(inPort, p, q);
+    controls.texts[Control::Text5] = withPorts(outPort, p, q);
+    controls.texts[Control::Text6] = outHost;
+    controls.values[Control::Check3] = relay;
+    CaptureEngine engine(controls, folder.path());
+    engine.Form_Load();
+    engine.Command1_Click();
+
+    if (prompt.isEmpty()) {
+        QVERIFY(controls.messages.isEmpty());
+        QCOMPARE(controls.endRequests, 0);
+        QVERIFY(controls.log.endsWith(QStringLiteral("Listening on TCP port %1\r\n").arg(p)));
+    } else {
+        QCOMPARE(controls.messages.size(), 1);
+        QCOMPARE(controls.messages.first().prompt, prompt);
+        QCOMPARE(controls.messages.first().style, 16);
+        QCOMPARE(controls.messages.first().title, title);
+        QCOMPARE(controls.endRequests, 1);
+        QVERIFY(engine.hasEnded());
+        QVERIFY(controls.log.isEmpty());
+    }
+    // Nothing done before a failure is undone: a listener that listens goes on listening.
+    QCOMPARE(engine.sckListen().state() == SocketEndpoint::State::Listening, listening);
+    if (listening) {
+        QTcpSocket tracker;
+        tracker.connectToHost(QHostAddress::LocalHost, p);
+        QVERIFY(tracker.waitForConnected(5000));
+    }
+    QCOMPARE(controls.enabled.value(Control::Command1), false);
+    QCOMPARE(controls.enabled.value(Control::Check3), false);
+    QCOMPARE(controls.enabled.value(Control::Text2), false);
+    QCOMPARE(controls.enabled.value(Control::Text5), false);
+    QCOMPARE(controls.enabled.value(Control::Text6), true);
+    QVERIFY(controls.reports.isEmpty());
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList()); // the start-up writes no capture file
+}
+
+void tst_CaptureStartup::successfulStart()
+{
+    QTemporaryDir folder;
+    const quint16 p = freeLoopbackPort();
+    FakeControls controls;
+    controls.log = QStringLiteral("typed by the operator");
+    controls.texts[Control::Text2] = QString::number(p) + QStringLiteral("abc");
+    CaptureEngine engine(controls, folder.path());
+    engine.Form_Load();
+    QCOMPARE(engine.state().CaptureCounter, 1);
+    engine.Command1_Click();
+
+    // The number logged is the port read back from the listener, not the box's text.
+    QCOMPARE(controls.log, QStringLiteral("typed by the operatorListening on TCP port %1\r\n").arg(p));
+    const QStringList order{QString::number(int(Control::Command1)), QString::number(int(Control::Check3)),
+                            QString::number(int(Control::Text2)), QString::number(int(Control::Text5))};
+    QCOMPARE(controls.disabledInOrder, order);
+    QVERIFY(!engine.hasEnded());
+    QCOMPARE(engine.state().CaptureCounter, 1);
+    QCOMPARE(engine.state().SlotInUse[0], false);
+    QCOMPARE(engine.state().SlotInUse[1], false);
+}
+
+void tst_CaptureStartup::inPortBeyond32BitsIsAnErrorOutsideEveryRegion()
+{
+    QTemporaryDir folder;
+    FakeControls controls;
+    controls.texts[Control::Text2] = QStringLiteral("4294972296");
+    CaptureEngine engine(controls, folder.path());
+    engine.Command1_Click();
+    QVERIFY(controls.messages.isEmpty());
+    QCOMPARE(controls.reports.size(), 1);
+    QCOMPARE(controls.reports.first().number, ErrorNumber::Overflow);
+    QCOMPARE(controls.reports.first().description, QStringLiteral("Overflow"));
+    QCOMPARE(controls.endRequests, 1);
+    QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
+}
+
+void tst_CaptureStartup::acceptsTheHighestPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::Any, 65534))
+        QSKIP("port 65534 is in use on this machine");
+    probe.close();
+    QTemporaryDir folder;
+    FakeControls controls;
+    controls.texts[Control::Text2] = QStringLiteral("65534.5");
+    CaptureEngine engine(controls, folder.path());
+    engine.Command1_Click();
+    QVERIFY(controls.messages.isEmpty());
+    QCOMPARE(controls.log, QStringLiteral("Listening on TCP port 65534\r\n"));
+}
+
+void tst_CaptureStartup::captureFolderIsCreated()
+{
+    QTemporaryDir base;
+    const QString folder = base.filePath(QStringLiteral("not/yet/capture"));
+    FakeControls controls;
+    controls.texts[Control::Text2] = QString::number(freeLoopbackPort());
+    CaptureEngine engine(controls, folder);
+    engine.Command1_Click();
+    QVERIFY(controls.messages.isEmpty());
+    QVERIFY(QFileInfo(folder).isDir());
+}
+
+void tst_CaptureStartup::captureFolderThatCannotBeMadeEndsBeforeListening()
+{
+    QTemporaryDir base;
+    QFile blocker(base.filePath(QStringLiteral("capture")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString folder = base.filePath(QStringLiteral("capture"));
+
+    FakeControls controls;
+    controls.texts[Control::Text2] = QString::number(freeLoopbackPort());
+    CaptureEngine engine(controls, folder);
+    engine.Command1_Click();
+    QCOMPARE(controls.messages.size(), 1);
+    QCOMPARE(controls.messages.first().title, QStringLiteral("Error"));
+    QCOMPARE(controls.messages.first().style, 16);
+    QVERIFY2(controls.messages.first().prompt.contains(QDir::toNativeSeparators(folder)),
+             qPrintable(controls.messages.first().prompt));
+    QCOMPARE(controls.endRequests, 1);
+    QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
+}
+
+void tst_CaptureStartup::numberingContinuesAfterEarlierRuns_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<int>("first");
+    QTest::newRow("empty folder") << QStringList() << 1;
+    QTest::newRow("earlier run") << QStringList{QStringLiteral("x0001_5000.dat"), QStringLiteral("x0001_5000.log"),
+                                                QStringLiteral("x0002_5001.dat"), QStringLiteral("x0002_5001.log")}
+                                 << 3;
+    QTest::newRow("error log counts, numbers compare as numbers")
+        << QStringList{QStringLiteral("x9999_5000.dat"), QStringLiteral("x10000_err5000.log"),
+                       QStringLiteral("x0999_80.log")}
+        << 10001;
+    QTest::newRow("other files do not count")
+        << QStringList{QStringLiteral("x12.dat"), QStringLiteral("notes.txt"), QStringLiteral("y0005_5000.dat"),
+                       QStringLiteral("x0004_5000.dat")}
+        << 5;
+}
+
+void tst_CaptureStartup::numberingContinuesAfterEarlierRuns()
+{
+    QFETCH(QStringList, present);
+    QFETCH(int, first);
+    QTemporaryDir folder;
+    for (const QString &name : present) {
+        QFile f(folder.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    FakeControls controls;
+    controls.texts[Control::Text2] = QString::number(freeLoopbackPort());
+    CaptureEngine engine(controls, folder.path());
+    engine.Form_Load();
+    engine.Command1_Click();
+    QCOMPARE(engine.state().CaptureCounter, first);
+}
+
+QTEST_GUILESS_MAIN(tst_CaptureStartup)
+#include "tst_capturestartup.moc"

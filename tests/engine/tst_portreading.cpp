@@ -1,0 +1,79 @@
+#include "platformerror.h"
+#include "portreading.h"
+
+#include <QtTest>
+
+class tst_PortReading final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reads_data();
+    void reads();
+    void beyondThe32BitRangeIsAnOverflow_data();
+    void beyondThe32BitRangeIsAnOverflow();
+};
+
+void tst_PortReading::reads_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plain") << QStringLiteral("5000") << 5000;
+    QTest::newRow("letters after") << QStringLiteral("5000abc") << 5000;
+    QTest::newRow("blank inside") << QStringLiteral("5 000") << 5000;
+    QTest::newRow("tab and line feed inside") << QStringLiteral("\t50\n00 ") << 5000;
+    QTest::newRow("carriage return ends the number") << QStringLiteral("50\r00") << 50;
+    QTest::newRow("empty") << QString() << 0;
+    QTest::newRow("letters") << QStringLiteral("abc") << 0;
+    QTest::newRow("sign alone") << QStringLiteral("-") << 0;
+    QTest::newRow("negative") << QStringLiteral("-5000") << -5000;
+    QTest::newRow("plus sign") << QStringLiteral("+7") << 7;
+    QTest::newRow("half rounds to even, up") << QStringLiteral("1.5") << 2;
+    QTest::newRow("half rounds to even, down") << QStringLiteral("2.5") << 2;
+    QTest::newRow("point five") << QStringLiteral(".5") << 0;
+    QTest::newRow("65534.5") << QStringLiteral("65534.5") << 65534;
+    QTest::newRow("65534.6") << QStringLiteral("65534.6") << 65535;
+    QTest::newRow("exponent") << QStringLiteral("5e3") << 5000;
+    QTest::newRow("exponent with D") << QStringLiteral("5D3") << 5000;
+    QTest::newRow("negative exponent") << QStringLiteral("50000e-1") << 5000;
+    QTest::newRow("exponent without digits") << QStringLiteral("5e") << 5;
+    QTest::newRow("hexadecimal") << QStringLiteral("&H1388") << 5000;
+    QTest::newRow("hexadecimal, small letters") << QStringLiteral("&h13a") << 314;
+    QTest::newRow("octal") << QStringLiteral("&O11610") << 5000;
+    QTest::newRow("octal stops at 8") << QStringLiteral("&O178") << 15;
+    QTest::newRow("ampersand alone") << QStringLiteral("&5000") << 0;
+    QTest::newRow("largest") << QStringLiteral("2147483647") << 2147483647;
+    QTest::newRow("smallest") << QStringLiteral("-2147483648") << int(-2147483648LL);
+}
+
+void tst_PortReading::reads()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    QCOMPARE(readPortNumber(text), expected);
+}
+
+void tst_PortReading::beyondThe32BitRangeIsAnOverflow_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one too many") << QStringLiteral("2147483648");
+    QTest::newRow("one too few") << QStringLiteral("-2147483649");
+    QTest::newRow("rounds beyond") << QStringLiteral("2147483647.5");
+    QTest::newRow("huge exponent") << QStringLiteral("1e400");
+    QTest::newRow("many digits") << QStringLiteral("99999999999999999999");
+}
+
+void tst_PortReading::beyondThe32BitRangeIsAnOverflow()
+{
+    QFETCH(QString, text);
+    try {
+        (void)readPortNumber(text);
+        QFAIL("no overflow");
+    } catch (const PlatformError &error) {
+        QCOMPARE(error.number(), ErrorNumber::Overflow);
+        QCOMPARE(error.description(), QStringLiteral("Overflow"));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_PortReading)
+#include "tst_portreading.moc"
