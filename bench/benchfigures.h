@@ -13,13 +13,14 @@ inline const QString LatencyP99 = QStringLiteral("latency p99 µs");
 inline const QString MessagesPerSecond = QStringLiteral("msg/s");
 inline const QString Throughput = QStringLiteral("throughput MB/s");
 inline const QString ChunkEvents = QStringLiteral("chunk events");
+inline const QString ThroughputCpu = QStringLiteral("CPU % in throughput");
 inline const QString PeakResident = QStringLiteral("peak RSS MiB");
 inline const QString ReturnTotal = QStringLiteral("return path ms");
 inline const QString ReturnLag = QStringLiteral("return lag ms");
 
 inline QStringList relayColumns()
 {
-    return {LatencyP50, LatencyP90, LatencyP99, MessagesPerSecond, Throughput, ChunkEvents, PeakResident,
+    return {LatencyP50, LatencyP90, LatencyP99, MessagesPerSecond, Throughput, ThroughputCpu, ChunkEvents, PeakResident,
             ReturnTotal, ReturnLag};
 }
 

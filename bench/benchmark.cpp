@@ -72,6 +72,10 @@ int Benchmark::run()
                                       "(apt-get install -y socat)."));
     } else {
         relays << RelayPeer::Kind::Socat << RelayPeer::Kind::SocatDump;
+        if (m_options.dumpStreamBytes < m_options.streamBytes && m_options.wants(QStringLiteral("throughput")))
+            m_results.note(QStringLiteral("socat -x -v throughput measured on the first %1 KiB of the stream only: "
+                                          "it writes its dump in small pieces and would take minutes.")
+                               .arg(m_options.dumpStreamBytes / 1024));
     }
     if (m_options.program.isEmpty())
         m_results.note(QStringLiteral("gps-analyzer headless skipped: no program given."));
@@ -204,10 +208,13 @@ void Benchmark::latency(LoadGenerator &generator, RelayPeer &peer)
 void Benchmark::throughput(LoadGenerator &generator, RelayPeer &peer)
 {
     const QString name = RelayPeer::name(peer.kind());
-    const LoadGenerator::Throughput result = generator.throughput(m_stream.first(m_options.streamBytes),
-                                                                  m_options.writeSize);
+    const qint64 streamBytes =
+        peer.kind() == RelayPeer::Kind::SocatDump ? m_options.dumpStreamBytes : m_options.streamBytes;
+    const double cpuBefore = peer.cpuSeconds();
+    const LoadGenerator::Throughput result = generator.throughput(m_stream.first(streamBytes), m_options.writeSize);
     // Read while the process still runs: the peak of the whole stream.
     const qint64 peak = peer.peakResidentBytes();
+    const double cpuAfter = peer.cpuSeconds();
     if (!result.problem.isEmpty()) {
         fail(name, QStringLiteral("throughput"), withOutput(peer, result.problem));
         return;
@@ -215,6 +222,8 @@ void Benchmark::throughput(LoadGenerator &generator, RelayPeer &peer)
     m_results.add(name, BenchFigures::Throughput, double(result.bytes) / result.seconds / 1e6);
     if (peak > 0)
         m_results.add(name, BenchFigures::PeakResident, double(peak) / MiB);
+    if (cpuBefore >= 0 && cpuAfter >= 0)
+        m_results.add(name, BenchFigures::ThroughputCpu, (cpuAfter - cpuBefore) / result.seconds * 100);
     if (peer.isProgram()) {
         checkCapture(peer, peer.inPort(), m_options.streamBytes, QStringLiteral("throughput"));
     }

@@ -77,6 +77,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
         options.warmUp = 2;
         options.messages = 50;
         options.streamBytes = 2 * 1024 * 1024;
+        options.dumpStreamBytes = 256 * 1024;
         options.returnMessages = 50;
         options.paneLines = {100, 1000, 10000};
         options.paneSamples = 20;
@@ -100,6 +101,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
     }
     if (parser.isSet(megabytes))
         options.streamBytes = qint64(positive(parser.value(megabytes), QStringLiteral("mebibytes"))) * 1024 * 1024;
+    options.dumpStreamBytes = qMin(options.dumpStreamBytes, options.streamBytes);
     if (parser.isSet(only))
         options.parts = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
     options.keepFiles = parser.isSet(keep);

@@ -23,6 +23,8 @@ struct BenchOptions
     int messageSize = 100;
     qint64 streamBytes = 64LL * 1024 * 1024;
     int writeSize = 4096;
+    // socat -x -v writes its dump a few bytes at a time and crawls: it gets a shorter stream.
+    qint64 dumpStreamBytes = 4LL * 1024 * 1024;
     int returnMessages = 2000;
     std::chrono::microseconds returnInterval{1000};
     QList<int> paneLines{1000, 100000, 1000000};

@@ -118,6 +118,22 @@ qint64 RelayPeer::peakResidentBytes() const
     return -1;
 }
 
+double RelayPeer::cpuSeconds() const
+{
+    if (!m_process || m_process->processId() <= 0)
+        return -1;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process->processId()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.read(1024);
+    // The fields after the command name; utime and stime are the 14th and 15th of the line.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
+}
+
 bool RelayPeer::isRunning() const
 {
     // The event loop does not run during a measurement, so ask the system rather than QProcess;

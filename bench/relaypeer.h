@@ -37,6 +37,8 @@ public:
     [[nodiscard]] int outputDescriptor() const { return m_outputFd; }
     // The process's peak resident set (VmHWM) in bytes; -1 without a process.
     [[nodiscard]] qint64 peakResidentBytes() const;
+    // Processor time the process has used so far, user and system, in seconds; -1 without one.
+    [[nodiscard]] double cpuSeconds() const;
     [[nodiscard]] bool isRunning() const;
     // What the process wrote to its standard error, for a failure report.
     [[nodiscard]] QString errorOutput() const;

@@ -7,6 +7,7 @@
 #include "captureengine.h"
 #include "controls.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QMap>
@@ -43,13 +44,23 @@ public:
     QMap<Control, QString> texts;
     QMap<Control, int> values;
 
-private:
-    static void print(const QString &line)
+    // Written out once per round of events, as the program's front end does.
+    void flush()
     {
-        const QByteArray bytes = line.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fwrite(m_pending.constData(), 1, size_t(m_pending.size()), stdout);
         std::fflush(stdout);
+        m_pending.clear();
     }
+
+private:
+    void print(const QString &line)
+    {
+        m_pending += line.toUtf8();
+        if (m_pending.size() >= 1 << 20)
+            flush();
+    }
+
+    QByteArray m_pending;
 };
 
 } // namespace
@@ -75,6 +86,8 @@ int main(int argc, char *argv[])
     controls.texts[Control::Combo1] = QStringLiteral("ASCII");
     controls.values[Control::Check3] = parser.isSet(relay) ? CheckValue::Ticked : CheckValue::Clear;
 
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &app,
+                     [&controls] { controls.flush(); });
     CaptureEngine engine(controls, parser.value(folder));
     engine.Form_Load();
     engine.Command1_Click();
