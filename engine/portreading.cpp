@@ -29,6 +29,9 @@ double readRadix(const QString &text, int start, int radix)
             break;
         value = value * radix + digit;
     }
+    // Like a decimal number, one too large for a double is refused rather than read as infinite.
+    if (!std::isfinite(value))
+        throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
     return value;
 }
 

@@ -1,0 +1,216 @@
+// The capture folder fails under a running capture: it turns read-only, disappears or fills
+// up. The engine reports the error with its number and description and ends; every earlier
+// capture file stays as it was, and the file being written is named in the report.
+
+#include "captureengine.h"
+#include "capturefiles.h"
+#include "capturefolder.h"
+#include "countingcontrols.h"
+#include "loopbackpeer.h"
+#include "platformerror.h"
+#include "testpeers.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+enum class DiskFault { ReadOnly, FolderRemoved, TmpfsFull, FileSizeLimit };
+
+// A small tmpfs for the capture folder, where the test may mount one (as root).
+class SmallTmpfs final
+{
+public:
+    SmallTmpfs(const QString &path, bool wanted) : m_path(QFile::encodeName(path))
+    {
+        m_mounted = wanted && ::geteuid() == 0 && ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallTmpfs()
+    {
+        if (m_mounted)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    SmallTmpfs(const SmallTmpfs &) = delete;
+    SmallTmpfs &operator=(const SmallTmpfs &) = delete;
+
+    [[nodiscard]] bool isMounted() const { return m_mounted; }
+    bool makeReadOnly()
+    {
+        return ::mount("tmpfs", m_path.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m") == 0;
+    }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+};
+
+// Files of this process may grow to limit bytes, no further, while it lives; writing past
+// it fails instead of raising a signal.
+class FileSizeLimit final
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit reduced = m_saved;
+        reduced.rlim_cur = limit;
+        m_active = ::setrlimit(RLIMIT_FSIZE, &reduced) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    [[nodiscard]] bool isActive() const { return m_active; }
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = nullptr;
+    bool m_active = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(DiskFault)
+
+class DiskFaults final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void captureFolderFails_data();
+    void captureFolderFails();
+};
+
+void DiskFaults::captureFolderFails_data()
+{
+    QTest::addColumn<DiskFault>("fault");
+    QTest::addColumn<int>("errorNumber");
+
+    QTest::newRow("folder made read-only") << DiskFault::ReadOnly << ErrorNumber::PermissionDenied;
+    QTest::newRow("folder removed") << DiskFault::FolderRemoved << ErrorNumber::PathNotFound;
+    QTest::newRow("disk full (1 MiB tmpfs)") << DiskFault::TmpfsFull << ErrorNumber::DiskFull;
+    QTest::newRow("disk full (file size limit)") << DiskFault::FileSizeLimit << ErrorNumber::DiskFull;
+}
+
+void DiskFaults::captureFolderFails()
+{
+    QFETCH(DiskFault, fault);
+    QFETCH(int, errorNumber);
+
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    QString captureFolder = base.filePath(QStringLiteral("capture"));
+    QVERIFY(QDir().mkpath(captureFolder));
+    // Root writes through any mode bits: a read-only folder then needs a read-only mount.
+    const bool needsMount = fault == DiskFault::TmpfsFull || (fault == DiskFault::ReadOnly && ::geteuid() == 0);
+    SmallTmpfs tmpfs(captureFolder, needsMount);
+    if (needsMount && !tmpfs.isMounted())
+        QSKIP("needs a tmpfs mounted for the test, which takes root");
+
+    CountingControls controls;
+    const quint16 inPort = freeLoopbackPort();
+    controls.fake.texts[Control::Text2] = QString::number(inPort);
+    CaptureEngine engine(controls, captureFolder);
+    engine.Form_Load();
+    engine.Command1_Click();
+    QVERIFY(!engine.hasEnded());
+
+    // A few chunks are captured while all is well.
+    const int tracker = LoopbackPeer::connectTo(inPort);
+    QVERIFY(tracker >= 0);
+    QByteArray sent;
+    for (int i = 1; i <= 3; ++i) {
+        const QByteArray chunk = QByteArray("$GPRMC,chunk ") + QByteArray::number(i) + "\r\n";
+        QVERIFY(LoopbackPeer::sendAll(tracker, chunk));
+        sent += chunk;
+        QTRY_COMPARE_WITH_TIMEOUT(controls.bytesShown(CaptureFiles::InHexTag), qint64(sent.size()), 10000);
+    }
+    const QMap<QString, QByteArray> before = CaptureFolder(captureFolder).snapshot();
+    QCOMPARE(before.size(), 6);
+
+    // The fault, then more traffic: a small chunk for a folder that refuses every file, a
+    // stream for one that fills up.
+    std::unique_ptr<FileSizeLimit> sizeLimit;
+    bool flood = false;
+    switch (fault) {
+    case DiskFault::ReadOnly:
+        if (tmpfs.isMounted()) {
+            QVERIFY(tmpfs.makeReadOnly());
+        } else {
+            QVERIFY(QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::ExeOwner));
+            if (::access(QFile::encodeName(captureFolder).constData(), W_OK) == 0)
+                QSKIP("this user writes into read-only folders");
+        }
+        break;
+    case DiskFault::FolderRemoved: {
+        const QString moved = base.filePath(QStringLiteral("moved"));
+        QVERIFY(QDir().rename(captureFolder, moved));
+        captureFolder = moved;
+        break;
+    }
+    case DiskFault::TmpfsFull:
+        flood = true;
+        break;
+    case DiskFault::FileSizeLimit:
+        sizeLimit = std::make_unique<FileSizeLimit>(64 * 1024);
+        QVERIFY(sizeLimit->isActive());
+        flood = true;
+        break;
+    }
+
+    const QByteArray more = flood ? LoopbackPeer::randomBytes(8 * 1024 * 1024, 6004) : QByteArray("$GPRMC,after\r\n");
+    std::jthread sender([&](const std::stop_token &stop) { LoopbackPeer::sendAll(tracker, more, stop); });
+    QTRY_VERIFY_WITH_TIMEOUT(engine.hasEnded(), 60000);
+    sender.request_stop();
+    sender.join();
+    sizeLimit.reset();
+
+    // Reported with number and description, naming the file of the capture that failed; the
+    // program ends.
+    const qint32 failed = engine.state().CaptureCounter;
+    QCOMPARE(controls.fake.reports.size(), 1);
+    const FakeControls::Report report = controls.fake.reports.constFirst();
+    QCOMPARE(report.number, errorNumber);
+    const QString failedName = QLatin1Char('x') + CaptureFiles::captureNumber(failed) + QLatin1Char('_');
+    QVERIFY2(report.description.contains(failedName), qPrintable(report.description));
+    QCOMPARE(controls.fake.endRequests, 1);
+    QCOMPARE(controls.fake.messages.size(), 0);
+
+    // No earlier capture file changed; every capture before the failed one is complete and
+    // holds the tracker's bytes in order; nothing is numbered past the failed one.
+    const CaptureFolder after(captureFolder);
+    const QMap<QString, QByteArray> now = after.snapshot();
+    for (auto file = before.cbegin(); file != before.cend(); ++file)
+        QVERIFY2(now.value(file.key()) == file.value(), qPrintable(file.key()));
+    QCOMPARE(after.sequenceProblem(1, failed), QString());
+    QCOMPARE(after.lengthLogProblem(failed), QString());
+    const QByteArray captured = after.joined(inPort, failed);
+    QVERIFY(captured.size() >= sent.size());
+    QVERIFY((sent + more).startsWith(captured));
+    for (const CaptureFolder::Capture &capture : after.captures())
+        QVERIFY2(capture.number <= failed, qPrintable(capture.logPath));
+    // What the failed capture got onto the disk is the beginning of its chunk, nothing else.
+    const QByteArray partial =
+        CaptureFolder::contents(CaptureFiles::dataFileName(captureFolder, failed, inPort));
+    QVERIFY((sent + more).mid(captured.size()).startsWith(partial));
+
+    qInfo("%s: error %d \"%s\" at capture %d; %lld bytes captured before it, earlier files unchanged",
+          QTest::currentDataTag(), report.number, qPrintable(report.description), failed, qint64(captured.size()));
+    LoopbackPeer::closeSocket(tracker);
+    QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QTEST_GUILESS_MAIN(DiskFaults)
+#include "tst_diskfaults.moc"

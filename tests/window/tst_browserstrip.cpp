@@ -1,0 +1,185 @@
+#include "analyzerfrm.h"
+#include "browserstrip.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A one-page web server on loopback: answers every request with the given response bytes,
+// or holds the connection open without answering.
+class PageServer final : public QObject
+{
+public:
+    explicit PageServer(QByteArray response, bool answer = true) : m_response(std::move(response)), m_answer(answer)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++requests;
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_request += socket->readAll();
+                    if (m_answer && m_request.contains("\r\n\r\n")) {
+                        socket->write(m_response);
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+    [[nodiscard]] QString address(const char *path = "/ad.html") const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(QLatin1StringView(path));
+    }
+    int requests = 0;
+
+private:
+    QTcpServer m_server;
+    QByteArray m_response;
+    QByteArray m_request;
+    bool m_answer;
+};
+
+QByteArray httpResponse(const QByteArray &body, const QByteArray &status = "200 OK")
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// A loopback port on which nothing listens.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestBrowserStrip final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void advertisementPage();
+    void pagesOnDisk_data();
+    void pagesOnDisk();
+    void fetchedOverHttp();
+    void unreachableAddressLeavesTheStripBlank_data();
+    void unreachableAddressLeavesTheStripBlank();
+    void laterNavigationWins();
+};
+
+void TestBrowserStrip::advertisementPage()
+{
+    BrowserStrip strip;
+    strip.setPageValue(QStringLiteral("captureFolder"), QStringLiteral("/tmp/<caps & more>"));
+    QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
+    strip.Navigate(AnalyzerFrm::advertisementAddress());
+    // Navigate only starts the load.
+    QVERIFY(strip.toPlainText().isEmpty());
+    QVERIFY(finished.isEmpty());
+
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    const QString text = strip.toPlainText();
+    QVERIFY2(text.contains(QStringLiteral("gps-analyzer")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("/tmp/<caps & more>")), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("{{")));
+    QCOMPARE(strip.address(), QUrl(AnalyzerFrm::advertisementAddress()));
+}
+
+void TestBrowserStrip::pagesOnDisk_data()
+{
+    QTest::addColumn<bool>("asUrl");
+    QTest::newRow("file: address") << true;
+    QTest::newRow("plain path") << false;
+}
+
+void TestBrowserStrip::pagesOnDisk()
+{
+    QFETCH(bool, asUrl);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile page(dir.filePath(QStringLiteral("page.html")));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<html><body><p>Local page \xC2\xA6</p></body></html>");
+    page.close();
+
+    BrowserStrip strip;
+    QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
+    strip.Navigate(asUrl ? QUrl::fromLocalFile(page.fileName()).toString() : page.fileName());
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(strip.toPlainText(), QStringLiteral("Local page \u00A6"));
+}
+
+void TestBrowserStrip::fetchedOverHttp()
+{
+    PageServer server(httpResponse("<html><body><p>Served page</p></body></html>"));
+    BrowserStrip strip;
+    QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
+    strip.Navigate(server.address());
+    QVERIFY(strip.toPlainText().isEmpty());
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().toBool(), true);
+    QCOMPARE(strip.toPlainText(), QStringLiteral("Served page"));
+    QCOMPARE(server.requests, 1);
+}
+
+void TestBrowserStrip::unreachableAddressLeavesTheStripBlank_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("served"); // a response to serve, or nothing for no server
+    QTest::newRow("nothing listens")
+        << QStringLiteral("http://127.0.0.1:%1/ad.html").arg(closedPort()) << QByteArray();
+    QTest::newRow("not found") << QString() << httpResponse("<p>gone</p>", "404 Not Found");
+    QTest::newRow("page too large") << QString()
+                                    << httpResponse(QByteArray(BrowserStrip::MaxPageBytes + 1, 'x'));
+    QTest::newRow("missing resource") << QStringLiteral("qrc:/gpsa/missing.html") << QByteArray();
+    QTest::newRow("missing file") << QStringLiteral("file:///nonexistent/ad.html") << QByteArray();
+    QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1/ad") << QByteArray();
+}
+
+void TestBrowserStrip::unreachableAddressLeavesTheStripBlank()
+{
+    QFETCH(QString, address);
+    QFETCH(QByteArray, served);
+    std::unique_ptr<PageServer> server;
+    if (!served.isEmpty()) {
+        server = std::make_unique<PageServer>(served);
+        address = server->address();
+    }
+
+    BrowserStrip strip;
+    QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
+    strip.Navigate(AnalyzerFrm::advertisementAddress());
+    QVERIFY(finished.wait(10000));
+    QVERIFY(!strip.toPlainText().isEmpty());
+
+    strip.Navigate(address);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+    QCOMPARE(finished.at(1).first().toBool(), false);
+    QVERIFY(strip.toPlainText().isEmpty());
+}
+
+void TestBrowserStrip::laterNavigationWins()
+{
+    PageServer silent(QByteArray(), false); // takes the request and never answers
+    BrowserStrip strip;
+    QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
+    strip.Navigate(silent.address());
+    QTRY_COMPARE_WITH_TIMEOUT(silent.requests, 1, 10000);
+    strip.Navigate(AnalyzerFrm::advertisementAddress());
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 10000);
+    QTest::qWait(200); // room for a stale answer, which must not show
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toBool(), true);
+    QVERIFY(strip.toPlainText().contains(QStringLiteral("gps-analyzer")));
+}
+
+QTEST_MAIN(TestBrowserStrip)
+#include "tst_browserstrip.moc"

@@ -1,0 +1,189 @@
+#include "textpane.h"
+
+#include <QTest>
+
+class TestTextPane final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void prependGoesOnTop_data();
+    void prependGoesOnTop();
+    void appendGoesAtTheEnd();
+    void operatorTypedTextIsCarriedAlong();
+    void replaceText();
+    void keepsNoUndoHistory();
+    void dropsOldestFirst_data();
+    void dropsOldestFirst();
+    void lineLongerThanTheLimit_data();
+    void lineLongerThanTheLimit();
+    void windowPanesUseTheLimit();
+};
+
+void TestTextPane::prependGoesOnTop_data()
+{
+    QTest::addColumn<QString>("old");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty pane") << QString() << QStringLiteral("a\r\n") << QStringLiteral("a\n");
+    QTest::newRow("above older lines") << QStringLiteral("b\r\nc\r\n") << QStringLiteral("a\r\n")
+                                       << QStringLiteral("a\nb\nc\n");
+    QTest::newRow("chunk ending in CR LF leaves an empty line")
+        << QStringLiteral("old\r\n") << QStringLiteral("t:  IN (ASCII):x\r\n\r\n") << QStringLiteral("t:  IN (ASCII):x\n\nold\n");
+    QTest::newRow("lone CR and lone LF end lines") << QString() << QStringLiteral("a\rb\nc\r\n")
+                                                   << QStringLiteral("a\nb\nc\n");
+    QTest::newRow("CR before CR LF") << QString() << QStringLiteral("a\r\r\n") << QStringLiteral("a\n\n");
+    QTest::newRow("LF before CR") << QString() << QStringLiteral("a\n\r\n") << QStringLiteral("a\n\n");
+    QTest::newRow("empty payload") << QString() << QStringLiteral("\r\n") << QStringLiteral("\n");
+    QTest::newRow("tab, no-break space and codes 128 to 255 stay")
+        << QString() << QStringLiteral("\t\u00A0\u0080\u00FF\u00A6\r\n") << QStringLiteral("\t\u00A0\u0080\u00FF\u00A6\n");
+    QTest::newRow("control characters stay") << QString() << QStringLiteral("\x01\x1B\x7F\r\n")
+                                             << QStringLiteral("\x01\x1B\x7F\n");
+}
+
+void TestTextPane::prependGoesOnTop()
+{
+    QFETCH(QString, old);
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    TextPane pane(TextPane::DropEnd::Bottom);
+    pane.replaceText(old);
+    pane.prependLine(line);
+    QCOMPARE(pane.text(), expected);
+    QCOMPARE(pane.text(), TextPane::plainText(line + old));
+    QCOMPARE(pane.characterCount(), expected.size());
+}
+
+void TestTextPane::appendGoesAtTheEnd()
+{
+    TextPane pane(TextPane::DropEnd::Top);
+    pane.appendLine(QStringLiteral("Listening on TCP port 5000\r\n"));
+    pane.prependLine(QStringLiteral("status\r\n"));
+    pane.appendLine(QStringLiteral("Tracker 127.0.0.1 connected.\r\n"));
+    QCOMPARE(pane.text(), QStringLiteral("status\nListening on TCP port 5000\nTracker 127.0.0.1 connected.\n"));
+}
+
+void TestTextPane::operatorTypedTextIsCarriedAlong()
+{
+    TextPane pane(TextPane::DropEnd::Bottom);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    pane.setFocus();
+    pane.prependLine(QStringLiteral("first\r\n"));
+    pane.moveCursor(QTextCursor::End);
+    QTest::keyClicks(&pane, QStringLiteral("typed"));
+    QTest::keyClick(&pane, Qt::Key_Return);
+    QTest::keyClicks(&pane, QStringLiteral("more"));
+    pane.prependLine(QStringLiteral("second\r\n"));
+    QCOMPARE(pane.text(), QStringLiteral("second\nfirst\ntyped\nmore"));
+}
+
+void TestTextPane::replaceText()
+{
+    TextPane pane(TextPane::DropEnd::Top);
+    pane.appendLine(QStringLiteral("a\r\nb\r\n"));
+    pane.replaceText(QStringLiteral("only\r\n"));
+    QCOMPARE(pane.text(), QStringLiteral("only\n"));
+}
+
+void TestTextPane::keepsNoUndoHistory()
+{
+    TextPane pane(TextPane::DropEnd::Bottom);
+    for (int i = 0; i < 10; ++i)
+        pane.prependLine(QStringLiteral("line\r\n"));
+    QVERIFY(!pane.isUndoRedoEnabled());
+    QVERIFY(!pane.document()->isUndoAvailable());
+    QCOMPARE(pane.document()->availableUndoSteps(), 0);
+}
+
+void TestTextPane::dropsOldestFirst_data()
+{
+    QTest::addColumn<bool>("atTop"); // lines go on top (data pane) or at the end (log)
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("lineLength");
+    QTest::newRow("data pane") << true << 1600 << 20;
+    QTest::newRow("data pane, lines of varied length") << true << 1600 << 0;
+    QTest::newRow("log") << false << 1600 << 20;
+    QTest::newRow("log, lines of varied length") << false << 1600 << 0;
+    QTest::newRow("data pane, lines as long as a drop block") << true << 1600 << 100;
+}
+
+void TestTextPane::dropsOldestFirst()
+{
+    QFETCH(bool, atTop);
+    QFETCH(int, limit);
+    QFETCH(int, lineLength);
+    TextPane pane(atTop ? TextPane::DropEnd::Bottom : TextPane::DropEnd::Top, limit);
+
+    // Every line as the pane shows it, oldest first.
+    QStringList shown;
+    int drops = 0;
+    qsizetype added = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const int length = lineLength > 0 ? lineLength : 1 + (i * 37) % 150;
+        QString body = QString::number(i) + QLatin1Char(':');
+        body += QString(std::max<qsizetype>(0, length - body.size()), QLatin1Char('x'));
+        const qsizetype before = pane.characterCount();
+        if (atTop)
+            pane.prependLine(body + QStringLiteral("\r\n"));
+        else
+            pane.appendLine(body + QStringLiteral("\r\n"));
+        shown.append(body + QLatin1Char('\n'));
+        added += shown.last().size();
+        if (pane.characterCount() < before)
+            ++drops;
+
+        QVERIFY(pane.characterCount() <= limit);
+        // What stays is exactly the newest lines, whole, in their order.
+        const QString text = pane.text();
+        QVERIFY(!text.isEmpty());
+        qsizetype kept = 0;
+        QString expected;
+        for (qsizetype n = shown.size() - 1; n >= 0 && expected.size() < text.size(); --n, ++kept)
+            expected = atTop ? expected + shown.at(n) : shown.at(n) + expected;
+        QCOMPARE(text, expected);
+        // Dropping takes a block at a time, never the whole pane.
+        if (shown.size() > kept)
+            QVERIFY2(text.size() >= limit - limit / 16 - 2 * 151, qPrintable(QString::number(text.size())));
+    }
+    // Each drop takes at least a sixteenth of the limit.
+    QVERIFY(drops > 0);
+    QVERIFY2(drops <= (added - limit) / (limit / 16) + 1, qPrintable(QString::number(drops)));
+}
+
+void TestTextPane::lineLongerThanTheLimit_data()
+{
+    QTest::addColumn<bool>("atTop");
+    QTest::newRow("data pane") << true;
+    QTest::newRow("log") << false;
+}
+
+void TestTextPane::lineLongerThanTheLimit()
+{
+    QFETCH(bool, atTop);
+    TextPane pane(atTop ? TextPane::DropEnd::Bottom : TextPane::DropEnd::Top, 100);
+    pane.appendLine(QStringLiteral("old\r\n"));
+    const QString huge = QString(250, QLatin1Char('h')) + QStringLiteral("\r\n");
+    if (atTop)
+        pane.prependLine(huge);
+    else
+        pane.appendLine(huge);
+    QCOMPARE(pane.text(), QString(100, QLatin1Char('h')));
+
+    // The pane goes on working afterwards.
+    if (atTop)
+        pane.prependLine(QStringLiteral("next\r\n"));
+    else
+        pane.appendLine(QStringLiteral("next\r\n"));
+    QCOMPARE(pane.text(), QStringLiteral("next\n"));
+}
+
+void TestTextPane::windowPanesUseTheLimit()
+{
+    QCOMPARE(PaneCharacterLimit, qsizetype(16 * 1024 * 1024));
+    TextPane pane(TextPane::DropEnd::Bottom);
+    QCOMPARE(pane.characterLimit(), PaneCharacterLimit);
+}
+
+QTEST_MAIN(TestTextPane)
+#include "tst_textpane.moc"

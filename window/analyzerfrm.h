@@ -1,0 +1,125 @@
+#ifndef GPSA_ANALYZERFRM_H
+#define GPSA_ANALYZERFRM_H
+
+#include "captureengine.h"
+#include "controls.h"
+#include "globalmodule.h"
+
+#include <QWidget>
+
+class BrowserStrip;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class SocketsLibrary;
+class TextPane;
+
+// The operator's window: every control at its place with its load-time contents, the
+// capture engine that the controls drive, and the host services that find the local
+// address. Only its eight handlers run the system's code: Form_Load, Form_Activate,
+// Command1_Click here, and the five socket handlers inside the engine.
+class AnalyzerFrm final : public QWidget, public Controls
+{
+    Q_OBJECT
+
+public:
+    AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, QWidget *parent = nullptr);
+    ~AnalyzerFrm() override;
+
+    void Form_Load();
+    // Runs when the window becomes the program's active window: shows the local address
+    // and opens the advertisement page.
+    void Form_Activate();
+    void Command1_Click();
+
+    [[nodiscard]] TextPane *Text1() const { return m_text1; }
+    [[nodiscard]] QLineEdit *Text2() const { return m_text2; }
+    [[nodiscard]] TextPane *Text3() const { return m_text3; }
+    [[nodiscard]] QLineEdit *Text4() const { return m_text4; }
+    [[nodiscard]] QLineEdit *Text5() const { return m_text5; }
+    [[nodiscard]] QLineEdit *Text6() const { return m_text6; }
+    [[nodiscard]] QCheckBox *Check1() const { return m_check1; }
+    [[nodiscard]] QCheckBox *Check2() const { return m_check2; }
+    [[nodiscard]] QCheckBox *Check3() const { return m_check3; }
+    [[nodiscard]] QComboBox *Combo1() const { return m_combo1; }
+    [[nodiscard]] QPushButton *Command1() const { return m_command1; }
+    [[nodiscard]] QLabel *Label1() const { return m_label1; }
+    [[nodiscard]] QLabel *Label2() const { return m_label2; }
+    [[nodiscard]] QLabel *Label3() const { return m_label3; }
+    [[nodiscard]] QLabel *Label4() const { return m_label4; }
+    [[nodiscard]] QLabel *Label5() const { return m_label5; }
+    [[nodiscard]] QLabel *Label6() const { return m_label6; }
+    [[nodiscard]] QLabel *Label7() const { return m_label7; }
+    [[nodiscard]] QGroupBox *Frame1() const { return m_frame1; }
+    [[nodiscard]] QGroupBox *Frame2() const { return m_frame2; }
+    [[nodiscard]] BrowserStrip *WebBrowser1() const { return m_webBrowser1; }
+
+    [[nodiscard]] CaptureEngine &engine() { return m_engine; }
+    [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
+
+    // The page that Form_Activate opens in WebBrowser1: the program's own, bundled with it.
+    [[nodiscard]] static QString advertisementAddress();
+    // Pixels for a length in twips at the window's logical dots per inch.
+    [[nodiscard]] int pixelsX(int twips) const;
+    [[nodiscard]] int pixelsY(int twips) const;
+
+    // Controls
+    [[nodiscard]] QString text(Control control) const override;
+    [[nodiscard]] int value(Control checkBox) const override;
+    void setValue(Control checkBox, int value) override;
+    using QWidget::setEnabled;
+    void setEnabled(Control control, bool enabled) override;
+    void appendToLog(const QString &line) override;
+    void prependToLog(const QString &line) override;
+    void replaceLog(const QString &text) override;
+    void prependToDataPane(const QString &line) override;
+    void messageBox(const QString &prompt, int style, const QString &title) override;
+    void reportError(int number, const QString &description) override;
+    void endProgram() override;
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    void createControls();
+    void setFocusOrder();
+    void place(QWidget *widget, int left, int top, int width, int height) const;
+    [[nodiscard]] QWidget *widget(Control control) const;
+    [[nodiscard]] QCheckBox *checkBox(Control control) const;
+
+    QGroupBox *m_frame1 = nullptr;
+    QGroupBox *m_frame2 = nullptr;
+    TextPane *m_text1 = nullptr;
+    QLineEdit *m_text2 = nullptr;
+    TextPane *m_text3 = nullptr;
+    QLineEdit *m_text4 = nullptr;
+    QLineEdit *m_text5 = nullptr;
+    QLineEdit *m_text6 = nullptr;
+    QCheckBox *m_check1 = nullptr;
+    QCheckBox *m_check2 = nullptr;
+    QCheckBox *m_check3 = nullptr;
+    QComboBox *m_combo1 = nullptr;
+    QPushButton *m_command1 = nullptr;
+    QLabel *m_label1 = nullptr;
+    QLabel *m_label2 = nullptr;
+    QLabel *m_label3 = nullptr;
+    QLabel *m_label4 = nullptr;
+    QLabel *m_label5 = nullptr;
+    QLabel *m_label6 = nullptr;
+    QLabel *m_label7 = nullptr;
+    BrowserStrip *m_webBrowser1 = nullptr;
+
+    GLOBALModule m_globalModule;
+    CaptureEngine m_engine;
+
+    // Form_Activate runs when the window becomes active for the first time, and again only
+    // after another window of the program was active: not after a message box, and not
+    // when the operator comes back from another program.
+    bool m_activated = false;
+    bool m_otherWindowWasActive = false;
+};
+
+#endif

@@ -1,0 +1,55 @@
+#ifndef GPSA_TEXTPANE_H
+#define GPSA_TEXTPANE_H
+
+#include <QPlainTextEdit>
+
+// The most characters a pane keeps. A flood of tracker data would otherwise grow the data
+// pane until memory runs out and the run is lost; a normal day of tracker traffic shows
+// 1 to 6 million characters, well below it. The capture files keep every byte whatever
+// the pane drops.
+inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
+
+// A dark, editable, wrapping text pane that grows by whole lines at one end or the other.
+// Adding a line costs in proportion to the line, not to the pane's text.
+//
+// Line ends: the pane holds lines, not line-end characters. CR LF, a lone CR and a lone LF
+// each end a line, and text() gives every line end as a single LF. So after
+// prependLine(line) the text is plainText(line + old text), where old text is what the pane
+// held, operator-typed text included.
+//
+// When an addition would take the text past the character limit, the oldest lines go
+// first, at the end named by dropEnd, in blocks of a sixteenth of the limit, so that the
+// dropping too costs in proportion to what was added. A single addition longer than the
+// limit keeps its first limit characters.
+class TextPane final : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    enum class DropEnd { Top, Bottom };
+
+    explicit TextPane(DropEnd dropEnd, qsizetype characterLimit = PaneCharacterLimit, QWidget *parent = nullptr);
+
+    void prependLine(const QString &line);
+    void appendLine(const QString &line);
+    void replaceText(const QString &text);
+
+    // The pane's text, every line end a single LF; non-breaking spaces stay as they are.
+    [[nodiscard]] QString text() const;
+    [[nodiscard]] qsizetype characterCount() const;
+    [[nodiscard]] qsizetype characterLimit() const { return m_characterLimit; }
+    [[nodiscard]] DropEnd dropEnd() const { return m_dropEnd; }
+
+    // text as the pane would show it: every CR LF, lone CR and lone LF as one LF.
+    [[nodiscard]] static QString plainText(const QString &text);
+
+private:
+    // Makes room for an addition of length characters; returns how much of it may stay.
+    qsizetype makeRoom(qsizetype length);
+    void dropCharacters(qsizetype count);
+
+    DropEnd m_dropEnd;
+    qsizetype m_characterLimit;
+};
+
+#endif
