@@ -6,6 +6,7 @@
 
 #include "captureengine.h"
 #include "controls.h"
+#include "memorytuning.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCommandLineParser>
@@ -67,6 +68,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    keepLargeBuffersForReuse();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption headless(QStringLiteral("headless"), QStringLiteral("No window."));
