@@ -66,6 +66,19 @@ int Benchmark::run()
     const qint64 returnBytes = qint64(m_options.returnMessages) * m_options.messageSize;
     m_stream = pattern(std::max({latencyBytes, returnBytes, m_options.streamBytes}));
 
+#ifndef __OPTIMIZE__
+    m_results.note(QStringLiteral("built without optimisation: build with -DCMAKE_BUILD_TYPE=Release for figures "
+                                  "that mean anything."));
+#endif
+    if (m_options.wants(QStringLiteral("window")) && !m_options.windowProgram.isEmpty())
+        m_results.note(QStringLiteral("window: the GUI program with --start on QT_QPA_PLATFORM=offscreen."));
+    if (m_options.wants(QStringLiteral("pane")))
+        m_results.note(QStringLiteral("pane: lines of 7 digits and a line end, so that %1 lines stay under the "
+                                      "pane's character limit; the pane is filled at once, then %2 lines are "
+                                      "added one by one through prependToDataPane and the median is taken.")
+                           .arg(m_options.paneLines.value(m_options.paneLines.size() - 1))
+                           .arg(m_options.paneSamples));
+
     QList<RelayPeer::Kind> relays{RelayPeer::Kind::Direct};
     if (m_options.socat.isEmpty()) {
         m_results.note(QStringLiteral("socat and socat -x -v skipped: socat is not installed "
