@@ -173,8 +173,9 @@ void Benchmark::measure(RelayPeer::Kind kind, const QString &executable, RelayPe
     LoadGenerator generator(tracker, out, m_options.patience);
     measurement(generator, peer);
     peer.stop();
-    if (!m_options.keepFiles)
-        QDir(folder).removeRecursively();
+    // The folders go with the temporary root at the end: a file system that has just
+    // deleted thousands of files creates new ones slower for minutes (ext4 passes over
+    // recently freed inodes), which would slow the runs after this one.
 }
 
 void Benchmark::fail(const QString &peer, const QString &what, const QString &problem)
@@ -296,7 +297,6 @@ void Benchmark::fileWork()
             continue;
         }
         m_results.add(BenchFigures::FileWork, variant.figure, micros);
-        QDir(folder).removeRecursively();
     }
 }
 
