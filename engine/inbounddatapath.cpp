@@ -39,9 +39,8 @@ QByteArray CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1
     dataFile.write(chunk);
     lengthLog.write(CaptureFiles::lengthLine(chunk.size()));
 
-    m_controls.prependToDataPane(
-        CaptureFiles::paneLine(DateTimeText::now(), asciiTag, CaptureFiles::asciiRendering(chunk)));
-    m_controls.prependToDataPane(CaptureFiles::paneLine(DateTimeText::now(), hexTag, CaptureFiles::hexRendering(chunk)));
+    m_controls.prependToDataPane(CaptureFiles::asciiLine(DateTimeText::now(), asciiTag, chunk));
+    m_controls.prependToDataPane(CaptureFiles::hexLine(DateTimeText::now(), hexTag, chunk));
 
     dataFile.close();
     lengthLog.close();
