@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class BadInput final : public QObject
+class tst_BadInput final : public QObject
 {
     Q_OBJECT
 
@@ -20,7 +20,7 @@ private slots:
     void hugeNumberOverflows();
 };
 
-void BadInput::hugeNumberOverflows_data()
+void tst_BadInput::hugeNumberOverflows_data()
 {
     QTest::addColumn<QString>("text");
 
@@ -30,7 +30,7 @@ void BadInput::hugeNumberOverflows_data()
     QTest::newRow("negative beyond a double") << QStringLiteral("-") + QString(400, QLatin1Char('9'));
 }
 
-void BadInput::hugeNumberOverflows()
+void tst_BadInput::hugeNumberOverflows()
 {
     QFETCH(QString, text);
 
@@ -60,5 +60,5 @@ void BadInput::hugeNumberOverflows()
     QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
 }
 
-QTEST_GUILESS_MAIN(BadInput)
+QTEST_GUILESS_MAIN(tst_BadInput)
 #include "tst_badinput.moc"

@@ -64,7 +64,7 @@ bool sendText(int fd, const char *text)
 
 Q_DECLARE_METATYPE(TrackerFault)
 
-class BrokenPeers final : public QObject
+class tst_BrokenPeers final : public QObject
 {
     Q_OBJECT
 
@@ -77,7 +77,7 @@ private slots:
     void outServerGoesWhileTrackerHeld();
 };
 
-void BrokenPeers::trackerBreaksOff_data()
+void tst_BrokenPeers::trackerBreaksOff_data()
 {
     QTest::addColumn<TrackerFault>("fault");
     QTest::addColumn<int>("errorNumber"); // 0: an orderly close, no error
@@ -90,7 +90,7 @@ void BrokenPeers::trackerBreaksOff_data()
         << TrackerFault::Vanish << ErrorNumber::TimedOut << QStringLiteral("Connection timed out");
 }
 
-void BrokenPeers::trackerBreaksOff()
+void tst_BrokenPeers::trackerBreaksOff()
 {
     QFETCH(TrackerFault, fault);
     QFETCH(int, errorNumber);
@@ -168,7 +168,7 @@ void BrokenPeers::trackerBreaksOff()
     QCOMPARE(rig.controls.fake.reports.size(), 0);
 }
 
-void BrokenPeers::outServerRefuses()
+void tst_BrokenPeers::outServerRefuses()
 {
     // Nothing listens on the OUT port: the connection is refused before the first chunk.
     Rig rig(true, freeLoopbackPort());
@@ -192,7 +192,7 @@ void BrokenPeers::outServerRefuses()
     LoopbackPeer::closeSocket(tracker);
 }
 
-void BrokenPeers::outServerClosesMidRun()
+void tst_BrokenPeers::outServerClosesMidRun()
 {
     FakeOutServer out;
     Rig rig(true, out.port());
@@ -217,7 +217,7 @@ void BrokenPeers::outServerClosesMidRun()
     LoopbackPeer::closeSocket(tracker);
 }
 
-void BrokenPeers::outServerStopsReading()
+void tst_BrokenPeers::outServerStopsReading()
 {
     // More than the engine may hold for a stalled OUT server, with room to spare.
     constexpr qsizetype Size = 32 * 1024 * 1024;
@@ -286,7 +286,7 @@ void BrokenPeers::outServerStopsReading()
           capturedBlocked, qint64(Size), mostQueued, residentBefore, residentBlocked);
 }
 
-void BrokenPeers::outServerGoesWhileTrackerHeld()
+void tst_BrokenPeers::outServerGoesWhileTrackerHeld()
 {
     // A tracker held back for a stalled OUT server is let go when that server goes away, so
     // that the next relay reports the failure instead of the tracker waiting for ever.
@@ -328,5 +328,5 @@ void BrokenPeers::outServerGoesWhileTrackerHeld()
     QVERIFY(trackerBytes.startsWith(captured));
 }
 
-QTEST_GUILESS_MAIN(BrokenPeers)
+QTEST_GUILESS_MAIN(tst_BrokenPeers)
 #include "tst_brokenpeers.moc"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-class ConnectionStorm final : public QObject
+class tst_ConnectionStorm final : public QObject
 {
     Q_OBJECT
 
@@ -22,7 +22,7 @@ private slots:
     void stormIsDeclinedWhileTrackerSends();
 };
 
-void ConnectionStorm::stormIsDeclinedWhileTrackerSends()
+void tst_ConnectionStorm::stormIsDeclinedWhileTrackerSends()
 {
     constexpr int Bursts = 20;
     constexpr int BurstSize = 50;
@@ -125,5 +125,5 @@ void ConnectionStorm::stormIsDeclinedWhileTrackerSends()
           trackerPieces.load());
 }
 
-QTEST_GUILESS_MAIN(ConnectionStorm)
+QTEST_GUILESS_MAIN(tst_ConnectionStorm)
 #include "tst_connectionstorm.moc"

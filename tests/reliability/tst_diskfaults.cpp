@@ -6,17 +6,16 @@
 #include "capturefiles.h"
 #include "capturefolder.h"
 #include "countingcontrols.h"
+#include "filesizelimit.h"
 #include "loopbackpeer.h"
 #include "platformerror.h"
+#include "smalltmpfs.h"
 #include "testpeers.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/mount.h>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,67 +23,11 @@ namespace {
 
 enum class DiskFault { ReadOnly, FolderRemoved, TmpfsFull, FileSizeLimit };
 
-// A small tmpfs for the capture folder, where the test may mount one (as root).
-class SmallTmpfs final
-{
-public:
-    SmallTmpfs(const QString &path, bool wanted) : m_path(QFile::encodeName(path))
-    {
-        m_mounted = wanted && ::geteuid() == 0 && ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=1m") == 0;
-    }
-    ~SmallTmpfs()
-    {
-        if (m_mounted)
-            ::umount2(m_path.constData(), MNT_DETACH);
-    }
-    SmallTmpfs(const SmallTmpfs &) = delete;
-    SmallTmpfs &operator=(const SmallTmpfs &) = delete;
-
-    [[nodiscard]] bool isMounted() const { return m_mounted; }
-    bool makeReadOnly()
-    {
-        return ::mount("tmpfs", m_path.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m") == 0;
-    }
-
-private:
-    QByteArray m_path;
-    bool m_mounted = false;
-};
-
-// Files of this process may grow to limit bytes, no further, while it lives; writing past
-// it fails instead of raising a signal.
-class FileSizeLimit final
-{
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit reduced = m_saved;
-        reduced.rlim_cur = limit;
-        m_active = ::setrlimit(RLIMIT_FSIZE, &reduced) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-    [[nodiscard]] bool isActive() const { return m_active; }
-
-private:
-    rlimit m_saved{};
-    void (*m_savedHandler)(int) = nullptr;
-    bool m_active = false;
-};
-
 } // namespace
 
 Q_DECLARE_METATYPE(DiskFault)
 
-class DiskFaults final : public QObject
+class tst_DiskFaults final : public QObject
 {
     Q_OBJECT
 
@@ -93,7 +36,7 @@ private slots:
     void captureFolderFails();
 };
 
-void DiskFaults::captureFolderFails_data()
+void tst_DiskFaults::captureFolderFails_data()
 {
     QTest::addColumn<DiskFault>("fault");
     QTest::addColumn<int>("errorNumber");
@@ -104,7 +47,7 @@ void DiskFaults::captureFolderFails_data()
     QTest::newRow("disk full (file size limit)") << DiskFault::FileSizeLimit << ErrorNumber::DiskFull;
 }
 
-void DiskFaults::captureFolderFails()
+void tst_DiskFaults::captureFolderFails()
 {
     QFETCH(DiskFault, fault);
     QFETCH(int, errorNumber);
@@ -212,5 +155,5 @@ void DiskFaults::captureFolderFails()
     QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-QTEST_GUILESS_MAIN(DiskFaults)
+QTEST_GUILESS_MAIN(tst_DiskFaults)
 #include "tst_diskfaults.moc"

@@ -31,7 +31,7 @@ qsizetype floodSize()
 
 } // namespace
 
-class Flood final : public QObject
+class tst_Flood final : public QObject
 {
     Q_OBJECT
 
@@ -39,7 +39,7 @@ private slots:
     void byteExactUnderFlood();
 };
 
-void Flood::byteExactUnderFlood()
+void tst_Flood::byteExactUnderFlood()
 {
     const qsizetype size = floodSize();
     const QByteArray trackerBytes = LoopbackPeer::randomBytes(size, 6001);
@@ -128,5 +128,5 @@ void Flood::byteExactUnderFlood()
           qint64(size), qint64(answerBytes.size()), count, largestIn, largestAnswer, elapsed);
 }
 
-QTEST_GUILESS_MAIN(Flood)
+QTEST_GUILESS_MAIN(tst_Flood)
 #include "tst_flood.moc"
