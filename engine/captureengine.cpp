@@ -31,6 +31,9 @@ CaptureEngine::CaptureEngine(Controls &controls, QString captureFolder, QObject 
             });
     connect(m_sckOUT, &SocketEndpoint::dataArrival, this,
             [this](qint32 bytesTotal) { runHandler([&] { sckOUT_DataArrival(bytesTotal); }); });
+    connect(m_sckOUT, &SocketEndpoint::bytesSent, this, &CaptureEngine::releaseTracker);
+    connect(m_sckOUT, &SocketEndpoint::closed, this, &CaptureEngine::releaseTracker);
+    connect(m_sckOUT, &SocketEndpoint::errorOccurred, this, &CaptureEngine::releaseTracker);
 }
 
 CaptureEngine::~CaptureEngine() = default;
@@ -99,6 +102,26 @@ void CaptureEngine::advanceCaptureCounter()
     if (m_state.CaptureCounter == std::numeric_limits<qint32>::max())
         throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
     ++m_state.CaptureCounter;
+}
+
+void CaptureEngine::holdTrackerForRelay(qint16 index)
+{
+    if (m_sckOUT->bytesToWrite() <= RelayQueueLimit)
+        return;
+    sckAccept(index).setHeld(true);
+    m_heldSlot = index;
+}
+
+void CaptureEngine::releaseTracker()
+{
+    if (m_heldSlot < 0 || m_ended)
+        return;
+    const bool outOpen = m_sckOUT->state() == SocketEndpoint::State::Connected;
+    if (outOpen && m_sckOUT->bytesToWrite() > RelayQueueLimit / 2)
+        return;
+    if (m_sckAccept->exists(m_heldSlot))
+        sckAccept(m_heldSlot).setHeld(false);
+    m_heldSlot = -1;
 }
 
 SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const

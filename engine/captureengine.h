@@ -49,6 +49,11 @@ public:
     // reach the network.
     static constexpr std::chrono::milliseconds FlushTimeout{2000};
 
+    // Relayed bytes that may wait for an OUT server that does not take them. Beyond this the
+    // tracker is held: its bytes wait in its own connection, and nothing is lost or reordered.
+    // A tracker's normal traffic, a few hundred bytes a second, never comes near it.
+    static constexpr qint64 RelayQueueLimit = 4 * 1024 * 1024;
+
 private:
     // Capture start-up
     bool InitAcceptSockets();
@@ -73,6 +78,10 @@ private:
     // Returns the chunk, read from source with everything that waits.
     QByteArray captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag, QLatin1StringView hexTag);
     void advanceCaptureCounter();
+    // Holds the tracker while the OUT server lags behind, and lets it go once it catches up
+    // or its connection ends (so that the next relay reports the failure).
+    void holdTrackerForRelay(qint16 index);
+    void releaseTracker();
     // The first capture number of this run: one past the highest already in the folder.
     void continueNumbering();
 
@@ -95,6 +104,7 @@ private:
     EndpointArray *m_sckAccept;
     SocketEndpoint *m_sckOUT;
     bool m_ended = false;
+    qint16 m_heldSlot = -1;
 };
 
 #endif

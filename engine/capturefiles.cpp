@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <array>
 
 namespace CaptureFiles {
@@ -35,6 +36,39 @@ const std::array<char16_t, 512> &hexFields()
     return fields;
 }
 
+char16_t *writeHex(char16_t *out, const QByteArray &chunk)
+{
+    const auto &fields = hexFields();
+    for (const char c : chunk) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = fields[2 * b];
+        *out++ = fields[2 * b + 1];
+    }
+    return out;
+}
+
+char16_t *writeAscii(char16_t *out, const QByteArray &chunk)
+{
+    for (const char c : chunk) {
+        const auto b = static_cast<unsigned char>(c);
+        *out++ = b == 0 ? u' ' : char16_t(b);
+    }
+    return out;
+}
+
+// A pane line whose payload, payloadSize characters long, is written in place by render.
+template<typename Render>
+QString lineWith(const QString &timestamp, QLatin1StringView tag, qsizetype payloadSize, Render render)
+{
+    QString line(timestamp.size() + tag.size() + payloadSize + LineEnd.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(line.data());
+    out = std::copy_n(reinterpret_cast<const char16_t *>(timestamp.constData()), timestamp.size(), out);
+    out = std::copy_n(tag.data(), tag.size(), out);
+    out = render(out);
+    std::copy_n(LineEnd.data(), LineEnd.size(), out);
+    return line;
+}
+
 } // namespace
 
 QString dataFileName(const QString &folder, qint32 counter, int port)
@@ -59,21 +93,15 @@ QByteArray lengthLine(qsizetype length)
 
 QString hexRendering(const QByteArray &chunk)
 {
-    const auto &fields = hexFields();
     QString hex(chunk.size() * 2, Qt::Uninitialized);
-    char16_t *out = reinterpret_cast<char16_t *>(hex.data());
-    for (const char c : chunk) {
-        const auto b = static_cast<unsigned char>(c);
-        *out++ = fields[2 * b];
-        *out++ = fields[2 * b + 1];
-    }
+    writeHex(reinterpret_cast<char16_t *>(hex.data()), chunk);
     return hex;
 }
 
 QString asciiRendering(const QByteArray &chunk)
 {
-    QString ascii = QString::fromLatin1(chunk);
-    ascii.replace(QChar(u'\0'), QChar(u' '));
+    QString ascii(chunk.size(), Qt::Uninitialized);
+    writeAscii(reinterpret_cast<char16_t *>(ascii.data()), chunk);
     return ascii;
 }
 
@@ -83,6 +111,20 @@ QString paneLine(const QString &timestamp, QLatin1StringView tag, const QString 
     line.reserve(timestamp.size() + tag.size() + payload.size() + 2);
     line.append(timestamp).append(tag).append(payload).append(LineEnd);
     return line;
+}
+
+} // namespace CaptureFiles
+
+namespace CaptureFiles {
+
+QString asciiLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk)
+{
+    return lineWith(timestamp, tag, chunk.size(), [&chunk](char16_t *out) { return writeAscii(out, chunk); });
+}
+
+QString hexLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk)
+{
+    return lineWith(timestamp, tag, chunk.size() * 2, [&chunk](char16_t *out) { return writeHex(out, chunk); });
 }
 
 } // namespace CaptureFiles

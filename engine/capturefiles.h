@@ -41,6 +41,11 @@ inline constexpr QLatin1StringView LineEnd{"\r\n"};
 // Timestamp, tag, payload and CR LF, joined with nothing between them.
 [[nodiscard]] QString paneLine(const QString &timestamp, QLatin1StringView tag, const QString &payload);
 
+// paneLine() of the chunk's ASCII and hex renderings, built in one pass into one allocation:
+// a chunk of a mebibyte is not copied once more for its line.
+[[nodiscard]] QString asciiLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk);
+[[nodiscard]] QString hexLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk);
+
 } // namespace CaptureFiles
 
 #endif

@@ -17,8 +17,10 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
     SendUserCommand(index);
 
     try {
-        if (m_controls.value(Control::Check3) == CheckValue::Ticked)
+        if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
             m_sckOUT->SendData(chunk);
+            holdTrackerForRelay(index);
+        }
     } catch (const PlatformError &error) {
         endAfterMessage(error.description(), QStringLiteral("Error sending to output socket!"));
     }
@@ -37,9 +39,8 @@ QByteArray CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1
     dataFile.write(chunk);
     lengthLog.write(CaptureFiles::lengthLine(chunk.size()));
 
-    m_controls.prependToDataPane(
-        CaptureFiles::paneLine(DateTimeText::now(), asciiTag, CaptureFiles::asciiRendering(chunk)));
-    m_controls.prependToDataPane(CaptureFiles::paneLine(DateTimeText::now(), hexTag, CaptureFiles::hexRendering(chunk)));
+    m_controls.prependToDataPane(CaptureFiles::asciiLine(DateTimeText::now(), asciiTag, chunk));
+    m_controls.prependToDataPane(CaptureFiles::hexLine(DateTimeText::now(), hexTag, chunk));
 
     dataFile.close();
     lengthLog.close();

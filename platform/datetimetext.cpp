@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <limits>
+
 namespace {
 
 // The locale's long time format without its time-zone designator ('t'), which the
@@ -43,7 +45,17 @@ QString general(const QDateTime &moment)
 
 QString now()
 {
-    return general(QDateTime::currentDateTime());
+    // The text changes once a second, while finding the local time costs microseconds:
+    // a flood of small chunks asks many times a second. Time-zone changes fall on whole
+    // seconds, so one second's text holds for the whole of it.
+    thread_local qint64 textSecond = std::numeric_limits<qint64>::min();
+    thread_local QString text;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != textSecond) {
+        text = general(QDateTime::fromSecsSinceEpoch(second));
+        textSecond = second;
+    }
+    return text;
 }
 
 } // namespace DateTimeText

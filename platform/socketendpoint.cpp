@@ -179,12 +179,16 @@ void SocketEndpoint::setupClient()
 {
     m_client = new QTcpSocket(this);
     QTcpSocket *c = m_client;
+    // As on an accepted connection, a chunk is at most this much however far the server runs
+    // ahead: the rest waits in the connection.
+    c->setReadBufferSize(StreamSocket::ReadPassLimit);
     connect(c, &QTcpSocket::connected, this, [this, c] {
         // Relayed chunks go out at once, not after Nagle's wait for an acknowledgement.
         c->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_remoteHostIP = NativeSocket::plainAddress(c->peerAddress()).toString();
         m_state = State::Connected;
     });
+    connect(c, &QTcpSocket::bytesWritten, this, &SocketEndpoint::bytesSent);
     connect(c, &QTcpSocket::readyRead, this,
             [this, c] { emit dataArrival(qint32(qMin<qint64>(c->bytesAvailable(), INT_MAX))); });
     connect(c, &QTcpSocket::disconnected, this, [this] {
@@ -216,6 +220,19 @@ void SocketEndpoint::SendData(const QByteArray &bytes)
         fail(ErrorNumber::ConnectAborted);
     // Out now, not on the event loop's next pass.
     m_client->flush();
+}
+
+qint64 SocketEndpoint::bytesToWrite() const
+{
+    if (m_stream)
+        return m_stream->bytesToWrite();
+    return m_client ? m_client->bytesToWrite() : 0;
+}
+
+void SocketEndpoint::setHeld(bool held)
+{
+    if (m_stream)
+        m_stream->setHeld(held);
 }
 
 QByteArray SocketEndpoint::GetData()

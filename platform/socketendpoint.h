@@ -39,6 +39,12 @@ public:
     [[nodiscard]] State state() const { return m_state; }
 
     void setKeepAlive(const KeepAliveTimings &timings) { m_keepAlive = timings; }
+
+    // Bytes handed to SendData that the network has not taken yet.
+    [[nodiscard]] qint64 bytesToWrite() const;
+    // An accepted connection takes nothing more from the network while held; see
+    // StreamSocket::setHeld().
+    void setHeld(bool held);
     [[nodiscard]] KeepAliveTimings keepAlive() const { return m_keepAlive; }
 
     // Starts taking connection requests on the local port, on every local address.
@@ -61,6 +67,8 @@ signals:
     void connectionRequest(qint32 requestId);
     void dataArrival(qint32 bytesTotal);
     void closed();
+    // A client's queued bytes have partly or wholly gone to the network.
+    void bytesSent();
     void errorOccurred(qint16 number, const QString &description);
 
 private:

@@ -19,9 +19,7 @@ using namespace NativeSocket;
 
 namespace {
 
-// Bytes taken from the network in one pass of the event loop; what is left waits for the
-// next pass so that a flood cannot starve the other endpoints.
-constexpr qsizetype ReadPassLimit = 1024 * 1024;
+// One read of a pass; see ReadPassLimit.
 constexpr qsizetype ReadBlock = 256 * 1024;
 
 } // namespace
@@ -197,8 +195,16 @@ void StreamSocket::onReadable()
 
 void StreamSocket::stopReading()
 {
+    m_readingStopped = true;
     if (m_readNotifier)
         m_readNotifier->setEnabled(false);
+}
+
+void StreamSocket::setHeld(bool held)
+{
+    m_held = held;
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(!m_held && !m_readingStopped);
 }
 
 bool StreamSocket::flush(std::chrono::milliseconds timeout)

@@ -31,6 +31,11 @@ class StreamSocket final : public QObject
     Q_OBJECT
 
 public:
+    // The most bytes taken from the network in one pass of the event loop, and so between two
+    // readyRead(): what is left waits for the next pass, so that a flood can neither starve
+    // the other endpoints nor make one chunk, and the memory to capture it, grow without bound.
+    static constexpr qsizetype ReadPassLimit = 1024 * 1024;
+
     // Takes over an accepted descriptor; it is closed when this object goes.
     explicit StreamSocket(qintptr descriptor, QObject *parent = nullptr);
     ~StreamSocket() override;
@@ -43,6 +48,11 @@ public:
     [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
 
     void setKeepAlive(const KeepAliveTimings &timings);
+
+    // While held, nothing is taken from the network: the peer's bytes wait in the connection,
+    // whose window closes once the system's buffers are full. The end of the connection is
+    // told only after the hold.
+    void setHeld(bool held);
 
     // Every byte read and not yet taken.
     [[nodiscard]] QByteArray readAll();
@@ -78,6 +88,8 @@ private:
     quint16 m_peerPort = 0;
     quint16 m_localPort = 0;
     int m_pendingError = 0;
+    bool m_held = false;
+    bool m_readingStopped = false;
 };
 
 

@@ -60,6 +60,7 @@ QLineEdit *textBox(const QString &text, QWidget *parent)
 QLabel *label(const QString &text, Qt::Alignment alignment, QWidget *parent)
 {
     auto *caption = new QLabel(text, parent);
+    caption->setTextFormat(Qt::PlainText);
     caption->setAlignment(alignment | Qt::AlignVCenter);
     return caption;
 }

@@ -37,16 +37,21 @@ void TextPane::prependLine(const QString &line)
 {
     const qsizetype keep = makeRoom(line.size());
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::Start);
+    // Within an edit block the cursor leaves the lines' layout alone.
+    cursor.beginEditBlock();
+    cursor.setPosition(0); // no movePosition(): that lays out the line it starts from
     cursor.insertText(keep < line.size() ? line.left(keep) : line);
+    cursor.endEditBlock();
 }
 
 void TextPane::appendLine(const QString &line)
 {
     const qsizetype keep = makeRoom(line.size());
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    cursor.setPosition(int(characterCount()));
     cursor.insertText(keep < line.size() ? line.left(keep) : line);
+    cursor.endEditBlock();
 }
 
 void TextPane::replaceText(const QString &text)
@@ -97,14 +102,16 @@ void TextPane::dropCharacters(qsizetype count)
     const qsizetype total = characterCount();
     QTextDocument *doc = document();
     QTextCursor cursor(doc);
+    cursor.beginEditBlock();
     if (m_dropEnd == DropEnd::Bottom) {
         const QTextBlock first = doc->findBlock(int(total - count));
         cursor.setPosition(first.position());
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.setPosition(int(total), QTextCursor::KeepAnchor);
     } else {
         const QTextBlock last = doc->findBlock(int(count - 1));
         const QTextBlock next = last.next();
         cursor.setPosition(next.isValid() ? next.position() : int(total), QTextCursor::KeepAnchor);
     }
     cursor.removeSelectedText();
+    cursor.endEditBlock();
 }

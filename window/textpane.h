@@ -15,7 +15,8 @@ inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
 // Line ends: the pane holds lines, not line-end characters. CR LF, a lone CR and a lone LF
 // each end a line, and text() gives every line end as a single LF. So after
 // prependLine(line) the text is plainText(line + old text), where old text is what the pane
-// held, operator-typed text included.
+// held, operator-typed text included. toPlainText() gives the same text except that it
+// shows a no-break space (byte 160 of a chunk) as a blank; text() keeps it.
 //
 // When an addition would take the text past the character limit, the oldest lines go
 // first, at the end named by dropEnd, in blocks of a sixteenth of the limit, so that the

@@ -114,6 +114,10 @@ void tst_CaptureFiles::renderingsOfAChunk()
     QFETCH(QString, ascii);
     QCOMPARE(hexRendering(chunk), hex);
     QCOMPARE(asciiRendering(chunk), ascii);
+    // The lines built in one pass hold the same renderings.
+    const QString timestamp = QStringLiteral("06/12/2026 19:03:32");
+    QCOMPARE(hexLine(timestamp, InHexTag, chunk), timestamp + InHexTag + hex + QStringLiteral("\r\n"));
+    QCOMPARE(asciiLine(timestamp, ReturnAsciiTag, chunk), timestamp + ReturnAsciiTag + ascii + QStringLiteral("\r\n"));
 }
 
 void tst_CaptureFiles::tagsAndPaneLine()

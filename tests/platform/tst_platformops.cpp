@@ -13,6 +13,7 @@ class tst_PlatformOps final : public QObject
 private slots:
     void generalDateTimeText_data();
     void generalDateTimeText();
+    void nowIsTheCurrentSecond();
     void rawFileIsEmptiedOnOpen();
     void failuresThrowWithNumberAndFile_data();
     void failuresThrowWithNumberAndFile();
@@ -46,6 +47,21 @@ void tst_PlatformOps::generalDateTimeText()
     // No time-zone name: the text ends with the seconds or an AM/PM designator.
     QVERIFY2(!time.contains(QStringLiteral("UTC")) && !time.contains(moment.timeZoneAbbreviation()),
              qPrintable(time));
+}
+
+void tst_PlatformOps::nowIsTheCurrentSecond()
+{
+    // Asked twice within one second, and across a second's turn: always that second's text.
+    for (int i = 0; i < 3; ++i) {
+        const QDateTime before = QDateTime::currentDateTime();
+        const QString text = DateTimeText::now();
+        const QString again = DateTimeText::now();
+        const QDateTime after = QDateTime::currentDateTime();
+        const QStringList possible{DateTimeText::general(before), DateTimeText::general(after)};
+        QVERIFY2(possible.contains(text), qPrintable(text));
+        QVERIFY2(possible.contains(again), qPrintable(again));
+        QTest::qWait(400);
+    }
 }
 
 void tst_PlatformOps::rawFileIsEmptiedOnOpen()

@@ -46,7 +46,7 @@ void NativeOutServer::serve(const std::stop_token &stop)
         return;
     m_connected = true;
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    while (!stop.stop_requested()) {
+    while (!stop.stop_requested() && !m_closing) {
         const bool answering = m_answerSent < m_answer.size();
         pollfd p{fd, short((m_reading ? POLLIN : 0) | (answering ? POLLOUT : 0)), 0};
         if (::poll(&p, 1, 50) <= 0)

@@ -21,6 +21,8 @@ public:
     [[nodiscard]] bool isListening() const { return m_listener >= 0; }
 
     void setReading(bool reading) { m_reading = reading; }
+    // Ends the connection; with bytes still unread, that is a reset.
+    void closeConnection() { m_closing = true; }
 
     [[nodiscard]] qint64 received() const { return m_received; }
     [[nodiscard]] qint64 answerSent() const { return m_answerSent; }
@@ -39,6 +41,7 @@ private:
     int m_listener = -1;
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_closing{false};
     std::atomic<qint64> m_received{0};
     std::atomic<qint64> m_answerSent{0};
     std::atomic<qint64> m_firstMismatch{-1};

@@ -12,6 +12,7 @@
 #include "socketendpoint.h"
 #include "testpeers.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -73,6 +74,7 @@ private slots:
     void outServerRefuses();
     void outServerClosesMidRun();
     void outServerStopsReading();
+    void outServerGoesWhileTrackerHeld();
 };
 
 void BrokenPeers::trackerBreaksOff_data()
@@ -217,7 +219,9 @@ void BrokenPeers::outServerClosesMidRun()
 
 void BrokenPeers::outServerStopsReading()
 {
+    // More than the engine may hold for a stalled OUT server, with room to spare.
     constexpr qsizetype Size = 32 * 1024 * 1024;
+    constexpr qint64 MostHeld = CaptureEngine::RelayQueueLimit + 1024 * 1024; // plus one chunk
     const QByteArray trackerBytes = LoopbackPeer::randomBytes(Size, 6003);
     NativeOutServer out(trackerBytes, QByteArray());
     QVERIFY(out.isListening());
@@ -228,30 +232,48 @@ void BrokenPeers::outServerStopsReading()
     QTRY_COMPARE_WITH_TIMEOUT(rig.engine.sckOUT().state(), SocketEndpoint::State::Connected, 10000);
 
     const qint64 residentBefore = LoopbackPeer::residentKiB();
-    std::atomic<bool> trackerSent{false};
+    std::atomic<qint64> trackerSent{0};
     std::jthread tracker([&](const std::stop_token &stop) {
         const int fd = LoopbackPeer::connectTo(rig.inPort);
         if (fd < 0)
             return;
-        trackerSent = LoopbackPeer::sendAll(fd, trackerBytes, stop);
+        LoopbackPeer::sendAll(fd, trackerBytes, stop, &trackerSent);
         while (!stop.stop_requested())
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         LoopbackPeer::closeSocket(fd);
     });
 
-    // The OUT server reads nothing: its window fills, and the tracker's bytes are still
-    // captured in full meanwhile.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controls.bytesShown(CaptureFiles::InHexTag) == Size || rig.engine.hasEnded(),
-                             120000);
+    // The OUT server reads nothing and its window fills. What the engine holds for it stays
+    // bounded all along: the tracker is held back by its own connection's window instead.
+    qint64 mostQueued = 0;
+    qint64 lastSent = -1;
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    const auto settled = [&] {
+        mostQueued = qMax(mostQueued, rig.engine.sckOUT().bytesToWrite());
+        if (trackerSent != lastSent) {
+            lastSent = trackerSent;
+            sinceProgress.restart();
+        }
+        return trackerSent == Size || sinceProgress.elapsed() > 1000 || rig.engine.hasEnded();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 120000);
     QVERIFY(!rig.engine.hasEnded());
-    QVERIFY(trackerSent);
     QCOMPARE(out.received(), qint64(0));
+    QVERIFY2(mostQueued <= MostHeld, qPrintable(QStringLiteral("%1 bytes queued for the OUT server").arg(mostQueued)));
     const qint64 residentBlocked = LoopbackPeer::residentKiB();
+    const qint64 capturedBlocked = rig.controls.bytesShown(CaptureFiles::InHexTag);
 
+    // Once the OUT server reads again, every byte arrives, in order, and all is captured.
     out.setReading(true);
-    QTRY_VERIFY_WITH_TIMEOUT(out.received() >= Size || out.firstMismatch() >= 0, 120000);
+    const auto delivered = [&] {
+        mostQueued = qMax(mostQueued, rig.engine.sckOUT().bytesToWrite());
+        return out.received() >= Size || out.firstMismatch() >= 0 || rig.engine.hasEnded();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(delivered(), 120000);
     QCOMPARE(out.firstMismatch(), qint64(-1));
     QCOMPARE(out.received(), qint64(Size));
+    QVERIFY(mostQueued <= MostHeld);
     tracker.request_stop();
     tracker.join();
 
@@ -259,9 +281,51 @@ void BrokenPeers::outServerStopsReading()
     QCOMPARE(folder.sequenceProblem(), QString());
     QCOMPARE(folder.lengthLogProblem(), QString());
     QVERIFY(folder.joined(rig.inPort) == trackerBytes);
-    qInfo("OUT server stopped reading: %lld bytes relayed in order once it read again; resident memory %lld KiB "
-          "before, %lld KiB while blocked",
-          qint64(Size), residentBefore, residentBlocked);
+    qInfo("OUT server stopped reading: %lld of %lld bytes captured while it was blocked, at most %lld queued for "
+          "it; resident memory %lld KiB before, %lld KiB while blocked; all relayed in order once it read again",
+          capturedBlocked, qint64(Size), mostQueued, residentBefore, residentBlocked);
+}
+
+void BrokenPeers::outServerGoesWhileTrackerHeld()
+{
+    // A tracker held back for a stalled OUT server is let go when that server goes away, so
+    // that the next relay reports the failure instead of the tracker waiting for ever.
+    constexpr qsizetype Size = 32 * 1024 * 1024;
+    const QByteArray trackerBytes = LoopbackPeer::randomBytes(Size, 6005);
+    NativeOutServer out(trackerBytes, QByteArray());
+    QVERIFY(out.isListening());
+    out.setReading(false);
+
+    Rig rig(true, out.port());
+    rig.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.engine.sckOUT().state(), SocketEndpoint::State::Connected, 10000);
+
+    std::jthread tracker([&](const std::stop_token &stop) {
+        const int fd = LoopbackPeer::connectTo(rig.inPort);
+        if (fd < 0)
+            return;
+        LoopbackPeer::sendAll(fd, trackerBytes, stop);
+        while (!stop.stop_requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        LoopbackPeer::closeSocket(fd);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.sckOUT().bytesToWrite() > CaptureEngine::RelayQueueLimit, 60000);
+
+    out.closeConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.hasEnded(), 60000);
+    tracker.request_stop();
+    tracker.join();
+
+    QCOMPARE(rig.controls.fake.messages.size(), 1);
+    QCOMPARE(rig.controls.fake.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
+    QCOMPARE(rig.controls.fake.endRequests, 1);
+    // Every chunk taken from the tracker was captured in full, in order.
+    const CaptureFolder folder(rig.folder.path());
+    QCOMPARE(folder.sequenceProblem(), QString());
+    QCOMPARE(folder.lengthLogProblem(), QString());
+    const QByteArray captured = folder.joined(rig.inPort);
+    QVERIFY(captured.size() > CaptureEngine::RelayQueueLimit);
+    QVERIFY(trackerBytes.startsWith(captured));
 }
 
 QTEST_GUILESS_MAIN(BrokenPeers)

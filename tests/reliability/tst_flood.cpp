@@ -9,6 +9,7 @@
 #include "loopbackpeer.h"
 #include "nativeoutserver.h"
 #include "socketendpoint.h"
+#include "streamsocket.h"
 #include "testpeers.h"
 
 #include <QElapsedTimer>
@@ -97,10 +98,17 @@ void Flood::byteExactUnderFlood()
     QCOMPARE(captures.strayFiles(), QStringList());
     QCOMPARE(captures.sequenceProblem(), QString());
     QCOMPARE(captures.lengthLogProblem(), QString());
+    qint64 largestIn = 0;
+    qint64 largestAnswer = 0;
     for (const CaptureFolder::Capture &capture : captures.captures()) {
         QVERIFY2(!capture.errorLog, qPrintable(capture.logPath));
         QVERIFY2(capture.port == inPort || capture.port == out.port(), qPrintable(capture.logPath));
+        qint64 &largest = capture.port == inPort ? largestIn : largestAnswer;
+        largest = qMax(largest, QFileInfo(capture.dataPath).size());
     }
+    // However far a peer runs ahead, a chunk, and the memory to capture it, stays bounded.
+    QVERIFY2(largestIn <= StreamSocket::ReadPassLimit, qPrintable(QString::number(largestIn)));
+    QVERIFY2(largestAnswer <= StreamSocket::ReadPassLimit, qPrintable(QString::number(largestAnswer)));
     QVERIFY(captures.joined(inPort) == trackerBytes);
     QVERIFY(captures.joined(out.port()) == answerBytes);
 
@@ -115,8 +123,9 @@ void Flood::byteExactUnderFlood()
                                     .arg(inPort));
     QCOMPARE(engine.state().CaptureCounter, qint32(count + 1));
 
-    qInfo("flood: %lld bytes in, %lld bytes answered, %lld captures, %lld ms, 0 bytes lost", qint64(size),
-          qint64(answerBytes.size()), count, elapsed);
+    qInfo("flood: %lld bytes in, %lld bytes answered, %lld captures (largest %lld bytes in, %lld answered), "
+          "%lld ms, 0 bytes lost",
+          qint64(size), qint64(answerBytes.size()), count, largestIn, largestAnswer, elapsed);
 }
 
 QTEST_GUILESS_MAIN(Flood)

@@ -131,6 +131,8 @@ private slots:
     void controlsReachTheirWidgets();
     void messageBoxes_data();
     void messageBoxes();
+    void programEnds_data();
+    void programEnds();
     void endToEnd();
 };
 
@@ -495,6 +497,12 @@ void TestAnalyzerFrm::onlyTheHandlersRunCode()
     QCOMPARE(f.window.engine().state().CaptureCounter, 1);
     QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(!f.window.engine().hasEnded());
+
+    // Closing the window is no handler either.
+    QVERIFY(f.window.close());
+    QCOMPARE(f.sockets.calls, callsAfterActivation);
+    QVERIFY(!f.window.engine().hasEnded());
+    QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 void TestAnalyzerFrm::formActivate_data()
@@ -651,6 +659,29 @@ void TestAnalyzerFrm::messageBoxes()
     QCOMPARE(shown.title, title);
     QCOMPARE(shown.text, text);
     QCOMPARE(shown.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+}
+
+void TestAnalyzerFrm::programEnds_data()
+{
+    QTest::addColumn<bool>("engineEnds");
+    QTest::addColumn<int>("status");
+    QTest::newRow("operator closes the window") << false << 0;
+    QTest::newRow("the engine ends the program") << true << 1;
+}
+
+void TestAnalyzerFrm::programEnds()
+{
+    QFETCH(bool, engineEnds);
+    QFETCH(int, status);
+    Fixture f;
+    f.showAndActivate();
+    QTimer::singleShot(0, &f.window, [&] {
+        if (engineEnds)
+            f.window.endProgram();
+        else
+            f.window.close();
+    });
+    QCOMPARE(QApplication::exec(), status);
 }
 
 void TestAnalyzerFrm::endToEnd()

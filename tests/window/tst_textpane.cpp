@@ -52,6 +52,7 @@ void TestTextPane::prependGoesOnTop()
     QCOMPARE(pane.text(), expected);
     QCOMPARE(pane.text(), TextPane::plainText(line + old));
     QCOMPARE(pane.characterCount(), expected.size());
+    QCOMPARE(pane.toPlainText(), QString(expected).replace(QChar(0xA0), QLatin1Char(' ')));
 }
 
 void TestTextPane::appendGoesAtTheEnd()
@@ -76,6 +77,14 @@ void TestTextPane::operatorTypedTextIsCarriedAlong()
     QTest::keyClicks(&pane, QStringLiteral("more"));
     pane.prependLine(QStringLiteral("second\r\n"));
     QCOMPARE(pane.text(), QStringLiteral("second\nfirst\ntyped\nmore"));
+
+    // Typed at the very top, with lines arriving in between: the caret stays where the
+    // operator put it, and the typed text keeps its order.
+    pane.moveCursor(QTextCursor::Start);
+    QTest::keyClicks(&pane, QStringLiteral("ab"));
+    pane.prependLine(QStringLiteral("third\r\n"));
+    QTest::keyClicks(&pane, QStringLiteral("cd"));
+    QCOMPARE(pane.text(), QStringLiteral("third\nabcdsecond\nfirst\ntyped\nmore"));
 }
 
 void TestTextPane::replaceText()

@@ -1,0 +1,47 @@
+#ifndef GPSA_BENCHMARK_H
+#define GPSA_BENCHMARK_H
+
+#include "benchoptions.h"
+#include "loadgenerator.h"
+#include "relaypeer.h"
+#include "resulttable.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// One run of the benchmark: every peer through every measurement, repeated, then the
+// tables and the targets. Each measurement starts its peer afresh in a folder of its own.
+class Benchmark final
+{
+public:
+    explicit Benchmark(BenchOptions options);
+
+    // Returns the number of failures: bytes lost or changed, a peer that broke down.
+    int run();
+
+private:
+    using Measurement = std::function<void(LoadGenerator &, RelayPeer &)>;
+    void measure(RelayPeer::Kind kind, const QString &executable, RelayPeer::Output output,
+                 const QString &what, const Measurement &measurement);
+
+    void latency(LoadGenerator &generator, RelayPeer &peer);
+    void throughput(LoadGenerator &generator, RelayPeer &peer);
+    void returnPath(LoadGenerator &generator, RelayPeer &peer);
+    void fileWork();
+    void pane();
+    void addTargets();
+
+    void fail(const QString &peer, const QString &what, const QString &problem);
+    void checkCapture(RelayPeer &peer, quint16 port, qint64 bytes, const QString &what);
+
+    BenchOptions m_options;
+    QByteArray m_stream;
+    QString m_root;
+    ResultTable m_results;
+    QStringList m_peers;
+    int m_failures = 0;
+};
+
+#endif
