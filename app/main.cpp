@@ -5,6 +5,7 @@
 #include "analyzerfrm.h"
 #include "commandline.h"
 #include "headlessfrontend.h"
+#include "memorytuning.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
@@ -62,6 +63,7 @@ int runWindow(int &argc, char **argv, const Options &options)
 
 int main(int argc, char *argv[])
 {
+    keepLargeBuffersForReuse();
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),
