@@ -50,6 +50,49 @@ qint64 writeSome(int descriptor, const char *data, qsizetype size)
     }
 }
 
+// Appends text to out as UTF-8. Pane lines are ASCII (hex lines, text protocols), which
+// Qt's encoder handles fastest, or Latin-1 throughout (a binary chunk's byte values), which
+// it handles slowly; the loop below takes a Latin-1 character without a branch. An unpaired
+// surrogate becomes U+FFFD.
+void appendUtf8(QByteArray &out, QStringView text)
+{
+    if (QtPrivate::isAscii(text)) {
+        out += text.toUtf8();
+        return;
+    }
+    const qsizetype start = out.size();
+    out.resize(start + 3 * text.size()); // the most that one UTF-16 unit can take
+    auto *p = reinterpret_cast<unsigned char *>(out.data() + start);
+    const char16_t *s = text.utf16();
+    const char16_t *const end = s + text.size();
+    while (s < end) {
+        const char16_t c = *s++;
+        if (c < 0x100) [[likely]] {
+            // Masks rather than a condition: in a binary chunk the two cases alternate at random.
+            const unsigned twoBytes = c >> 7;
+            const unsigned mask = 0u - twoBytes;
+            p[0] = static_cast<unsigned char>((c & ~mask) | ((0xC0u | (c >> 6)) & mask));
+            p[1] = static_cast<unsigned char>(0x80u | (c & 0x3Fu));
+            p += 1 + twoBytes;
+        } else if (c < 0x800) {
+            *p++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *p++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && s < end && QChar::isLowSurrogate(*s)) {
+            const char32_t u = QChar::surrogateToUcs4(c, *s++);
+            *p++ = static_cast<unsigned char>(0xF0 | (u >> 18));
+            *p++ = static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        } else {
+            const char16_t u = QChar::isSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c;
+            *p++ = static_cast<unsigned char>(0xE0 | (u >> 12));
+            *p++ = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+            *p++ = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        }
+    }
+    out.resize(reinterpret_cast<char *>(p) - out.data());
+}
+
 } // namespace
 
 QString terminalSafe(QString text)
@@ -75,7 +118,10 @@ LineOutput::~LineOutput()
 
 void LineOutput::write(const QString &text)
 {
-    m_buffer += m_terminal ? terminalSafe(text).toUtf8() : text.toUtf8();
+    if (m_terminal)
+        appendUtf8(m_buffer, terminalSafe(text));
+    else
+        appendUtf8(m_buffer, text);
     if (m_buffer.size() >= FlushThreshold)
         flush();
 }
@@ -91,5 +137,9 @@ void LineOutput::flush()
         data += written;
         left -= written;
     }
-    m_buffer.clear();
+    // The room stays for the next event, unless one huge event made it large.
+    if (m_buffer.capacity() > 4 * FlushThreshold)
+        m_buffer = QByteArray();
+    else
+        m_buffer.resize(0);
 }

@@ -5,6 +5,7 @@
 #include "analyzerfrm.h"
 #include "commandline.h"
 #include "headlessfrontend.h"
+#include "memorytuning.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
@@ -19,12 +20,18 @@
 
 namespace {
 
+// SIGINT and SIGTERM end the event loop with status 0, as closing the window does.
+void endCleanlyOnSignals(SignalWatcher &watcher)
+{
+    QObject::connect(&watcher, &SignalWatcher::terminationRequested, &watcher,
+                     [] { QCoreApplication::exit(ExitStatus::Success); });
+}
+
 int runHeadless(int &argc, char **argv, const Options &options)
 {
     QCoreApplication app(argc, argv);
     SignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app,
-                     [] { QCoreApplication::exit(ExitStatus::Success); });
+    endCleanlyOnSignals(signalWatcher);
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
     HeadlessFrontEnd frontEnd(options, *sockets);
     // Started from the event loop, so that a failure of the start can end it.
@@ -37,6 +44,8 @@ int runWindow(int &argc, char **argv, const Options &options)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("gps-analyzer"));
     QApplication::setApplicationVersion(QStringLiteral(GPSA_VERSION));
+    SignalWatcher signalWatcher;
+    endCleanlyOnSignals(signalWatcher);
 
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
     AnalyzerFrm window(options.captureFolder, *sockets);
@@ -54,6 +63,7 @@ int runWindow(int &argc, char **argv, const Options &options)
 
 int main(int argc, char *argv[])
 {
+    keepLargeBuffersForReuse();
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),

@@ -5,22 +5,14 @@
 #include "benchmark.h"
 #include "benchoptions.h"
 
-#ifdef GPSA_BENCH_WINDOW
 #include <QApplication>
-#else
-#include <QCoreApplication>
-#endif
 
 int main(int argc, char *argv[])
 {
-#ifdef GPSA_BENCH_WINDOW
     // The pane is measured in this process, on no screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-#else
-    QCoreApplication app(argc, argv);
-#endif
     Benchmark benchmark(parseBenchOptions(QCoreApplication::arguments()));
     return benchmark.run() == 0 ? 0 : 1;
 }

@@ -302,10 +302,6 @@ void Benchmark::fileWork()
 
 void Benchmark::pane()
 {
-    if (!PaneBench::available()) {
-        m_results.note(QStringLiteral("pane skipped: the window library is not built."));
-        return;
-    }
     for (int repetition = 0; repetition < m_options.repetitions; ++repetition) {
         for (const int lines : m_options.paneLines) {
             const PaneBench::Result result = PaneBench::measure(lines, m_options.paneSamples);

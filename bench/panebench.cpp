@@ -26,11 +26,6 @@ QString shortLine(int number)
 
 } // namespace
 
-bool available()
-{
-    return true;
-}
-
 Result measure(int lines, int samples)
 {
     Result result;

@@ -13,9 +13,6 @@ struct Result
     QString problem;
 };
 
-// False when the benchmark was built without the window library.
-[[nodiscard]] bool available();
-
 // Fills a fresh window's pane with `lines` short lines, then times `samples` more.
 [[nodiscard]] Result measure(int lines, int samples);
 

@@ -4,23 +4,8 @@
 #include "capturefiles.h"
 #include "datetimetext.h"
 #include "endpointarray.h"
+#include "hexdigit.h"
 #include "socketendpoint.h"
-
-namespace {
-
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
-} // namespace
 
 ComposedCommand composeCommand(const QString &typeText, const QString &commandText)
 {
@@ -38,8 +23,8 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
         return command;
     const QStringList elements = text.split(QLatin1Char(','));
     for (const QString &element : elements) {
-        const int high = element.size() == 2 ? hexDigit(element.at(0)) : -1;
-        const int low = element.size() == 2 ? hexDigit(element.at(1)) : -1;
+        const int high = element.size() == 2 ? hexDigitValue(element.at(0)) : -1;
+        const int low = element.size() == 2 ? hexDigitValue(element.at(1)) : -1;
         if (high < 0 || low < 0) {
             command.illegalElements.append(element);
             continue;

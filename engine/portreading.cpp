@@ -1,5 +1,6 @@
 #include "portreading.h"
 
+#include "hexdigit.h"
 #include "platformerror.h"
 
 #include <cfenv>
@@ -8,23 +9,11 @@
 
 namespace {
 
-int digitValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
 double readRadix(const QString &text, int start, int radix)
 {
     double value = 0;
     for (int i = start; i < text.size(); ++i) {
-        const int digit = digitValue(text.at(i));
+        const int digit = hexDigitValue(text.at(i));
         if (digit < 0 || digit >= radix)
             break;
         value = value * radix + digit;

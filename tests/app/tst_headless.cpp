@@ -1,4 +1,5 @@
-// The real program, run headless against a fake tracker and a fake OUT server on loopback.
+// The real program as a child process: headless against a fake tracker and a fake OUT server
+// on loopback, and its window on the offscreen platform.
 
 #include "analyzerprocess.h"
 #include "fakecontrols.h"
@@ -438,7 +439,8 @@ void TestHeadless::terminalOutputIsMasked()
 
 void TestHeadless::windowStartPressesTheButton()
 {
-    // The window on the offscreen platform: --start presses the start button once it is shown.
+    // The window on the offscreen platform: --start presses the start button once it is shown,
+    // with the presets of the command line in its controls.
     AnalyzerProcess analyzer;
     analyzer.useOffscreenWindow();
     m_inPort = freeLoopbackPort();
@@ -456,6 +458,12 @@ void TestHeadless::windowStartPressesTheButton()
     // The presets reached the window: the hex command goes out on connect.
     QByteArray received;
     QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), QByteArray("A\r\n"), 30000);
+
+    // SIGTERM ends the window as closing it does.
+    analyzer.sendSignal(SIGTERM);
+    QVERIFY(analyzer.waitForExit());
+    QVERIFY(!analyzer.crashed());
+    QCOMPARE(analyzer.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

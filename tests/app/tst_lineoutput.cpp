@@ -1,5 +1,6 @@
 #include "lineoutput.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <fcntl.h>
@@ -18,6 +19,8 @@ private slots:
     void terminalSafeMasksControlCharacters();
     void terminalSafeKeepsTheRestOfALine();
     void pipeGetsExactUtf8();
+    void everyCharacterInUtf8_data();
+    void everyCharacterInUtf8();
     void flushWritesAllOfABigBuffer();
     void terminalGetsMaskedText();
 };
@@ -92,6 +95,43 @@ void TestLineOutput::pipeGetsExactUtf8()
     }
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+void TestLineOutput::everyCharacterInUtf8_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("utf8");
+
+    QString bmp;
+    for (char32_t u = 0; u <= 0xFFFF; ++u)
+        if (!QChar::isSurrogate(u))
+            bmp.append(QChar(char16_t(u)));
+    QTest::newRow("every character of the basic plane") << bmp << bmp.toUtf8();
+    QTest::newRow("surrogate pair") << QStringLiteral(u"a\U0001F600b") << QByteArray("a\xF0\x9F\x98\x80" "b");
+    QTest::newRow("last code point") << QString::fromUcs4(U"\U0010FFFF") << QByteArray("\xF4\x8F\xBF\xBF");
+    QTest::newRow("unpaired high surrogate")
+        << QString(QChar(char16_t(0xD800))) + QLatin1Char('x') << QByteArray("\xEF\xBF\xBDx");
+    QTest::newRow("unpaired high surrogate at the end") << QString(QChar(char16_t(0xDBFF)))
+                                                        << QByteArray("\xEF\xBF\xBD");
+    QTest::newRow("unpaired low surrogate") << QString(QChar(char16_t(0xDC00))) << QByteArray("\xEF\xBF\xBD");
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("ASCII line") << QStringLiteral(":  IN (HEXAD):24 D A\r\n") << QByteArray(":  IN (HEXAD):24 D A\r\n");
+    QTest::newRow("Latin-1 after a long ASCII run")
+        << QString(100, QLatin1Char('a')) + QChar(char16_t(0xE9)) << QByteArray(100, 'a') + "\xC3\xA9";
+}
+
+void TestLineOutput::everyCharacterInUtf8()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, utf8);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    {
+        LineOutput output(file.handle());
+        output.write(text);
+    }
+    QVERIFY(file.seek(0));
+    QCOMPARE(file.readAll(), utf8);
 }
 
 void TestLineOutput::flushWritesAllOfABigBuffer()
