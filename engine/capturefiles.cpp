@@ -113,10 +113,6 @@ QString paneLine(const QString &timestamp, QLatin1StringView tag, const QString 
     return line;
 }
 
-} // namespace CaptureFiles
-
-namespace CaptureFiles {
-
 QString asciiLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk)
 {
     return lineWith(timestamp, tag, chunk.size(), [&chunk](char16_t *out) { return writeAscii(out, chunk); });
