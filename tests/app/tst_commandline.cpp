@@ -1,3 +1,4 @@
+#include "apptestsupport.h"
 #include "commandline.h"
 #include "outputfile.h"
 
@@ -15,15 +16,6 @@ private slots:
     void argumentListDecodesEveryArgument();
 };
 
-namespace {
-QStringList args(std::initializer_list<const char *> list)
-{
-    QStringList result{QStringLiteral("gps-analyzer")};
-    for (const char *a : list)
-        result.append(QString::fromUtf8(a));
-    return result;
-}
-} // namespace
 
 void TestCommandLine::presets_data()
 {

@@ -1,6 +1,7 @@
 // The real program as a child process: headless against a fake tracker and a fake OUT server
 // on loopback, and its window on the offscreen platform.
 
+#include "apptestsupport.h"
 #include "analyzerprocess.h"
 #include "fakecontrols.h"
 #include "globalmodule.h"
@@ -388,21 +389,11 @@ void TestHeadless::signalsEndCleanly()
 void TestHeadless::terminalOutputIsMasked()
 {
     // Standard output on a pseudo-terminal: a tracker's ESC must not reach the terminal.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QCOMPARE(::grantpt(master), 0);
-    QCOMPARE(::unlockpt(master), 0);
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    QVERIFY(slave >= 0);
-    termios raw{};
-    QCOMPARE(::tcgetattr(slave, &raw), 0);
-    ::cfmakeraw(&raw);
-    QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
+    RawPseudoTerminal terminal;
+    QVERIFY(terminal.ready);
+    const int master = terminal.master;
+    const int slave = terminal.slave;
     ::fcntl(master, F_SETFL, O_NONBLOCK);
-    const auto closeBoth = qScopeGuard([&] {
-        ::close(slave);
-        ::close(master);
-    });
 
     AnalyzerProcess analyzer;
     analyzer.setChildModifier([slave] { ::dup2(slave, STDOUT_FILENO); });

@@ -1,3 +1,4 @@
+#include "apptestsupport.h"
 #include "lineoutput.h"
 
 #include <QTemporaryFile>
@@ -170,16 +171,10 @@ void TestLineOutput::flushWritesAllOfABigBuffer()
 
 void TestLineOutput::terminalGetsMaskedText()
 {
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0);
-    QCOMPARE(::grantpt(master), 0);
-    QCOMPARE(::unlockpt(master), 0);
-    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-    QVERIFY(slave >= 0);
-    termios raw{};
-    QCOMPARE(::tcgetattr(slave, &raw), 0);
-    ::cfmakeraw(&raw); // no CR added before LF: the bytes as written
-    QCOMPARE(::tcsetattr(slave, TCSANOW, &raw), 0);
+    RawPseudoTerminal terminal;
+    QVERIFY(terminal.ready);
+    const int master = terminal.master;
+    const int slave = terminal.slave;
     {
         LineOutput output(slave);
         QVERIFY(output.isTerminal());
@@ -190,8 +185,6 @@ void TestLineOutput::terminalGetsMaskedText()
     QByteArray received;
     QTRY_VERIFY((received += readAvailable(master)).endsWith("\r\n"));
     QCOMPARE(received, QByteArray(".[31mred.1m\xc3\xbf\t\r\n"));
-    ::close(slave);
-    ::close(master);
 }
 
 QTEST_GUILESS_MAIN(TestLineOutput)

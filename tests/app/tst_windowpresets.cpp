@@ -1,6 +1,7 @@
 // The window and the headless front end start from the same control values for the same
 // command line.
 
+#include "apptestsupport.h"
 #include "analyzerfrm.h"
 #include "commandline.h"
 #include "headlessfrontend.h"
@@ -22,13 +23,6 @@ private slots:
 };
 
 namespace {
-QStringList args(std::initializer_list<const char *> list)
-{
-    QStringList result{QStringLiteral("gps-analyzer")};
-    for (const char *a : list)
-        result.append(QString::fromUtf8(a));
-    return result;
-}
 
 constexpr Control TextControls[] = {Control::Text2, Control::Text4, Control::Text5, Control::Text6, Control::Combo1};
 constexpr Control CheckBoxes[] = {Control::Check1, Control::Check2, Control::Check3};

@@ -28,10 +28,10 @@ struct Rig
 {
     explicit Rig(bool relay = false, quint16 outPort = 0)
     {
-        controls.fake.texts[Control::Text2] = QString::number(inPort);
+        controls.texts[Control::Text2] = QString::number(inPort);
         if (relay) {
-            controls.fake.values[Control::Check3] = CheckValue::Ticked;
-            controls.fake.texts[Control::Text5] = QString::number(outPort);
+            controls.values[Control::Check3] = CheckValue::Ticked;
+            controls.texts[Control::Text5] = QString::number(outPort);
         }
     }
     void start()
@@ -128,7 +128,7 @@ void tst_BrokenPeers::trackerBreaksOff()
     }
 
     const QString disconnected = QStringLiteral("Tracker 127.0.0.1 disconnected.\r\n");
-    QTRY_VERIFY_WITH_TIMEOUT(rig.controls.fake.log.endsWith(disconnected), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controls.log.endsWith(disconnected), 30000);
     QVERIFY(!rig.engine.hasEnded());
     QVERIFY(!rig.engine.state().SlotInUse[1]);
 
@@ -159,13 +159,13 @@ void tst_BrokenPeers::trackerBreaksOff()
     QVERIFY(sendText(second, "$GPRMC,next tracker"));
     QTRY_VERIFY_WITH_TIMEOUT(rig.captured(next), 10000);
     QCOMPARE(rig.capture(next), QStringLiteral("$GPRMC,next tracker"));
-    QCOMPARE(rig.controls.fake.log.count(QLatin1StringView(" connected.")), 2);
+    QCOMPARE(rig.controls.log.count(QLatin1StringView(" connected.")), 2);
     LoopbackPeer::closeSocket(second);
 
     const CaptureFolder folder(rig.folder.path());
     QCOMPARE(folder.sequenceProblem(), QString());
     QCOMPARE(folder.lengthLogProblem(), QString());
-    QCOMPARE(rig.controls.fake.reports.size(), 0);
+    QCOMPARE(rig.controls.reports.size(), 0);
 }
 
 void tst_BrokenPeers::outServerRefuses()
@@ -184,11 +184,11 @@ void tst_BrokenPeers::outServerRefuses()
     // The chunk is captured in full before the relay fails, then the program ends.
     QCOMPARE(rig.capture(1), QStringLiteral("$GPRMC,refused"));
     QCOMPARE(rig.engine.state().CaptureCounter, 2);
-    QCOMPARE(rig.controls.fake.messages.size(), 1);
-    QCOMPARE(rig.controls.fake.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
-    QCOMPARE(rig.controls.fake.messages.constFirst().style, vbCritical);
-    QVERIFY(!rig.controls.fake.messages.constFirst().prompt.isEmpty());
-    QCOMPARE(rig.controls.fake.endRequests, 1);
+    QCOMPARE(rig.controls.messages.size(), 1);
+    QCOMPARE(rig.controls.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
+    QCOMPARE(rig.controls.messages.constFirst().style, vbCritical);
+    QVERIFY(!rig.controls.messages.constFirst().prompt.isEmpty());
+    QCOMPARE(rig.controls.endRequests, 1);
     LoopbackPeer::closeSocket(tracker);
 }
 
@@ -211,8 +211,8 @@ void tst_BrokenPeers::outServerClosesMidRun()
     QVERIFY(sendText(tracker, "$GPRMC,two"));
     QTRY_VERIFY_WITH_TIMEOUT(rig.engine.hasEnded(), 10000);
     QCOMPARE(rig.capture(2), QStringLiteral("$GPRMC,two"));
-    QCOMPARE(rig.controls.fake.messages.size(), 1);
-    QCOMPARE(rig.controls.fake.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
+    QCOMPARE(rig.controls.messages.size(), 1);
+    QCOMPARE(rig.controls.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
     QCOMPARE(out.received, QByteArray("$GPRMC,one"));
     LoopbackPeer::closeSocket(tracker);
 }
@@ -316,9 +316,9 @@ void tst_BrokenPeers::outServerGoesWhileTrackerHeld()
     tracker.request_stop();
     tracker.join();
 
-    QCOMPARE(rig.controls.fake.messages.size(), 1);
-    QCOMPARE(rig.controls.fake.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
-    QCOMPARE(rig.controls.fake.endRequests, 1);
+    QCOMPARE(rig.controls.messages.size(), 1);
+    QCOMPARE(rig.controls.messages.constFirst().title, QStringLiteral("Error sending to output socket!"));
+    QCOMPARE(rig.controls.endRequests, 1);
     // Every chunk taken from the tracker was captured in full, in order.
     const CaptureFolder folder(rig.folder.path());
     QCOMPARE(folder.sequenceProblem(), QString());

@@ -31,7 +31,7 @@ void tst_ConnectionStorm::stormIsDeclinedWhileTrackerSends()
     QVERIFY(folder.isValid());
     CountingControls controls;
     const quint16 inPort = freeLoopbackPort();
-    controls.fake.texts[Control::Text2] = QString::number(inPort);
+    controls.texts[Control::Text2] = QString::number(inPort);
     CaptureEngine engine(controls, folder.path());
     engine.Form_Load();
     engine.Command1_Click();
@@ -64,7 +64,7 @@ void tst_ConnectionStorm::stormIsDeclinedWhileTrackerSends()
         trackerDone = true;
     });
 
-    QTRY_VERIFY_WITH_TIMEOUT(controls.fake.log.contains(QLatin1StringView(" connected.")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(controls.log.contains(QLatin1StringView(" connected.")), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(trackerPieces > 10, 10000);
     const int descriptorsBefore = LoopbackPeer::openDescriptorCount();
 
@@ -107,9 +107,9 @@ void tst_ConnectionStorm::stormIsDeclinedWhileTrackerSends()
 
     // The tracker was served throughout, as if alone.
     QVERIFY(!engine.hasEnded());
-    QCOMPARE(controls.fake.reports.size(), 0);
+    QCOMPARE(controls.reports.size(), 0);
     QCOMPARE(controls.otherLines(), QStringList());
-    QCOMPARE(controls.fake.log, QStringLiteral("Listening on TCP port %1\r\n"
+    QCOMPARE(controls.log, QStringLiteral("Listening on TCP port %1\r\n"
                                                "Tracker 127.0.0.1 connected.\r\n"
                                                "Tracker 127.0.0.1 disconnected.\r\n")
                                     .arg(inPort));

@@ -64,7 +64,7 @@ void tst_DiskFaults::captureFolderFails()
 
     CountingControls controls;
     const quint16 inPort = freeLoopbackPort();
-    controls.fake.texts[Control::Text2] = QString::number(inPort);
+    controls.texts[Control::Text2] = QString::number(inPort);
     CaptureEngine engine(controls, captureFolder);
     engine.Form_Load();
     engine.Command1_Click();
@@ -123,13 +123,13 @@ void tst_DiskFaults::captureFolderFails()
     // Reported with number and description, naming the file of the capture that failed; the
     // program ends.
     const qint32 failed = engine.state().CaptureCounter;
-    QCOMPARE(controls.fake.reports.size(), 1);
-    const FakeControls::Report report = controls.fake.reports.constFirst();
+    QCOMPARE(controls.reports.size(), 1);
+    const FakeControls::Report report = controls.reports.constFirst();
     QCOMPARE(report.number, errorNumber);
     const QString failedName = QLatin1Char('x') + CaptureFiles::captureNumber(failed) + QLatin1Char('_');
     QVERIFY2(report.description.contains(failedName), qPrintable(report.description));
-    QCOMPARE(controls.fake.endRequests, 1);
-    QCOMPARE(controls.fake.messages.size(), 0);
+    QCOMPARE(controls.endRequests, 1);
+    QCOMPARE(controls.messages.size(), 0);
 
     // No earlier capture file changed; every capture before the failed one is complete and
     // holds the tracker's bytes in order; nothing is numbered past the failed one.

@@ -51,9 +51,9 @@ void tst_Flood::byteExactUnderFlood()
     QVERIFY(folder.isValid());
     CountingControls controls;
     const quint16 inPort = freeLoopbackPort();
-    controls.fake.texts[Control::Text2] = QString::number(inPort);
-    controls.fake.texts[Control::Text5] = QString::number(out.port());
-    controls.fake.values[Control::Check3] = CheckValue::Ticked;
+    controls.texts[Control::Text2] = QString::number(inPort);
+    controls.texts[Control::Text5] = QString::number(out.port());
+    controls.values[Control::Check3] = CheckValue::Ticked;
     CaptureEngine engine(controls, folder.path());
     engine.Form_Load();
     engine.Command1_Click();
@@ -86,8 +86,8 @@ void tst_Flood::byteExactUnderFlood()
 
     QVERIFY(!engine.hasEnded());
     QVERIFY(trackerSent);
-    QCOMPARE(controls.fake.reports.size(), 0);
-    QCOMPARE(controls.fake.messages.size(), 0);
+    QCOMPARE(controls.reports.size(), 0);
+    QCOMPARE(controls.messages.size(), 0);
 
     // The OUT server got every byte, in order, and nothing more.
     QCOMPARE(out.firstMismatch(), qint64(-1));
@@ -117,7 +117,7 @@ void tst_Flood::byteExactUnderFlood()
     QCOMPARE(controls.paneLines(), 2 * count);
     QCOMPARE(controls.otherLines(), QStringList());
     QCOMPARE(controls.bytesShown(CaptureFiles::InHexTag), qint64(size));
-    QCOMPARE(controls.fake.log, QStringLiteral("Listening on TCP port %1\r\n"
+    QCOMPARE(controls.log, QStringLiteral("Listening on TCP port %1\r\n"
                                                "Tracker 127.0.0.1 connected.\r\n"
                                                "Tracker 127.0.0.1 disconnected.\r\n")
                                     .arg(inPort));

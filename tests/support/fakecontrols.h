@@ -8,8 +8,9 @@
 #include <QStringList>
 
 // The operator's controls as plain values, with the load-time contents of the window, and
-// a record of everything the engine did to them.
-class FakeControls final : public Controls
+// a record of everything the engine did to them. Tests that need one write to behave
+// otherwise override just that one.
+class FakeControls : public Controls
 {
 public:
     struct Message

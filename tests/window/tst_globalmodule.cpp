@@ -45,21 +45,16 @@ QStringList messages(const QString &log)
 }
 
 // Controls whose log writes fail a given number of times before they work.
-class FailingControls final : public Controls
+class FailingControls final : public FakeControls
 {
 public:
-    [[nodiscard]] QString text(Control control) const override { return fake.text(control); }
-    [[nodiscard]] int value(Control checkBox) const override { return fake.value(checkBox); }
-    void setValue(Control checkBox, int value) override { fake.setValue(checkBox, value); }
-    void setEnabled(Control control, bool enabled) override { fake.setEnabled(control, enabled); }
-    void appendToLog(const QString &line) override { fake.appendToLog(line); }
     void prependToLog(const QString &line) override
     {
         if (prependFailures > 0) {
             --prependFailures;
             throw PlatformError(14, QStringLiteral("Out of string space"));
         }
-        fake.prependToLog(line);
+        FakeControls::prependToLog(line);
     }
     void replaceLog(const QString &text) override
     {
@@ -67,17 +62,9 @@ public:
             --replaceFailures;
             throw PlatformError(7, QStringLiteral("Out of memory"));
         }
-        fake.replaceLog(text);
+        FakeControls::replaceLog(text);
     }
-    void prependToDataPane(const QString &line) override { fake.prependToDataPane(line); }
-    void messageBox(const QString &prompt, int style, const QString &title) override
-    {
-        fake.messageBox(prompt, style, title);
-    }
-    void reportError(int number, const QString &description) override { fake.reportError(number, description); }
-    void endProgram() override { fake.endProgram(); }
 
-    FakeControls fake;
     int prependFailures = 0;
     int replaceFailures = 0;
 };
@@ -376,7 +363,7 @@ void TestGlobalModule::writeFailureIsReportedBelowTheMessage()
     GLOBALModule module(controls, sockets);
     for (int i = 0; i < linesBefore; ++i)
         module.AddStatusMessage(QStringLiteral("earlier"));
-    const QString old = controls.fake.log;
+    const QString old = controls.log;
 
     controls.prependFailures = linesBefore < 50 ? 1 : 0;
     controls.replaceFailures = linesBefore < 50 ? 0 : 1;
@@ -384,12 +371,12 @@ void TestGlobalModule::writeFailureIsReportedBelowTheMessage()
     module.AddStatusMessage(QString(reinterpret_cast<const QChar *>(u"the\0message"), 11));
     const QString after = DateTimeText::now();
 
-    const QList<StatusLine> written = lines(controls.fake.log);
+    const QList<StatusLine> written = lines(controls.log);
     QCOMPARE(written.at(0).message, QStringLiteral("the message"));
     QCOMPARE(written.at(1).message, description);
     QCOMPARE(written.at(0).timestamp, written.at(1).timestamp);
     QVERIFY(written.at(0).timestamp == before || written.at(0).timestamp == after);
-    QVERIFY(controls.fake.log.endsWith(old));
+    QVERIFY(controls.log.endsWith(old));
     QCOMPARE(written.size(), linesBefore + 2);
     QCOMPARE(module.StatusLineCount(), linesBefore);
 }
