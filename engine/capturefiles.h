@@ -19,6 +19,9 @@ inline constexpr QLatin1StringView IllegalElementTag{": ILLEGAL (HEXAD):"};
 
 inline constexpr QLatin1StringView LineEnd{"\r\n"};
 
+static_assert(InAsciiTag.size() == 14 && InHexTag.size() == 14 && ReturnAsciiTag.size() == 14 &&
+              ReturnHexTag.size() == 14 && CommandAsciiTag.size() == 14 && CommandHexTag.size() == 14);
+
 // The capture number with leading zeros to at least four digits, never cut: 0001, 10000.
 [[nodiscard]] QString captureNumber(qint32 counter);
 

@@ -122,6 +122,8 @@ def all_mutants(folders):
 
 
 def run(command, cwd, timeout):
+    # Floods of a few MiB find what floods of 64 MiB find, in a fraction of the time.
+    os.environ.setdefault("GPSA_FLOOD_MIB", "8")
     try:
         process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    start_new_session=True)
@@ -153,15 +155,21 @@ def main():
             print(f"{path}:{n + 1}: {what}")
         return 0
 
-    configure = ["cmake", "-S", ROOT, "-B", args.build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DGPSA_WERROR=OFF"]
+    # Optimised but without debug information: the build of each mutant is most of its cost.
+    configure = ["cmake", "-S", ROOT, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
+                 "-DGPSA_WERROR=OFF"]
     if shutil.which("ninja"):
         configure += ["-G", "Ninja"]
     if shutil.which("ld.lld"):
         configure += ["-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld"]
-    build = ["cmake", "--build", args.build, "-j", str(args.jobs)]
     test = ["ctest", "--test-dir", args.build, "-j", str(args.jobs), "--timeout", str(args.timeout),
             "--stop-on-failure", "--label-exclude", "bench"]
-    env_ok = run(configure, ROOT, 600)[0] == 0 and run(build, ROOT, 3600)[0] == 0
+    env_ok = run(configure, ROOT, 600)[0] == 0
+    # Only what the tests run is rebuilt for each mutant: a test is built by the target of its name.
+    listing = run(test[:3] + ["-N", "--label-exclude", "bench"], ROOT, 600)[1]
+    targets = re.findall(r"Test +#\d+: (\S+)", listing)
+    build = ["cmake", "--build", args.build, "-j", str(args.jobs), "--target"] + targets
+    env_ok = env_ok and run(build, ROOT, 3600)[0] == 0
     code, output = run(test, ROOT, 3600)
     if not env_ok or code != 0:
         print("The unmutated program does not build or pass its tests; nothing to measure.\n" + output)

@@ -1,97 +1,29 @@
-#include "captureengine.h"
+// The capture engine end to end on loopback: captures and their numbering, the relay and the
+// return path, the operator command, one tracker at a time, and trackers and OUT servers that
+// break their connections the ways real deployments do.
+
 #include "capturefiles.h"
+#include "capturefolder.h"
+#include "endpointarray.h"
 #include "datetimetext.h"
-#include "fakecontrols.h"
+#include "enginerig.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
-#include "testpeers.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/socket.h>
 
-#include <memory>
-
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+enum class Ending { Close, HalfClose, Reset, Vanish };
 
-// A started engine with a fake OUT server when relaying, and trackers on loopback.
-struct Rig
-{
-    explicit Rig(bool relay, bool outServerUp = true)
-    {
-        inPort = freeLoopbackPort();
-        controls.texts[Control::Text2] = QString::number(inPort);
-        if (relay) {
-            out = std::make_unique<FakeOutServer>();
-            outPort = outServerUp ? out->port() : freeLoopbackPort();
-            if (!outServerUp)
-                out->server.close();
-            controls.texts[Control::Text5] = QString::number(outPort);
-            controls.values[Control::Check3] = CheckValue::Ticked;
-        }
-        engine.Form_Load();
-        engine.Command1_Click();
-    }
-
-    // Connects a tracker and waits until the engine has logged it.
-    std::unique_ptr<QTcpSocket> connectTracker()
-    {
-        const int before = controls.log.count(QStringLiteral(" connected.\r\n"));
-        auto tracker = std::make_unique<QTcpSocket>();
-        tracker->connectToHost(QHostAddress::LocalHost, inPort);
-        if (!tracker->waitForConnected(5000))
-            return nullptr;
-        QDeadlineTimer deadline(10000);
-        while (controls.log.count(QStringLiteral(" connected.\r\n")) == before && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return tracker;
-    }
-
-    // Sends one chunk and waits until it has been captured.
-    bool sendChunk(QTcpSocket &tracker, const QByteArray &chunk)
-    {
-        const qint32 next = engine.state().CaptureCounter + 1;
-        tracker.write(chunk);
-        tracker.flush();
-        QDeadlineTimer deadline(10000);
-        while (engine.state().CaptureCounter < next && !engine.hasEnded() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return engine.state().CaptureCounter == next;
-    }
-
-    [[nodiscard]] QString file(const QString &name) const { return folder.filePath(name); }
-    [[nodiscard]] QStringList files() const { return QDir(folder.path()).entryList(QDir::Files, QDir::Name); }
-    [[nodiscard]] QString line(int i) const { return FakeControls::afterTimestamp(controls.dataLines().value(i)); }
-
-    QTemporaryDir folder;
-    FakeControls controls;
-    std::unique_ptr<FakeOutServer> out;
-    CaptureEngine engine{controls, folder.path()};
-    quint16 inPort = 0;
-    quint16 outPort = 0;
-};
-
-void abortWithReset(QTcpSocket &socket)
-{
-    const linger abortive{1, 0};
-    ::setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    socket.abort();
-}
-
-QString name(qint32 number, quint16 port, const char *extension)
-{
-    return QStringLiteral("x%1_%2.%3").arg(number, 4, 10, QLatin1Char('0')).arg(port).arg(QLatin1StringView(extension));
-}
+const QString WrongState = QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
 
 } // namespace
+
+Q_DECLARE_METATYPE(Ending)
 
 class tst_CaptureEngine final : public QObject
 {
@@ -100,19 +32,14 @@ class tst_CaptureEngine final : public QObject
 private slots:
     void chunkIsCapturedAndRelayedExactly_data();
     void chunkIsCapturedAndRelayedExactly();
-    void everyByteValueChunkByChunk();
     void oneNumberingAcrossTheKindsOfCapture();
-    void armedCommandGoesAfterTheCaptureOnce();
-    void hexCommandReportsIllegalElements();
-    void commandOnConnect_data();
-    void commandOnConnect();
+    void operatorCommand_data();
+    void operatorCommand();
     void secondTrackerIsDeclinedAndEnded();
-    void disconnectThenReconnect();
-    void resetByTrackerIsRecorded();
-    void relayWithOutServerDownEndsAfterCapture();
-    void relayWithOutServerGoneEndsAfterCapture();
-    void outServerSpeakingFirstIsCaptured();
-    void captureFolderLostMidRunEndsWithTheError();
+    void trackerLeaves_data();
+    void trackerLeaves();
+    void failedRelayEndsAfterTheCapture_data();
+    void failedRelayEndsAfterTheCapture();
 };
 
 void tst_CaptureEngine::chunkIsCapturedAndRelayedExactly_data()
@@ -123,7 +50,15 @@ void tst_CaptureEngine::chunkIsCapturedAndRelayedExactly_data()
     QTest::newRow("NMEA sentence") << QByteArray("$GPRMC,1\r\n") << QStringLiteral("244750524D432C31 D A")
                                    << QStringLiteral("$GPRMC,1\r\n");
     QTest::newRow("NUL bytes") << QByteArray("\x00\x01\x00", 3) << QStringLiteral(" 0 1 0") << QStringLiteral(" \x01 ");
-    QTest::newRow("high bytes") << QByteArray("\xA6\xFF") << QStringLiteral("A6FF") << QStringLiteral("\u00A6\u00FF");
+    QByteArray every;
+    QString hex;
+    QString ascii;
+    for (int b = 0; b < 256; ++b) {
+        every.append(char(b));
+        hex += QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char(' '));
+        ascii += QChar(char16_t(b == 0 ? 32 : b));
+    }
+    QTest::newRow("every byte value") << every << hex << ascii;
 }
 
 void tst_CaptureEngine::chunkIsCapturedAndRelayedExactly()
@@ -131,133 +66,106 @@ void tst_CaptureEngine::chunkIsCapturedAndRelayedExactly()
     QFETCH(QByteArray, chunk);
     QFETCH(QString, hex);
     QFETCH(QString, ascii);
-    Rig rig(true);
+    EngineRig rig(EngineRig::Relay::ToOwnServer);
+    rig.start();
     auto tracker = rig.connectTracker();
     QVERIFY(tracker);
     QVERIFY(rig.sendChunk(*tracker, chunk));
 
-    QCOMPARE(rig.files(), (QStringList{name(1, rig.inPort, "dat"), name(1, rig.inPort, "log")}));
-    QCOMPARE(readFile(rig.file(name(1, rig.inPort, "dat"))), chunk);
-    QCOMPARE(readFile(rig.file(name(1, rig.inPort, "log"))), ' ' + QByteArray::number(chunk.size()) + " \r\n");
-    QCOMPARE(rig.controls.dataLines().size(), 2);
-    QCOMPARE(rig.line(0), QStringLiteral(":  IN (HEXAD):") + hex + QStringLiteral("\r\n"));
-    QCOMPARE(rig.line(1), QStringLiteral(":  IN (ASCII):") + ascii + QStringLiteral("\r\n"));
+    const QString data = EngineRig::name(1, rig.inPort, "dat");
+    const QString log = EngineRig::name(1, rig.inPort, "log");
+    QCOMPARE(rig.files(), (QStringList{data, log}));
+    QCOMPARE(rig.file(data), chunk);
+    QCOMPARE(rig.file(log), ' ' + QByteArray::number(chunk.size()) + " \r\n");
+    QCOMPARE(rig.controls.dataLines.size(), 2);
+    QCOMPARE(rig.controls.line(0), QStringLiteral(":  IN (HEXAD):") + hex + QStringLiteral("\r\n"));
+    QCOMPARE(rig.controls.line(1), QStringLiteral(":  IN (ASCII):") + ascii + QStringLiteral("\r\n"));
     QTRY_COMPARE(rig.out->received, chunk);
     QCOMPARE(tracker->readAll(), QByteArray());
 }
 
-void tst_CaptureEngine::everyByteValueChunkByChunk()
-{
-    Rig rig(true);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QByteArray sent;
-    for (int first = 0; first < 256; first += 32) {
-        QByteArray chunk;
-        for (int b = first; b < first + 32; ++b)
-            chunk.append(char(b));
-        QVERIFY(rig.sendChunk(*tracker, chunk));
-        const qint32 number = rig.engine.state().CaptureCounter - 1;
-        QCOMPARE(readFile(rig.file(name(number, rig.inPort, "dat"))), chunk);
-        QCOMPARE(readFile(rig.file(name(number, rig.inPort, "log"))), QByteArray(" 32 \r\n"));
-        sent += chunk;
-    }
-    QTRY_COMPARE(rig.out->received, sent);
-    QCOMPARE(rig.engine.state().CaptureCounter, 9);
-}
-
 void tst_CaptureEngine::oneNumberingAcrossTheKindsOfCapture()
 {
-    Rig rig(true);
+    EngineRig rig(EngineRig::Relay::ToOwnServer);
+    rig.start();
+    QTRY_VERIFY(rig.out->connection);
+    // The OUT server may speak first.
+    rig.out->connection->write(QByteArray("hi\0", 3));
+    QTRY_COMPARE(rig.engine.state().CaptureCounter, 2);
     auto tracker = rig.connectTracker();
     QVERIFY(tracker);
-    QTRY_VERIFY(rig.out->connection);
     QVERIFY(rig.sendChunk(*tracker, "A"));
     QTRY_COMPARE(rig.out->received, QByteArray("A"));
-
     rig.out->connection->write("answer");
-    QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
-    abortWithReset(*tracker);
     QTRY_COMPARE(rig.engine.state().CaptureCounter, 4);
+    const linger abortive{1, 0};
+    ::setsockopt(int(tracker->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    tracker->abort();
+    QTRY_COMPARE(rig.engine.state().CaptureCounter, 5);
 
-    const QStringList expected{name(1, rig.inPort, "dat"), name(1, rig.inPort, "log"),
-                               name(2, rig.outPort, "dat"), name(2, rig.outPort, "log"),
-                               QStringLiteral("x0003_err%1.log").arg(rig.inPort)};
-    QStringList files = rig.files();
-    QCOMPARE(files, expected);
-    QCOMPARE(readFile(rig.file(name(2, rig.outPort, "dat"))), QByteArray("answer"));
-    QCOMPARE(readFile(rig.file(name(2, rig.outPort, "log"))), QByteArray(" 6 \r\n"));
+    QCOMPARE(rig.files(), (QStringList{EngineRig::name(1, rig.outPort, "dat"), EngineRig::name(1, rig.outPort, "log"),
+                                       EngineRig::name(2, rig.inPort, "dat"), EngineRig::name(2, rig.inPort, "log"),
+                                       EngineRig::name(3, rig.outPort, "dat"), EngineRig::name(3, rig.outPort, "log"),
+                                       QStringLiteral("x0004_err%1.log").arg(rig.inPort)}));
+    QCOMPARE(rig.file(EngineRig::name(1, rig.outPort, "dat")), QByteArray("hi\0", 3));
+    QCOMPARE(rig.file(EngineRig::name(3, rig.outPort, "dat")), QByteArray("answer"));
+    QCOMPARE(rig.file(EngineRig::name(3, rig.outPort, "log")), QByteArray(" 6 \r\n"));
 
-    // From the top: the error, the answer's pair, the chunk's pair.
-    QVERIFY(rig.line(0).startsWith(QStringLiteral(": Socket ID:1 Status 10054: ")));
-    QCOMPARE(rig.line(1), QStringLiteral(":  -> (HEXAD):616E73776572\r\n"));
-    QCOMPARE(rig.line(2), QStringLiteral(":  -> (ASCII):answer\r\n"));
-    QCOMPARE(rig.line(3), QStringLiteral(":  IN (HEXAD):41\r\n"));
-    QCOMPARE(rig.line(4), QStringLiteral(":  IN (ASCII):A\r\n"));
-    // The answer was recorded, not passed on.
+    const QStringList expected{QStringLiteral(":  -> (HEXAD):616E73776572\r\n"),
+                               QStringLiteral(":  -> (ASCII):answer\r\n"),
+                               QStringLiteral(":  IN (HEXAD):41\r\n"),
+                               QStringLiteral(":  IN (ASCII):A\r\n"),
+                               QStringLiteral(":  -> (HEXAD):6869 0\r\n"),
+                               QStringLiteral(":  -> (ASCII):hi \r\n")};
+    QVERIFY(rig.controls.line(0).startsWith(QStringLiteral(": Socket ID:1 Status 10054: ")));
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(rig.controls.line(i + 1), expected.at(i));
+    // The answers were recorded, not passed on.
     QCOMPARE(rig.out->received, QByteArray("A"));
 }
 
-void tst_CaptureEngine::armedCommandGoesAfterTheCaptureOnce()
-{
-    Rig rig(true);
-    rig.controls.values[Control::Check2] = CheckValue::Ticked;
-    rig.controls.texts[Control::Text4] = QStringLiteral("*PING#");
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QCOMPARE(tracker->bytesAvailable(), 0); // Check1 clear: nothing on connect
-
-    QVERIFY(rig.sendChunk(*tracker, "A"));
-    QCOMPARE(rig.controls.value(Control::Check2), CheckValue::Clear);
-    QCOMPARE(rig.line(0), QStringLiteral(": OUT (ASCII):*PING#\r\n"));
-    QCOMPARE(rig.line(1), QStringLiteral(":  IN (HEXAD):41\r\n"));
-    QByteArray toTracker;
-    QTRY_COMPARE((toTracker += tracker->readAll()), QByteArray("*PING#\r\n"));
-
-    QVERIFY(rig.sendChunk(*tracker, "B"));
-    QTRY_COMPARE(rig.out->received, QByteArray("AB"));
-    QVERIFY(!tracker->waitForReadyRead(200));
-    QCOMPARE(rig.controls.dataLines().size(), 5);
-}
-
-void tst_CaptureEngine::hexCommandReportsIllegalElements()
-{
-    Rig rig(false);
-    rig.controls.values[Control::Check2] = CheckValue::Ticked;
-    rig.controls.texts[Control::Combo1] = QStringLiteral("HEX");
-    rig.controls.texts[Control::Text4] = QStringLiteral("1,002,41, ff");
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QVERIFY(rig.sendChunk(*tracker, "x"));
-    QCOMPARE(rig.line(0), QStringLiteral(": OUT (HEXAD):A\u00FF\r\n"));
-    QCOMPARE(rig.line(1), QStringLiteral(": ILLEGAL (HEXAD):002\r\n"));
-    QCOMPARE(rig.line(2), QStringLiteral(": ILLEGAL (HEXAD):1\r\n"));
-    QByteArray toTracker;
-    QTRY_COMPARE((toTracker += tracker->readAll()), QByteArray("A\xFF\r\n"));
-}
-
-void tst_CaptureEngine::commandOnConnect_data()
+void tst_CaptureEngine::operatorCommand_data()
 {
     QTest::addColumn<int>("check1");
     QTest::addColumn<int>("check2");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("onConnect");
     QTest::addColumn<QByteArray>("afterFirstChunk");
-    QTest::newRow("both ticked") << 1 << 1 << QByteArray("GO\r\n") << QByteArray();
-    QTest::newRow("send immediate without a command") << 1 << 0 << QByteArray() << QByteArray();
-    QTest::newRow("command without send immediate") << 0 << 1 << QByteArray() << QByteArray("GO\r\n");
-    QTest::newRow("send immediate grayed") << 2 << 1 << QByteArray() << QByteArray("GO\r\n");
+    QTest::addColumn<QStringList>("commandLines"); // top first, after the chunk's or above them
+
+    const QString ascii = QStringLiteral("ASCII");
+    const QStringList goLine{QStringLiteral(": OUT (ASCII):GO\r\n")};
+    QTest::newRow("on connect") << 1 << 1 << ascii << QStringLiteral("GO") << QByteArray("GO\r\n") << QByteArray()
+                                << goLine;
+    QTest::newRow("send immediate without a command")
+        << 1 << 0 << ascii << QStringLiteral("GO") << QByteArray() << QByteArray() << QStringList();
+    QTest::newRow("after the first chunk") << 0 << 1 << ascii << QStringLiteral("GO") << QByteArray()
+                                           << QByteArray("GO\r\n") << goLine;
+    QTest::newRow("send immediate grayed") << 2 << 1 << ascii << QStringLiteral("GO") << QByteArray()
+                                           << QByteArray("GO\r\n") << goLine;
+    QTest::newRow("hex with illegal elements")
+        << 0 << 1 << QStringLiteral("HEX") << QStringLiteral("1,002,41, ff") << QByteArray()
+        << QByteArray("A\xFF\r\n")
+        << QStringList{QStringLiteral(": OUT (HEXAD):A\u00FF\r\n"), QStringLiteral(": ILLEGAL (HEXAD):002\r\n"),
+                       QStringLiteral(": ILLEGAL (HEXAD):1\r\n")};
 }
 
-void tst_CaptureEngine::commandOnConnect()
+void tst_CaptureEngine::operatorCommand()
 {
     QFETCH(int, check1);
     QFETCH(int, check2);
+    QFETCH(QString, type);
+    QFETCH(QString, text);
     QFETCH(QByteArray, onConnect);
     QFETCH(QByteArray, afterFirstChunk);
-    Rig rig(false);
+    QFETCH(QStringList, commandLines);
+    EngineRig rig;
     rig.controls.values[Control::Check1] = check1;
     rig.controls.values[Control::Check2] = check2;
-    rig.controls.texts[Control::Text4] = QStringLiteral("GO");
+    rig.controls.texts[Control::Combo1] = type;
+    rig.controls.texts[Control::Text4] = text;
+    rig.start();
     auto tracker = rig.connectTracker();
     QVERIFY(tracker);
     QTRY_COMPARE(tracker->bytesAvailable(), qint64(onConnect.size()));
@@ -268,11 +176,22 @@ void tst_CaptureEngine::commandOnConnect()
     QTRY_COMPARE(tracker->bytesAvailable(), qint64(afterFirstChunk.size()));
     QCOMPARE(tracker->readAll(), afterFirstChunk);
     QCOMPARE(rig.controls.value(Control::Check2), 0);
+    // The command's lines stand above the chunk's when it went out after the chunk.
+    QStringList chunkLines{QStringLiteral(":  IN (HEXAD):78\r\n"), QStringLiteral(":  IN (ASCII):x\r\n")};
+    const QStringList expected = onConnect.isEmpty() ? commandLines + chunkLines : chunkLines + commandLines;
+    for (int i = 0; i < expected.size(); ++i)
+        QCOMPARE(rig.controls.line(i), expected.at(i));
+    QCOMPARE(rig.controls.dataLines.size(), expected.size());
+
+    // Armed for one command only.
+    QVERIFY(rig.sendChunk(*tracker, "y"));
+    QVERIFY(!tracker->waitForReadyRead(100));
 }
 
 void tst_CaptureEngine::secondTrackerIsDeclinedAndEnded()
 {
-    Rig rig(true);
+    EngineRig rig(EngineRig::Relay::ToOwnServer);
+    rig.start();
     auto first = rig.connectTracker();
     QVERIFY(first);
     const QString log = rig.controls.log;
@@ -290,123 +209,134 @@ void tst_CaptureEngine::secondTrackerIsDeclinedAndEnded()
     QVERIFY(rig.engine.state().SlotInUse[1]);
 }
 
-void tst_CaptureEngine::disconnectThenReconnect()
+void tst_CaptureEngine::trackerLeaves_data()
 {
-    Rig rig(false);
-    auto first = rig.connectTracker();
-    QVERIFY(first);
-    first->disconnectFromHost();
-    QTRY_VERIFY(rig.controls.log.endsWith(QStringLiteral("disconnected.\r\n")));
-    QVERIFY(!rig.engine.state().SlotInUse[1]);
-    auto second = rig.connectTracker();
-    QVERIFY(second);
-    QCOMPARE(rig.controls.log, QStringLiteral("Listening on TCP port %1\r\n"
-                                              "Tracker 127.0.0.1 connected.\r\n"
-                                              "Tracker 127.0.0.1 disconnected.\r\n"
-                                              "Tracker 127.0.0.1 connected.\r\n")
-                                   .arg(rig.inPort));
-    QVERIFY(rig.sendChunk(*second, "served"));
-    QCOMPARE(readFile(rig.file(name(1, rig.inPort, "dat"))), QByteArray("served"));
+    QTest::addColumn<Ending>("ending");
+    QTest::addColumn<int>("errorNumber"); // 0: an orderly end, no error
+    QTest::addColumn<QString>("description");
+    QTest::newRow("close") << Ending::Close << 0 << QString();
+    QTest::newRow("half-close") << Ending::HalfClose << 0 << QString();
+    QTest::newRow("reset") << Ending::Reset << int(ErrorNumber::ConnectionReset)
+                           << QStringLiteral("Connection is reset by remote side");
+    QTest::newRow("vanishes without a word")
+        << Ending::Vanish << int(ErrorNumber::TimedOut) << QStringLiteral("Connection timed out");
 }
 
-void tst_CaptureEngine::resetByTrackerIsRecorded()
+void tst_CaptureEngine::trackerLeaves()
 {
-    Rig rig(false);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QVERIFY(rig.sendChunk(*tracker, "before"));
-    abortWithReset(*tracker);
-    QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
+    QFETCH(Ending, ending);
+    QFETCH(int, errorNumber);
+    QFETCH(QString, description);
+    EngineRig rig;
+    // Short keep-alive timings, taken over by slot 1 when it is loaded: a silent peer is
+    // given up after about three seconds.
+    rig.engine.sckAcceptArray()(0).setKeepAlive(KeepAliveTimings{1, 1, 2});
+    rig.start();
 
-    const QString description = QStringLiteral("Connection is reset by remote side");
-    const QString top = rig.controls.dataLines().first();
-    // The date, a blank and the time, taken apart: the time shows even at midnight.
-    const QString date = DateTimeText::shortDate(QDate::currentDate());
-    const QString rest = QStringLiteral(": Socket ID:1 Status 10054: ") + description + QStringLiteral("\r\n");
-    QVERIFY2(top.startsWith(date + QLatin1Char(' ')) && top.endsWith(rest), qPrintable(top));
-    const QString time = top.mid(date.size() + 1, top.size() - date.size() - 1 - rest.size());
-    QVERIFY2(time.contains(QRegularExpression(QStringLiteral("\\d"))), qPrintable(time));
-    QVERIFY(rig.controls.log.endsWith(QStringLiteral("Tracker 127.0.0.1 disconnected.\r\n")));
-    QCOMPARE(readFile(rig.file(QStringLiteral("x0002_err%1.log").arg(rig.inPort))), description.toLatin1() + "\r\n");
-    QVERIFY(!rig.engine.state().SlotInUse[1]);
+    LoopbackSocket tracker = LoopbackSocket::connectTo(rig.inPort);
+    QVERIFY(tracker.isValid());
+    QVERIFY(tracker.sendAll(QByteArray("$GPRMC,first")));
+    QTRY_COMPARE(rig.file(EngineRig::name(1, rig.inPort, "dat")), QByteArray("$GPRMC,first"));
+    // Last words: every byte sent before the end is captured before the end is handled.
+    QVERIFY(tracker.sendAll(QByteArray("$GPRMC,last")));
+    switch (ending) {
+    case Ending::Close:
+        tracker.close();
+        break;
+    case Ending::HalfClose:
+        tracker.halfClose();
+        break;
+    case Ending::Reset:
+        QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
+        tracker.resetOnClose();
+        tracker.close();
+        break;
+    case Ending::Vanish:
+        QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
+        QVERIFY(tracker.ignoreEverything());
+        break;
+    }
+    const QString listening = QStringLiteral("Listening on TCP port %1\r\n").arg(rig.inPort);
+    const QString visit = QStringLiteral("Tracker 127.0.0.1 connected.\r\nTracker 127.0.0.1 disconnected.\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.controls.log, listening + visit, 30000);
     QVERIFY(!rig.engine.hasEnded());
-    QVERIFY(rig.connectTracker());
+    QVERIFY(!rig.engine.state().SlotInUse[1]);
+    QCOMPARE(rig.file(EngineRig::name(2, rig.inPort, "dat")), QByteArray("$GPRMC,last"));
+
+    if (errorNumber != 0) {
+        QCOMPARE(rig.controls.dataLines.size(), 5);
+        const QString top = rig.controls.dataLines.first();
+        // The date, a blank and the time, taken apart: the time shows even at midnight.
+        const QString date = DateTimeText::shortDate(QDate::currentDate());
+        const QString rest = QStringLiteral(": Socket ID:1 Status %1: %2\r\n").arg(errorNumber).arg(description);
+        QVERIFY2(top.startsWith(date + QLatin1Char(' ')) && top.endsWith(rest), qPrintable(top));
+        QVERIFY(top.mid(date.size(), top.size() - date.size() - rest.size()).contains(QRegularExpression(QStringLiteral("\\d"))));
+        QCOMPARE(rig.file(QStringLiteral("x0003_err%1.log").arg(rig.inPort)), description.toLatin1() + "\r\n");
+        QCOMPARE(rig.engine.state().CaptureCounter, 4);
+    } else {
+        QCOMPARE(rig.controls.dataLines.size(), 4);
+        QCOMPARE(rig.engine.state().CaptureCounter, 3);
+        if (ending == Ending::HalfClose)
+            QVERIFY(tracker.seesEnd(10000)); // the engine ends its side too
+    }
+    tracker.close();
+
+    // The slot is free again: the next tracker is served.
+    auto next = rig.connectTracker();
+    QVERIFY(next);
+    QVERIFY(rig.sendChunk(*next, "next tracker"));
+    QCOMPARE(rig.controls.log, listening + visit + QStringLiteral("Tracker 127.0.0.1 connected.\r\n"));
+    const CaptureFolder folder(rig.folder.path());
+    QCOMPARE(folder.sequenceProblem(), QString());
+    QCOMPARE(folder.lengthLogProblem(), QString());
+    QCOMPARE(rig.controls.reports.size(), 0);
 }
 
-void tst_CaptureEngine::relayWithOutServerDownEndsAfterCapture()
+void tst_CaptureEngine::failedRelayEndsAfterTheCapture_data()
 {
-    Rig rig(true, false);
-    QTRY_VERIFY(rig.engine.sckOUT().state() != SocketEndpoint::State::Connecting);
+    QTest::addColumn<bool>("serverUp"); // else nothing listens at the OUT port
+    QTest::newRow("OUT server refuses") << false;
+    QTest::newRow("OUT server closes mid-run") << true;
+}
+
+void tst_CaptureEngine::failedRelayEndsAfterTheCapture()
+{
+    QFETCH(bool, serverUp);
+    EngineRig rig(serverUp ? EngineRig::Relay::ToOwnServer : EngineRig::Relay::ToPort, LoopbackSocket::freePort());
     rig.controls.values[Control::Check2] = CheckValue::Ticked;
     rig.controls.texts[Control::Text4] = QStringLiteral("BYE");
+    rig.start();
     auto tracker = rig.connectTracker();
     QVERIFY(tracker);
+    qint32 failing = 1;
+    if (serverUp) {
+        QVERIFY(rig.sendChunk(*tracker, "one"));
+        QTRY_COMPARE(rig.out->received, QByteArray("one"));
+        rig.out->connection->disconnectFromHost();
+        failing = 2;
+    }
+    QTRY_VERIFY(rig.engine.sckOUT().state() != SocketEndpoint::State::Connecting &&
+                rig.engine.sckOUT().state() != SocketEndpoint::State::Connected);
     QVERIFY(rig.sendChunk(*tracker, "chunk"));
 
-    QCOMPARE(readFile(rig.file(name(1, rig.inPort, "dat"))), QByteArray("chunk"));
+    // Captured in full, then the relay's report, and the end.
+    QCOMPARE(rig.file(EngineRig::name(failing, rig.inPort, "dat")), QByteArray("chunk"));
     QCOMPARE(rig.controls.messages.size(), 1);
     QCOMPARE(rig.controls.messages.first().title, QStringLiteral("Error sending to output socket!"));
-    QCOMPARE(rig.controls.messages.first().prompt,
-             QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+    QCOMPARE(rig.controls.messages.first().prompt, WrongState);
     QCOMPARE(rig.controls.messages.first().style, 16);
     QCOMPARE(rig.controls.endRequests, 1);
     QVERIFY(rig.engine.hasEnded());
     // The command armed before the failed relay still went out.
     QByteArray toTracker;
     QTRY_COMPARE((toTracker += tracker->readAll()), QByteArray("BYE\r\n"));
+    if (serverUp)
+        QCOMPARE(rig.out->received, QByteArray("one"));
 
     // Nothing is handled after the end.
     tracker->write("more");
     QTest::qWait(100);
-    QCOMPARE(rig.engine.state().CaptureCounter, 2);
-}
-
-void tst_CaptureEngine::relayWithOutServerGoneEndsAfterCapture()
-{
-    Rig rig(true);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QVERIFY(rig.sendChunk(*tracker, "one"));
-    QTRY_COMPARE(rig.out->received, QByteArray("one"));
-    rig.out->connection->disconnectFromHost();
-    QTRY_VERIFY(rig.engine.sckOUT().state() != SocketEndpoint::State::Connected);
-
-    QVERIFY(rig.sendChunk(*tracker, "two"));
-    QCOMPARE(readFile(rig.file(name(2, rig.inPort, "dat"))), QByteArray("two"));
-    QCOMPARE(rig.controls.messages.size(), 1);
-    QCOMPARE(rig.controls.messages.first().title, QStringLiteral("Error sending to output socket!"));
-    QCOMPARE(rig.controls.endRequests, 1);
-}
-
-void tst_CaptureEngine::outServerSpeakingFirstIsCaptured()
-{
-    Rig rig(true);
-    QTRY_VERIFY(rig.out->connection);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    rig.out->connection->write(QByteArray("hi\0", 3));
-    QTRY_COMPARE(rig.engine.state().CaptureCounter, 2);
-    QCOMPARE(readFile(rig.file(name(1, rig.outPort, "dat"))), QByteArray("hi\0", 3));
-    QCOMPARE(rig.line(0), QStringLiteral(":  -> (HEXAD):6869 0\r\n"));
-    QCOMPARE(rig.line(1), QStringLiteral(":  -> (ASCII):hi \r\n"));
-    QVERIFY(!tracker->waitForReadyRead(200));
-}
-
-void tst_CaptureEngine::captureFolderLostMidRunEndsWithTheError()
-{
-    Rig rig(true);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QVERIFY(QDir(rig.folder.path()).removeRecursively());
-    tracker->write("lost folder");
-    QTRY_COMPARE(rig.controls.endRequests, 1);
-    QCOMPARE(rig.controls.reports.size(), 1);
-    QCOMPARE(rig.controls.reports.first().number, ErrorNumber::PathNotFound);
-    QVERIFY(rig.controls.reports.first().description.contains(name(1, rig.inPort, "dat")));
-    QVERIFY(rig.controls.messages.isEmpty());
-    QVERIFY(rig.controls.dataLines().isEmpty());
-    QTest::qWait(50);
-    QCOMPARE(rig.out->received, QByteArray()); // nothing relayed
+    QCOMPARE(rig.engine.state().CaptureCounter, failing + 1);
 }
 
 QTEST_GUILESS_MAIN(tst_CaptureEngine)

@@ -13,13 +13,10 @@ private slots:
     void names();
     void lengthLine_data();
     void lengthLine();
-    void hexFieldOfEveryByte_data();
-    void hexFieldOfEveryByte();
-    void asciiOfEveryByte_data();
-    void asciiOfEveryByte();
+    void renderingsOfEveryByte_data();
+    void renderingsOfEveryByte();
     void renderingsOfAChunk_data();
     void renderingsOfAChunk();
-    void tagsAndPaneLine();
 };
 
 void tst_CaptureFiles::names_data()
@@ -60,35 +57,20 @@ void tst_CaptureFiles::lengthLine()
     QCOMPARE(CaptureFiles::lengthLine(length), expected);
 }
 
-void tst_CaptureFiles::hexFieldOfEveryByte_data()
+void tst_CaptureFiles::renderingsOfEveryByte_data()
 {
     QTest::addColumn<int>("byte");
-    QTest::addColumn<QString>("expected");
-    for (int b = 0; b < 256; ++b) {
-        const QString field = QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char(' '));
-        QTest::addRow("%02x", b) << b << field;
-    }
-}
-
-void tst_CaptureFiles::hexFieldOfEveryByte()
-{
-    QFETCH(int, byte);
-    QFETCH(QString, expected);
-    QCOMPARE(hexRendering(QByteArray(1, char(byte))), expected);
-    // In the middle of a chunk the field is the same: fields follow each other unseparated.
-    QCOMPARE(hexRendering(QByteArray("\x41") + char(byte) + '\x42'), QStringLiteral("41") + expected + QStringLiteral("42"));
-}
-
-void tst_CaptureFiles::asciiOfEveryByte_data()
-{
-    QTest::addColumn<int>("byte");
+    QTest::addColumn<QString>("field");
     for (int b = 0; b < 256; ++b)
-        QTest::addRow("%02x", b) << b;
+        QTest::addRow("%02x", b) << b << QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char(' '));
 }
 
-void tst_CaptureFiles::asciiOfEveryByte()
+void tst_CaptureFiles::renderingsOfEveryByte()
 {
     QFETCH(int, byte);
+    QFETCH(QString, field);
+    // In the middle of a chunk the field is the same: fields follow each other unseparated.
+    QCOMPARE(hexRendering(QByteArray("\x41") + char(byte) + '\x42'), QStringLiteral("41") + field + QStringLiteral("42"));
     const QString ascii = asciiRendering(QByteArray(1, char(byte)));
     QCOMPARE(ascii.size(), 1);
     QCOMPARE(int(ascii.at(0).unicode()), byte == 0 ? 32 : byte);
@@ -118,16 +100,7 @@ void tst_CaptureFiles::renderingsOfAChunk()
     const QString timestamp = QStringLiteral("06/12/2026 19:03:32");
     QCOMPARE(hexLine(timestamp, InHexTag, chunk), timestamp + InHexTag + hex + QStringLiteral("\r\n"));
     QCOMPARE(asciiLine(timestamp, ReturnAsciiTag, chunk), timestamp + ReturnAsciiTag + ascii + QStringLiteral("\r\n"));
-}
-
-void tst_CaptureFiles::tagsAndPaneLine()
-{
-    for (const QLatin1StringView tag :
-         {InAsciiTag, InHexTag, ReturnAsciiTag, ReturnHexTag, CommandAsciiTag, CommandHexTag})
-        QCOMPARE(tag.size(), 14);
-    QCOMPARE(paneLine(QStringLiteral("06/12/2026 19:03:32"), InAsciiTag, QStringLiteral("$GP")),
-             QStringLiteral("06/12/2026 19:03:32:  IN (ASCII):$GP\r\n"));
-    QCOMPARE(paneLine(QStringLiteral("t"), IllegalElementTag, QString()), QStringLiteral("t: ILLEGAL (HEXAD):\r\n"));
+    QCOMPARE(paneLine(timestamp, CommandHexTag, ascii), timestamp + CommandHexTag + ascii + QStringLiteral("\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CaptureFiles)

@@ -35,22 +35,31 @@ public:
     void prependToLog(const QString &line) override { log.prepend(line); }
     void replaceLog(const QString &text) override { log = text; }
     void prependToDataPane(const QString &line) override;
-    void messageBox(const QString &prompt, int style, const QString &title) override;
-    void reportError(int number, const QString &description) override;
+    void messageBox(const QString &prompt, int style, const QString &title) override
+    {
+        messages.append({prompt, style, title});
+    }
+    void reportError(int number, const QString &description) override { reports.append({number, description}); }
     void endProgram() override { ++endRequests; }
 
-    // Lines of the data pane, newest first, each with its CR LF.
-    [[nodiscard]] QStringList dataLines() const { return dataPaneLines; }
     // A data-pane line without its timestamp: the tag and what follows it.
     [[nodiscard]] static QString afterTimestamp(const QString &line);
+    // The i-th line of the data pane from the top, without its timestamp.
+    [[nodiscard]] QString line(int i) const { return afterTimestamp(dataLines.value(i)); }
+    // Bytes shown by the hex lines of a tag: a hex line shows two characters per byte.
+    [[nodiscard]] qint64 bytesShown(QLatin1StringView hexTag) const;
 
     QMap<Control, QString> texts;
     QMap<Control, int> values;
     QMap<Control, bool> enabled;
-    QStringList disabledInOrder;
+    QList<Control> disabledInOrder;
     QString log;
-    QString dataPane;
-    QStringList dataPaneLines;
+    // Lines of the data pane, newest first, each with its CR LF; in a flood, where keeping
+    // them would take the memory that the test measures, only the lines that are no chunk's.
+    QStringList dataLines;
+    bool keepChunkLines = true;
+    qint64 paneLines = 0;
+    QMap<QString, qint64> hexBytes;
     QList<Message> messages;
     QList<Report> reports;
     int endRequests = 0;

@@ -2,12 +2,15 @@
 
 #ifndef Q_OS_WIN
 
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 
@@ -32,8 +35,39 @@ int PosixSocketsLibrary::gethostname(QByteArray &buffer)
     return 0;
 }
 
+namespace {
+
+std::optional<SocketsLibrary::HostEntry> interfaceAddress()
+{
+    ifaddrs *interfaces = nullptr;
+    if (::getifaddrs(&interfaces) != 0)
+        return std::nullopt;
+    std::optional<SocketsLibrary::HostEntry> found;
+    for (const ifaddrs *i = interfaces; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP))
+            continue;
+        sockaddr_in address{};
+        std::memcpy(&address, i->ifa_addr, sizeof address);
+        const bool loopback = (i->ifa_flags & IFF_LOOPBACK) != 0;
+        if (found && loopback)
+            continue;
+        found = SocketsLibrary::HostEntry{
+            qint16(sizeof address.sin_addr),
+            QByteArray(reinterpret_cast<const char *>(&address.sin_addr), sizeof address.sin_addr)};
+        if (!loopback)
+            break;
+    }
+    ::freeifaddrs(interfaces);
+    return found;
+}
+
+} // namespace
+
 std::optional<SocketsLibrary::HostEntry> PosixSocketsLibrary::gethostbyname(const QByteArray &name)
 {
+    QByteArray own(HOST_NAME_MAX + 1, '\0');
+    if (::gethostname(own.data(), size_t(own.size() - 1)) == 0 && name == own.constData())
+        return interfaceAddress();
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM; // one entry per address, not one per socket type

@@ -7,8 +7,8 @@
 #include <QList>
 
 // A sockets library whose every answer the test sets, with a record of the calls made.
-// By default it starts version 1.1 with 100 sockets, names the host "tracker-host" and
-// resolves it to 192.168.1.10.
+// By default it starts version 1.1 with 100 sockets, names the host "tracker-host" with
+// blanks around it and old bytes after its NUL, and resolves it to 192.168.1.10.
 class FakeSocketsLibrary final : public SocketsLibrary
 {
 public:
@@ -45,7 +45,7 @@ public:
     int lastError = 0;
     bool hostNameFails = false;
     // Written into the buffer as it is: end it with a NUL byte.
-    QByteArray hostName = QByteArrayLiteral("tracker-host\0");
+    QByteArray hostName = QByteArrayLiteral("  tracker-host \0left over");
     std::optional<HostEntry> entry = HostEntry{4, QByteArray("\xC0\xA8\x01\x0A", 4)};
 
     QByteArrayList calls;

@@ -1,0 +1,65 @@
+#include "enginerig.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+
+EngineRig::EngineRig(Relay relay, quint16 port) : inPort(LoopbackSocket::freePort())
+{
+    controls.texts[Control::Text2] = QString::number(inPort);
+    if (relay == Relay::Off)
+        return;
+    if (relay == Relay::ToOwnServer) {
+        out = std::make_unique<FakeOutServer>();
+        port = out->port();
+    }
+    outPort = port;
+    controls.texts[Control::Text5] = QString::number(outPort);
+    controls.values[Control::Check3] = CheckValue::Ticked;
+}
+
+void EngineRig::start()
+{
+    engine.Form_Load();
+    engine.Command1_Click();
+}
+
+std::unique_ptr<QTcpSocket> EngineRig::connectTracker()
+{
+    const qsizetype before = controls.log.count(QStringLiteral(" connected.\r\n"));
+    auto tracker = std::make_unique<QTcpSocket>();
+    tracker->connectToHost(QHostAddress::LocalHost, inPort);
+    if (!tracker->waitForConnected(5000))
+        return nullptr;
+    const QDeadlineTimer deadline(10000);
+    while (controls.log.count(QStringLiteral(" connected.\r\n")) == before && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return tracker;
+}
+
+bool EngineRig::sendChunk(QTcpSocket &tracker, const QByteArray &chunk)
+{
+    const qint32 next = engine.state().CaptureCounter + 1;
+    tracker.write(chunk);
+    tracker.flush();
+    const QDeadlineTimer deadline(10000);
+    while (engine.state().CaptureCounter < next && !engine.hasEnded() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return engine.state().CaptureCounter == next;
+}
+
+QString EngineRig::name(qint32 number, int port, const char *extension)
+{
+    return QStringLiteral("x%1_%2.%3").arg(number, 4, 10, QLatin1Char('0')).arg(port).arg(QLatin1StringView(extension));
+}
+
+QByteArray EngineRig::file(const QString &name) const
+{
+    QFile f(folder.filePath(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList EngineRig::files() const
+{
+    return QDir(folder.path()).entryList(QDir::Files, QDir::Name);
+}

@@ -1,0 +1,58 @@
+#include "outservers.h"
+
+#include <poll.h>
+
+ThreadedOutServer::ThreadedOutServer(QByteArray expected, QByteArray answer)
+    : m_expected(std::move(expected)), m_answer(std::move(answer))
+{
+    m_thread = std::jthread([this](const std::stop_token &stop) { serve(stop); });
+}
+
+ThreadedOutServer::~ThreadedOutServer()
+{
+    m_thread.request_stop();
+    m_thread.join();
+}
+
+void ThreadedOutServer::take(const char *bytes, qint64 count)
+{
+    const qint64 at = m_received;
+    if (m_firstMismatch < 0) {
+        const qint64 comparable = qMin(count, qint64(m_expected.size()) - at);
+        for (qint64 i = 0; i < count; ++i) {
+            if (i >= comparable || bytes[i] != m_expected[at + i]) {
+                m_firstMismatch = at + i;
+                break;
+            }
+        }
+    }
+    m_received = at + count;
+}
+
+void ThreadedOutServer::serve(const std::stop_token &stop)
+{
+    LoopbackSocket connection = m_listener.accept(std::chrono::milliseconds(-1), stop);
+    if (!connection.isValid())
+        return;
+    QByteArray buffer(256 * 1024, Qt::Uninitialized);
+    while (!stop.stop_requested() && !m_closing) {
+        const bool answering = m_answerSent < m_answer.size();
+        pollfd p{connection.descriptor(), short((m_reading ? POLLIN : 0) | (answering ? POLLOUT : 0)), 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        if (p.revents & POLLIN) {
+            const qsizetype n = connection.receive(buffer.data(), buffer.size());
+            if (n < 0)
+                break; // the engine never closes its end while the test runs
+            take(buffer.constData(), n);
+        }
+        if (p.revents & POLLOUT) {
+            const qint64 at = m_answerSent;
+            const qsizetype n = connection.send(m_answer.constData() + at, qMin<qint64>(m_answer.size() - at, 256 * 1024));
+            if (n > 0)
+                m_answerSent = at + n;
+        }
+        if ((p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLIN))
+            break;
+    }
+}
