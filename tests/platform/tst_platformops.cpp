@@ -17,8 +17,6 @@ private slots:
     void rawFileIsEmptiedOnOpen();
     void failuresThrowWithNumberAndFile_data();
     void failuresThrowWithNumberAndFile();
-    void prepareFolderCreatesMissingParents();
-    void prepareFolderRefusesAFile();
 };
 
 void tst_PlatformOps::generalDateTimeText_data()
@@ -104,26 +102,6 @@ void tst_PlatformOps::failuresThrowWithNumberAndFile()
         QVERIFY2(error.description().contains(QDir::toNativeSeparators(dir.filePath(relativePath))),
                  qPrintable(error.description()));
     }
-}
-
-void tst_PlatformOps::prepareFolderCreatesMissingParents()
-{
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("a/b/capture"));
-    QCOMPARE(prepareFolder(folder), QString());
-    QVERIFY(QFileInfo(folder).isDir());
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList()); // the probe is gone
-}
-
-void tst_PlatformOps::prepareFolderRefusesAFile()
-{
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("capture"));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.close();
-    QVERIFY(!prepareFolder(file).isEmpty());
-    QVERIFY(!prepareFolder(file + QStringLiteral("/sub")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_PlatformOps)

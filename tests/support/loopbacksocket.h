@@ -65,9 +65,8 @@ public:
     void halfClose();
     void close();
 
-    // The number of descriptors open in this process, and its resident memory in KiB.
+    // The number of descriptors open in this process.
     [[nodiscard]] static int openDescriptorCount();
-    [[nodiscard]] static qint64 residentKiB();
     // size pseudo-random bytes from seed.
     [[nodiscard]] static QByteArray randomBytes(qsizetype size, quint32 seed);
 
