@@ -75,11 +75,15 @@ double readNumber(const QString &text)
     number.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));
     bool ok = false;
     const double value = number.toDouble(&ok);
-    if (!ok) {
-        // Only a value too large for a double is refused here.
-        throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
-    }
-    return value;
+    if (ok)
+        return value;
+    // Out of a double's range: a magnitude too small reads as zero, one too large is refused.
+    bool mantissaOk = false;
+    const double mantissa = number.left(i).toDouble(&mantissaOk);
+    const double exponent = end > i ? number.mid(i + 1).toDouble() : 0;
+    if (mantissaOk && (mantissa == 0 || std::log10(std::fabs(mantissa)) + exponent < 0))
+        return 0;
+    throw PlatformError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
 }
 
 qint32 readPortNumber(const QString &text)

@@ -49,7 +49,7 @@ void tst_CaptureStartup::failures_data()
     const QString error = QStringLiteral("Error");
     const QString local = QStringLiteral("127.0.0.1");
 
-    for (const char *text : {"1", "65535", "0", "-5000", "", "abc", "65534.6", "1.4"})
+    for (const char *text : {"1", "65535", "0", "-5000", "", "abc", "65534.6", "1.4", "1e-400"})
         QTest::addRow("IN port \"%s\"", text) << QString::fromLatin1(text) << 0 << QStringLiteral("5001") << local
                                               << false << invalidIn << error << false;
     QTest::newRow("relay, same ports") << QStringLiteral("%P") << 1 << QStringLiteral("%P") << local << false

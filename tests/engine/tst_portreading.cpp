@@ -37,6 +37,8 @@ void tst_PortReading::reads_data()
     QTest::newRow("exponent with D") << QStringLiteral("5D3") << 5000;
     QTest::newRow("negative exponent") << QStringLiteral("50000e-1") << 5000;
     QTest::newRow("exponent without digits") << QStringLiteral("5e") << 5;
+    QTest::newRow("too small for a double") << QStringLiteral("1e-400") << 0;
+    QTest::newRow("too small, negative, long mantissa") << QStringLiteral("-123.45e-99999999999") << 0;
     QTest::newRow("hexadecimal") << QStringLiteral("&H1388") << 5000;
     QTest::newRow("hexadecimal, small letters") << QStringLiteral("&h13a") << 314;
     QTest::newRow("octal") << QStringLiteral("&O11610") << 5000;
