@@ -83,7 +83,8 @@ private:
     void holdTrackerForRelay(qint16 index);
     void releaseTracker();
     // The first capture number of this run: one past the highest already in the folder.
-    void continueNumbering();
+    // False when that would be past the highest number a capture can take.
+    [[nodiscard]] bool continueNumbering();
 
     [[nodiscard]] SocketEndpoint &sckAccept(qint16 index) const;
 

@@ -32,13 +32,16 @@ void CaptureEngine::Command1_Click()
             endAfterMessage(QStringLiteral("Invalid input port number. Use between 1 and 65535"),
                             QStringLiteral("Error"));
 
-        // The first capture would otherwise fail on a missing folder, and lose its chunk.
-        const QString problem = prepareFolder(m_captureFolder);
+        // The first capture would otherwise fail on a missing folder, and lose its chunk, or
+        // overwrite the last capture of a folder whose numbers have run out.
+        QString problem = prepareFolder(m_captureFolder);
+        if (problem.isEmpty() && !continueNumbering())
+            problem = QStringLiteral("its captures have reached the highest number, %1")
+                          .arg(std::numeric_limits<qint32>::max());
         if (!problem.isEmpty())
             endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
                                 .arg(QDir::toNativeSeparators(m_captureFolder), problem),
                             QStringLiteral("Error"));
-        continueNumbering();
 
         QString regionTitle = QStringLiteral("Error on input socket!");
         try {
@@ -81,11 +84,16 @@ bool CaptureEngine::InitAcceptSockets()
     }
 }
 
-void CaptureEngine::continueNumbering()
+bool CaptureEngine::continueNumbering()
 {
     // A run continues the numbers of the runs before it, so that it never overwrites their
-    // captures; in an empty folder the first number is 1.
+    // captures; in an empty folder the first number is 1. Windows does not tell X0001_5000.dat
+    // from x0001_5000.dat.
+#ifdef Q_OS_WIN
+    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"), QRegularExpression::CaseInsensitiveOption);
+#else
     static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"));
+#endif
     qint64 highest = 0;
     const QStringList names = QDir(m_captureFolder).entryList(QDir::Files);
     for (const QString &name : names) {
@@ -94,8 +102,11 @@ void CaptureEngine::continueNumbering()
             continue;
         bool ok = false;
         const qint64 number = match.capturedView(1).toLongLong(&ok);
-        highest = ok ? std::max(highest, number) : std::numeric_limits<qint32>::max();
+        highest = ok ? std::max(highest, number) : std::numeric_limits<qint64>::max();
     }
+    if (highest >= std::numeric_limits<qint32>::max())
+        return false;
     if (highest >= m_state.CaptureCounter)
-        m_state.CaptureCounter = qint32(std::min<qint64>(highest + 1, std::numeric_limits<qint32>::max()));
+        m_state.CaptureCounter = qint32(highest + 1);
+    return true;
 }

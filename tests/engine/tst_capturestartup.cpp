@@ -26,10 +26,8 @@ private slots:
     void failures_data();
     void failures();
     void successfulStart();
-    void captureFolderIsCreated();
-    void captureFolderThatCannotBeMadeEndsBeforeListening();
-    void numberingContinuesAfterEarlierRuns_data();
-    void numberingContinuesAfterEarlierRuns();
+    void captureFolder_data();
+    void captureFolder();
 };
 
 void tst_CaptureStartup::failures_data()
@@ -167,44 +165,13 @@ void tst_CaptureStartup::successfulStart()
     QCOMPARE(engine.state().SlotInUse[1], false);
 }
 
-void tst_CaptureStartup::captureFolderIsCreated()
+void tst_CaptureStartup::captureFolder_data()
 {
-    QTemporaryDir base;
-    const QString folder = base.filePath(QStringLiteral("not/yet/capture"));
-    FakeControls controls;
-    controls.texts[Control::Text2] = QString::number(LoopbackSocket::freePort());
-    CaptureEngine engine(controls, folder);
-    engine.Command1_Click();
-    QVERIFY(controls.messages.isEmpty());
-    QVERIFY(QFileInfo(folder).isDir());
-}
-
-void tst_CaptureStartup::captureFolderThatCannotBeMadeEndsBeforeListening()
-{
-    QTemporaryDir base;
-    QFile blocker(base.filePath(QStringLiteral("capture")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString folder = base.filePath(QStringLiteral("capture"));
-
-    FakeControls controls;
-    controls.texts[Control::Text2] = QString::number(LoopbackSocket::freePort());
-    CaptureEngine engine(controls, folder);
-    engine.Command1_Click();
-    QCOMPARE(controls.messages.size(), 1);
-    QCOMPARE(controls.messages.first().title, QStringLiteral("Error"));
-    QCOMPARE(controls.messages.first().style, 16);
-    QVERIFY2(controls.messages.first().prompt.contains(QDir::toNativeSeparators(folder)),
-             qPrintable(controls.messages.first().prompt));
-    QCOMPARE(controls.endRequests, 1);
-    QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
-}
-
-void tst_CaptureStartup::numberingContinuesAfterEarlierRuns_data()
-{
-    QTest::addColumn<QStringList>("present");
-    QTest::addColumn<int>("first");
+    QTest::addColumn<QStringList>("present"); // files in the folder; "<missing>": no folder, "<file>": a file instead
+    QTest::addColumn<int>("first");           // the first capture number; 0: refused before listening
     QTest::newRow("empty folder") << QStringList() << 1;
+    QTest::newRow("missing folder is made") << QStringList{QStringLiteral("<missing>")} << 1;
+    QTest::newRow("a file in its place") << QStringList{QStringLiteral("<file>")} << 0;
     QTest::newRow("earlier run") << QStringList{QStringLiteral("x0001_5000.dat"), QStringLiteral("x0001_5000.log"),
                                                 QStringLiteral("x0002_5001.dat"), QStringLiteral("x0002_5001.log")}
                                  << 3;
@@ -216,23 +183,45 @@ void tst_CaptureStartup::numberingContinuesAfterEarlierRuns_data()
         << QStringList{QStringLiteral("x12.dat"), QStringLiteral("notes.txt"), QStringLiteral("y0005_5000.dat"),
                        QStringLiteral("x0004_5000.dat")}
         << 5;
+    QTest::newRow("one number left") << QStringList{QStringLiteral("x2147483646_5000.dat")} << 2147483647;
+    // Numbers that have run out would have the first capture overwrite the last one.
+    QTest::newRow("numbers run out") << QStringList{QStringLiteral("x2147483647_5000.log")} << 0;
+    QTest::newRow("beyond any number") << QStringList{QStringLiteral("x99999999999999999999_5000.dat")} << 0;
 }
 
-void tst_CaptureStartup::numberingContinuesAfterEarlierRuns()
+void tst_CaptureStartup::captureFolder()
 {
     QFETCH(QStringList, present);
     QFETCH(int, first);
-    QTemporaryDir folder;
+    QTemporaryDir base;
+    QString folder = base.filePath(QStringLiteral("capture"));
+    if (present == QStringList{QStringLiteral("<missing>")})
+        folder = base.filePath(QStringLiteral("not/yet/capture"));
+    else if (present != QStringList{QStringLiteral("<file>")})
+        QVERIFY(QDir().mkpath(folder));
     for (const QString &name : present) {
-        QFile f(folder.filePath(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
+        QFile f(name == QLatin1StringView("<file>") ? folder : QDir(folder).filePath(name));
+        QVERIFY(name == QLatin1StringView("<missing>") || f.open(QIODevice::WriteOnly));
     }
     FakeControls controls;
     controls.texts[Control::Text2] = QString::number(LoopbackSocket::freePort());
-    CaptureEngine engine(controls, folder.path());
+    CaptureEngine engine(controls, folder);
     engine.Form_Load();
     engine.Command1_Click();
-    QCOMPARE(engine.state().CaptureCounter, first);
+    if (first != 0) {
+        QVERIFY(controls.messages.isEmpty());
+        QVERIFY(QFileInfo(folder).isDir());
+        QCOMPARE(engine.state().CaptureCounter, first);
+        return;
+    }
+    QCOMPARE(controls.messages.size(), 1);
+    QCOMPARE(controls.messages.first().title, QStringLiteral("Error"));
+    QCOMPARE(controls.messages.first().style, 16);
+    QVERIFY2(controls.messages.first().prompt.startsWith(
+                 QStringLiteral("Unable to use the capture folder %1: ").arg(QDir::toNativeSeparators(folder))),
+             qPrintable(controls.messages.first().prompt));
+    QCOMPARE(controls.endRequests, 1);
+    QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
 }
 
 QTEST_GUILESS_MAIN(tst_CaptureStartup)
