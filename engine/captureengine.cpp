@@ -128,3 +128,8 @@ SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const
 {
     return (*m_sckAccept)(index);
 }
+
+bool CaptureEngine::trackerConnected(qint16 index) const
+{
+    return m_sckAccept->exists(index) && sckAccept(index).state() == SocketEndpoint::State::Connected;
+}

@@ -87,6 +87,8 @@ private:
     [[nodiscard]] bool continueNumbering();
 
     [[nodiscard]] SocketEndpoint &sckAccept(qint16 index) const;
+    // True while the slot's tracker connection is open: it has neither ended nor been closed.
+    [[nodiscard]] bool trackerConnected(qint16 index) const;
 
     // Runs one handler: an error that no region of the handler covers is reported with its
     // number and description, and the program ends.

@@ -5,6 +5,7 @@
 #include "datetimetext.h"
 #include "endpointarray.h"
 #include "hexdigit.h"
+#include "platformerror.h"
 #include "socketendpoint.h"
 
 ComposedCommand composeCommand(const QString &typeText, const QString &commandText)
@@ -36,7 +37,8 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
 
 void CaptureEngine::SendUserCommand(qint16 index)
 {
-    if (m_controls.value(Control::Check2) != CheckValue::Ticked)
+    // A tracker that has already gone gets nothing, and the command stays armed for the next.
+    if (m_controls.value(Control::Check2) != CheckValue::Ticked || !trackerConnected(index))
         return;
     // Disarmed first, so that the command is never repeated, even when a later step fails.
     m_controls.setValue(Control::Check2, CheckValue::Clear);
@@ -50,5 +52,10 @@ void CaptureEngine::SendUserCommand(qint16 index)
             ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
             : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Text4)));
 
-    sckAccept(index).SendData(command.bytes + "\r\n");
+    try {
+        sckAccept(index).SendData(command.bytes + "\r\n");
+    } catch (const PlatformError &) {
+        // The connection broke under the send: the tracker is gone, not the program.
+        m_controls.setValue(Control::Check2, CheckValue::Ticked);
+    }
 }

@@ -28,7 +28,9 @@ void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
 
     m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(slot).remoteHostIP() +
                            QStringLiteral(" connected.\r\n"));
-    if (m_controls.value(Control::Check1) == CheckValue::Ticked) {
+    // A tracker that left while it was being accepted gets nothing: the switches stay as they
+    // are, and the command goes to the next tracker.
+    if (m_controls.value(Control::Check1) == CheckValue::Ticked && trackerConnected(slot)) {
         SendUserCommand(slot);
         m_controls.setValue(Control::Check1, CheckValue::Clear);
     }

@@ -35,6 +35,7 @@ private slots:
     void oneNumberingAcrossTheKindsOfCapture();
     void operatorCommand_data();
     void operatorCommand();
+    void commandWaitsForATrackerThatStays();
     void secondTrackerIsDeclinedAndEnded();
     void trackerLeaves_data();
     void trackerLeaves();
@@ -186,6 +187,30 @@ void tst_CaptureEngine::operatorCommand()
     // Armed for one command only.
     QVERIFY(rig.sendChunk(*tracker, "y"));
     QVERIFY(!tracker->waitForReadyRead(100));
+}
+
+void tst_CaptureEngine::commandWaitsForATrackerThatStays()
+{
+    // A port scanner or a health check connects and closes at once: nothing is sent, nothing
+    // ends, and the command, on connect, goes to the next tracker.
+    EngineRig rig;
+    rig.controls.values[Control::Check1] = CheckValue::Ticked;
+    rig.controls.values[Control::Check2] = CheckValue::Ticked;
+    rig.controls.texts[Control::Text4] = QStringLiteral("GO");
+    rig.start();
+    LoopbackSocket::connectTo(rig.inPort).close();
+    QTRY_VERIFY(rig.controls.log.contains(QStringLiteral("disconnected.")));
+    QVERIFY(!rig.engine.hasEnded());
+    QCOMPARE(rig.controls.reports.size(), 0);
+    QCOMPARE(rig.controls.value(Control::Check1), CheckValue::Ticked);
+    QCOMPARE(rig.controls.value(Control::Check2), CheckValue::Ticked);
+    QCOMPARE(rig.controls.dataLines, QStringList());
+
+    auto tracker = rig.connectTracker();
+    QVERIFY(tracker);
+    QByteArray received;
+    QTRY_COMPARE((received += tracker->readAll()), QByteArray("GO\r\n"));
+    QCOMPARE(rig.controls.value(Control::Check2), CheckValue::Clear);
 }
 
 void tst_CaptureEngine::secondTrackerIsDeclinedAndEnded()
