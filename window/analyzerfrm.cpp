@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QWindow>
 
 #include <limits>
@@ -216,6 +217,17 @@ bool AnalyzerFrm::event(QEvent *event)
         m_activated = true;
         m_otherWindowWasActive = false;
         Form_Activate();
+    } else if (event->type() == QEvent::Show && !m_activated && !m_activationAwaited) {
+        // Under focus-stealing prevention the first activation may never come: the handler
+        // then runs once the window has been shown, and the activation that follows later
+        // does not run it again.
+        m_activationAwaited = true;
+        QTimer::singleShot(0, this, [this] {
+            if (m_activated)
+                return;
+            m_activated = true;
+            Form_Activate();
+        });
     }
     return handled;
 }

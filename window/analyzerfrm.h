@@ -119,6 +119,7 @@ private:
     // after another window of the program was active: not after a message box, and not
     // when the operator comes back from another program.
     bool m_activated = false;
+    bool m_activationAwaited = false;
     bool m_otherWindowWasActive = false;
 };
 

@@ -109,6 +109,7 @@ private slots:
     void formActivate_data();
     void formActivate();
     void formActivateRunsWhenTheWindowBecomesActive();
+    void formActivateRunsOnceWithoutAnActivation();
     void controlsReachTheirWidgets();
     void messageBoxes_data();
     void messageBoxes();
@@ -416,6 +417,25 @@ void TestAnalyzerFrm::formActivateRunsWhenTheWindowBecomesActive()
     QVERIFY(QTest::qWaitForWindowActive(&f.window));
     QTRY_COMPARE(f.sockets.requestedVersions.size(), 2);
     QCOMPARE(f.window.Label7()->text(), QString());
+}
+
+void TestAnalyzerFrm::formActivateRunsOnceWithoutAnActivation()
+{
+    // Focus-stealing prevention: the window is shown, but no activation reaches it.
+    struct NoActivation final : QObject
+    {
+        bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::WindowActivate; }
+    } noActivation;
+    Fixture f;
+    f.window.installEventFilter(&noActivation);
+    f.window.show();
+    QTRY_COMPARE(f.window.Label7()->text(), QStringLiteral("192.168.1.10"));
+    QCOMPARE(f.window.WebBrowser1()->address(), QUrl(AnalyzerFrm::advertisementAddress()));
+    // When the activation comes after all, it does not run the handler a second time.
+    f.window.removeEventFilter(&noActivation);
+    QEvent activation(QEvent::WindowActivate);
+    QApplication::sendEvent(&f.window, &activation);
+    QCOMPARE(f.sockets.requestedVersions.size(), 1);
 }
 
 void TestAnalyzerFrm::controlsReachTheirWidgets()
