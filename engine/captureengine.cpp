@@ -5,6 +5,7 @@
 #include "socketendpoint.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <limits>
 
@@ -36,7 +37,21 @@ CaptureEngine::CaptureEngine(Controls &controls, QString captureFolder, QObject 
     connect(m_sckOUT, &SocketEndpoint::errorOccurred, this, &CaptureEngine::releaseTracker);
 }
 
-CaptureEngine::~CaptureEngine() = default;
+CaptureEngine::~CaptureEngine()
+{
+    // Closing the window, SIGINT and SIGTERM end the program here: what is queued for the
+    // tracker or the OUT server still goes out.
+    m_sckListen->Close();
+    finishEndpoints();
+}
+
+void CaptureEngine::finishEndpoints()
+{
+    const QDeadlineTimer deadline(FlushTimeout);
+    if (m_sckAccept->exists(1))
+        (*m_sckAccept)(1).finish(deadline);
+    m_sckOUT->finish(deadline);
+}
 
 namespace {
 // Thrown to leave a handler once the end of the program has been asked for.
@@ -82,10 +97,7 @@ void CaptureEngine::endProgram()
     m_ended = true;
     // Bytes handed to an endpoint before the end (the armed command before a failed relay,
     // say) still reach the network.
-    const auto flushAll = [](SocketEndpoint &endpoint) { endpoint.flushOutput(FlushTimeout); };
-    if (m_sckAccept->exists(1))
-        flushAll((*m_sckAccept)(1));
-    flushAll(*m_sckOUT);
+    finishEndpoints();
     m_controls.endProgram();
     throw ProgramEnded{};
 }

@@ -97,6 +97,9 @@ private:
     [[noreturn]] void endAfterMessage(const QString &prompt, const QString &title);
     [[noreturn]] void endAfterError(const PlatformError &error);
     [[noreturn]] void endProgram();
+    // Sends what is queued and closes the tracker's and the OUT server's connections, within
+    // FlushTimeout. A failure's listener goes on listening until the program has ended.
+    void finishEndpoints();
     // Lets pending events run once; leaves the handler if one of them ended the program.
     void yieldOnce();
 

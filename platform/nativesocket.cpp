@@ -11,7 +11,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -38,6 +42,9 @@ bool waitWritable(qintptr fd, int ms)
     WSAPOLLFD p{SOCKET(fd), POLLWRNORM, 0};
     return WSAPoll(&p, 1, ms) > 0;
 }
+void shutdownSending(qintptr fd) { ::shutdown(SOCKET(fd), SD_SEND); }
+qint64 unacknowledgedBytes(qintptr) { return 0; }
+bool peerHasLeft(qintptr) { return false; }
 #else
 int lastSystemError() { return errno; }
 bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
@@ -61,6 +68,27 @@ bool waitWritable(qintptr fd, int ms)
 {
     pollfd p{int(fd), POLLOUT, 0};
     return ::poll(&p, 1, ms) > 0;
+}
+void shutdownSending(qintptr fd) { ::shutdown(int(fd), SHUT_WR); }
+qint64 unacknowledgedBytes(qintptr fd)
+{
+#ifdef SIOCOUTQ
+    int queued = 0;
+    return ::ioctl(int(fd), SIOCOUTQ, &queued) == 0 ? queued : 0;
+#else
+    Q_UNUSED(fd);
+    return 0;
+#endif
+}
+bool peerHasLeft(qintptr fd)
+{
+#ifdef POLLRDHUP
+    pollfd p{int(fd), POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+#else
+    pollfd p{int(fd), 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+#endif
 }
 #endif
 

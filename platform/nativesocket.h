@@ -18,6 +18,13 @@ void setNonBlocking(qintptr descriptor);
 void closeNative(qintptr descriptor);
 // Waits at most ms milliseconds for room to send.
 [[nodiscard]] bool waitWritable(qintptr descriptor, int ms);
+// Ends the sending side: the peer sees the end once every byte before it has arrived.
+void shutdownSending(qintptr descriptor);
+// Bytes the system has taken and the peer has not yet acknowledged; 0 where it cannot tell.
+[[nodiscard]] qint64 unacknowledgedBytes(qintptr descriptor);
+// True once the peer has ended or broken the connection, whether or not its last bytes have
+// been read. Where the system cannot tell without reading, false.
+[[nodiscard]] bool peerHasLeft(qintptr descriptor);
 
 // The socket error number for a system error code, and the description of a number.
 [[nodiscard]] int numberFor(int systemError);

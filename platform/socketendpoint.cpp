@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 namespace {
 
@@ -262,21 +263,24 @@ void SocketEndpoint::Close()
     m_state = State::Closed;
 }
 
-void SocketEndpoint::flushOutput(std::chrono::milliseconds timeout)
+void SocketEndpoint::finish(const QDeadlineTimer &deadline)
 {
-    if (m_stream) {
-        m_stream->flush(timeout);
-        return;
+    const qintptr fd = m_stream ? m_stream->descriptor() : m_client ? m_client->socketDescriptor() : -1;
+    if (fd != -1 && (m_state == State::Connected || m_state == State::PeerClosed)) {
+        // The program is ending: waiting here holds up no other event.
+        if (m_stream) {
+            m_stream->flush(deadline);
+        } else {
+            while (m_client->bytesToWrite() > 0 && m_client->state() == QAbstractSocket::ConnectedState) {
+                m_client->flush();
+                const qint64 left = deadline.remainingTime();
+                if (m_client->bytesToWrite() == 0 || left <= 0 || !NativeSocket::waitWritable(fd, int(left)))
+                    break;
+            }
+        }
+        NativeSocket::shutdownSending(fd);
+        while (NativeSocket::unacknowledgedBytes(fd) > 0 && !deadline.hasExpired())
+            QThread::msleep(5);
     }
-    if (!m_client)
-        return;
-    // The program is ending: waiting here holds up no other event.
-    const QDeadlineTimer deadline(timeout);
-    while (m_client->state() == QAbstractSocket::ConnectedState && m_client->bytesToWrite() > 0) {
-        m_client->flush();
-        const qint64 left = deadline.remainingTime();
-        if (m_client->bytesToWrite() == 0 || left <= 0 ||
-            !NativeSocket::waitWritable(m_client->socketDescriptor(), int(left)))
-            break;
-    }
+    Close();
 }

@@ -4,6 +4,7 @@
 #include "streamsocket.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -60,8 +61,10 @@ public:
     [[nodiscard]] QByteArray GetData();
     void Close();
 
-    // Sends what is still queued, waiting at most the given time; for the end of the program.
-    void flushOutput(std::chrono::milliseconds timeout);
+    // For the end of the program: sends what is still queued, ends the sending side, waits
+    // for the peer to take the rest, then closes, all by the deadline. Closing at once could
+    // reset the connection and throw away bytes the peer has not received yet.
+    void finish(const QDeadlineTimer &deadline);
 
 signals:
     void connectionRequest(qint32 requestId);

@@ -202,14 +202,34 @@ void StreamSocket::stopReading()
 
 void StreamSocket::setHeld(bool held)
 {
-    m_held = held;
+    m_held = held && !m_peerLeft;
     if (m_readNotifier)
         m_readNotifier->setEnabled(!m_held && !m_readingStopped);
+    if (m_held && !m_endWatch) {
+        // Nothing is read while held, so the end of the connection shows only to a look
+        // that takes nothing: a few times a second, and only while held.
+        m_endWatch = new QTimer(this);
+        m_endWatch->setInterval(200);
+        connect(m_endWatch, &QTimer::timeout, this, &StreamSocket::watchForTheEnd);
+    }
+    if (m_endWatch) {
+        if (m_held)
+            m_endWatch->start();
+        else
+            m_endWatch->stop();
+    }
 }
 
-bool StreamSocket::flush(std::chrono::milliseconds timeout)
+void StreamSocket::watchForTheEnd()
 {
-    const QDeadlineTimer deadline(timeout);
+    if (m_descriptor == -1 || !peerHasLeft(m_descriptor))
+        return;
+    m_peerLeft = true;
+    setHeld(false);
+}
+
+bool StreamSocket::flush(const QDeadlineTimer &deadline)
+{
     while (m_descriptor != -1 && bytesToWrite() > 0 && m_pendingError == 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !waitWritable(m_descriptor, int(left)))
@@ -230,6 +250,8 @@ void StreamSocket::close()
     }
     m_readNotifier = nullptr;
     m_writeNotifier = nullptr;
+    if (m_endWatch)
+        m_endWatch->stop();
     closeNative(m_descriptor);
     m_descriptor = -1;
     m_output.clear();

@@ -2,10 +2,12 @@
 #define GPSA_STREAMSOCKET_H
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <chrono>
 
@@ -46,12 +48,14 @@ public:
     [[nodiscard]] qint64 bytesAvailable() const { return m_input.size(); }
     [[nodiscard]] qint64 bytesToWrite() const { return m_output.size() - m_outputOffset; }
     [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
+    [[nodiscard]] qintptr descriptor() const { return m_descriptor; }
 
     void setKeepAlive(const KeepAliveTimings &timings);
 
     // While held, nothing is taken from the network: the peer's bytes wait in the connection,
-    // whose window closes once the system's buffers are full. The end of the connection is
-    // told only after the hold.
+    // whose window closes once the system's buffers are full. A peer that leaves meanwhile
+    // (its close, a reset, a failed keep-alive) ends the hold for good: what it sent before is
+    // read and told, then its end.
     void setHeld(bool held);
 
     // Every byte read and not yet taken.
@@ -62,7 +66,7 @@ public:
     void write(const QByteArray &bytes);
 
     // Waits until the queue is sent or the time is up; for the end of the program only.
-    bool flush(std::chrono::milliseconds timeout);
+    bool flush(const QDeadlineTimer &deadline);
 
     void close();
 
@@ -76,6 +80,7 @@ private:
     void onWritable();
     bool sendQueued();
     void stopReading();
+    void watchForTheEnd();
 
     qintptr m_descriptor = -1;
     QSocketNotifier *m_readNotifier = nullptr;
@@ -88,7 +93,9 @@ private:
     quint16 m_peerPort = 0;
     quint16 m_localPort = 0;
     int m_pendingError = 0;
+    QTimer *m_endWatch = nullptr;
     bool m_held = false;
+    bool m_peerLeft = false;
     bool m_readingStopped = false;
 };
 

@@ -56,7 +56,7 @@ private slots:
     void acceptedConnectionIsByteExactBothWays();
     void clientSendBeforeConnectedThrows();
     void queuedBytesGoOutWhenThePeerReads();
-    void flushOutputSendsWhatIsQueued();
+    void finishSendsWhatIsQueued();
 };
 
 void tst_SocketEndpoint::failedOperationsThrow_data()
@@ -159,7 +159,7 @@ void tst_SocketEndpoint::queuedBytesGoOutWhenThePeerReads()
     QCOMPARE(received, bytes + "tail");
 }
 
-void tst_SocketEndpoint::flushOutputSendsWhatIsQueued()
+void tst_SocketEndpoint::finishSendsWhatIsQueued()
 {
     AcceptingListener side;
     const QByteArray bytes = allByteValues().repeated(32 * 1024);
@@ -172,8 +172,7 @@ void tst_SocketEndpoint::flushOutputSendsWhatIsQueued()
     });
     QTRY_COMPARE_WITH_TIMEOUT(side.trackers(1).state(), SocketEndpoint::State::Connected, 5000);
     side.trackers(1).SendData(bytes);
-    side.trackers(1).flushOutput(std::chrono::seconds(20));
-    side.trackers(1).Close();
+    side.trackers(1).finish(QDeadlineTimer(std::chrono::seconds(20)));
     peer.join();
     QCOMPARE(received.size(), bytes.size());
     QCOMPARE(received, bytes);
