@@ -56,6 +56,7 @@ private slots:
     void acceptedConnectionIsByteExactBothWays();
     void clientSendBeforeConnectedThrows();
     void queuedBytesGoOutWhenThePeerReads();
+    void heldConnectionStillSeesItsEnd();
     void finishSendsWhatIsQueued();
 };
 
@@ -157,6 +158,25 @@ void tst_SocketEndpoint::queuedBytesGoOutWhenThePeerReads()
     QObject::connect(&tracker, &QTcpSocket::readyRead, &tracker, [&] { received += tracker.readAll(); });
     QTRY_COMPARE_WITH_TIMEOUT(received.size(), bytes.size() + 4, 30000);
     QCOMPARE(received, bytes + "tail");
+}
+
+void tst_SocketEndpoint::heldConnectionStillSeesItsEnd()
+{
+    // Nothing is read while held, but a peer that leaves ends the hold: its last bytes are told,
+    // then its close.
+    AcceptingListener side;
+    QStringList events;
+    QObject::connect(&side.trackers, &EndpointArray::dataArrival, &side.trackers,
+                     [&](qint16 index, qint32) { events.append(QString::fromLatin1(side.trackers(index).GetData())); });
+    QObject::connect(&side.trackers, &EndpointArray::closed, &side.trackers, [&] { events.append(QStringLiteral("closed")); });
+    LoopbackSocket tracker = LoopbackSocket::connectTo(quint16(side.listener.localPort()));
+    QTRY_COMPARE(side.trackers(1).state(), SocketEndpoint::State::Connected);
+    side.trackers(1).setHeld(true);
+    QVERIFY(tracker.sendAll(QByteArray("last words")));
+    QTest::qWait(100);
+    QCOMPARE(events, QStringList());
+    tracker.close();
+    QTRY_COMPARE(events, (QStringList{QStringLiteral("last words"), QStringLiteral("closed")}));
 }
 
 void tst_SocketEndpoint::finishSendsWhatIsQueued()

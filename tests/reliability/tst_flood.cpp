@@ -50,6 +50,7 @@ private slots:
     void byteExactUnderFlood();
     void outServerStopsReading();
     void outServerGoesWhileTrackerHeld();
+    void trackerResetWhileHeld();
 };
 
 void tst_Flood::byteExactUnderFlood()
@@ -185,6 +186,39 @@ void tst_Flood::outServerGoesWhileTrackerHeld()
     const QByteArray captured = folder.joined(rig.inPort);
     QVERIFY(captured.size() > CaptureEngine::RelayQueueLimit);
     QVERIFY(trackerBytes.startsWith(captured));
+}
+
+void tst_Flood::trackerResetWhileHeld()
+{
+    // Held back for a stalled OUT server, the tracker resets its connection: the slot is freed
+    // at once, what was captured is a beginning of what it sent, and all of it is relayed.
+    constexpr qsizetype Size = 32 * 1024 * 1024;
+    const QByteArray trackerBytes = LoopbackSocket::randomBytes(Size, 6007);
+    ThreadedOutServer out(trackerBytes, QByteArray());
+    out.setReading(false);
+    EngineRig rig(EngineRig::Relay::ToPort, out.port());
+    rig.controls.keepChunkLines = false;
+    rig.start();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.engine.sckOUT().state(), SocketEndpoint::State::Connected, 10000);
+    std::jthread tracker([&](const std::stop_token &stop) {
+        LoopbackSocket connection = LoopbackSocket::connectTo(rig.inPort);
+        connection.sendAll(trackerBytes, stop);
+        connection.resetOnClose();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.sckOUT().bytesToWrite() > CaptureEngine::RelayQueueLimit, 60000);
+    tracker.request_stop();
+    tracker.join();
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.controls.log.endsWith(QStringLiteral("Tracker 127.0.0.1 disconnected.\r\n")), 10000);
+    QVERIFY(!rig.engine.state().SlotInUse[1]);
+    QVERIFY(!rig.engine.hasEnded());
+    const CaptureFolder folder(rig.folder.path());
+    QCOMPARE(folder.sequenceProblem(), QString());
+    const QByteArray captured = folder.joined(rig.inPort);
+    QVERIFY(trackerBytes.startsWith(captured));
+    out.setReading(true);
+    QTRY_COMPARE_WITH_TIMEOUT(out.received(), qint64(captured.size()), 30000);
+    QCOMPARE(out.firstMismatch(), qint64(-1));
 }
 
 QTEST_GUILESS_MAIN(tst_Flood)
