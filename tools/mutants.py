@@ -141,7 +141,8 @@ def main():
     parser.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
     parser.add_argument("--build", default=os.path.join(ROOT, "build-mutants"), help="build folder")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
-    parser.add_argument("--timeout", type=int, default=120, help="seconds allowed to one test (default 120)")
+    parser.add_argument("--timeout", type=int, default=45, help="seconds allowed to one test (default 45)")
+    parser.add_argument("--resume", action="store_true", help="keep the results of an earlier run of this sample")
     parser.add_argument("--folders", nargs="+", default=["engine", "platform", "app"])
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     args = parser.parse_args()
@@ -187,9 +188,23 @@ def main():
     counts = {"killed": 0, "survived": 0, "not built": 0}
     survivors = []
     started = time.time()
-    with open(os.path.join(args.build, "mutants.tsv"), "w", encoding="utf-8") as table:
+    table_path = os.path.join(args.build, "mutants.tsv")
+    earlier = {}
+    if args.resume and os.path.exists(table_path):
+        with open(table_path, encoding="utf-8") as f:
+            for row in f.read().splitlines():
+                path, line, what, result = row.split("\t")
+                earlier[(path, int(line) - 1, what)] = result
+    with open(table_path, "w", encoding="utf-8") as table:
         try:
             for number, (path, n, what, new_line) in enumerate(sample, 1):
+                if (path, n, what) in earlier:
+                    result = earlier[(path, n, what)]
+                    counts[result] += 1
+                    if result == "survived":
+                        survivors.append(f"{path}:{n + 1}: {what}")
+                    table.write(f"{path}\t{n + 1}\t{what}\t{result}\n")
+                    continue
                 full = os.path.join(ROOT, path)
                 with open(full, encoding="utf-8") as f:
                     original = f.read()
