@@ -1,0 +1,66 @@
+// NMEA 0183 sentences: "$", the address (talker and sentence type, "GPRMC"), the fields,
+// "*", the XOR of every character between '$' and '*' as two hexadecimal digits, CR LF. The
+// standard allows 82 characters; some receivers write longer proprietary sentences.
+
+#include "checksums.h"
+#include "framing.h"
+
+#include <algorithm>
+
+namespace Framing {
+
+namespace {
+
+constexpr qsizetype MaximumSentence = 128;
+constexpr qsizetype ShortestAddress = 2;
+constexpr qsizetype LongestAddress = 10;
+// '*', two checksum digits, CR LF.
+constexpr qsizetype Trailer = 5;
+
+bool isAddressCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || isDigit(c);
+}
+
+FrameFit fitNmea(QByteArrayView data, const FramingContext &)
+{
+    if (data[0] != '$')
+        return none();
+    qsizetype end = 1;
+    while (end < data.size() && end <= LongestAddress && isAddressCharacter(data[end]))
+        ++end;
+    if (end == data.size())
+        return end <= LongestAddress ? partial() : none();
+    if (end - 1 < ShortestAddress || data[end] != ',')
+        return none();
+    // A '$' before the '*' starts the next sentence: this one was cut short.
+    const FrameFit upToStar = textUpTo(data, end, '*', MaximumSentence - Trailer + 1, '$');
+    if (upToStar.fit != Fit::Whole)
+        return upToStar;
+    const qsizetype star = data.indexOf('*', end);
+    const qsizetype length = star + Trailer;
+    const qsizetype available = std::min(data.size(), length);
+    if (available >= star + 3 && hexByteAt(data, star + 1) < 0)
+        return none();
+    if ((available > star + 3 && data[star + 3] != '\r') || (available > star + 4 && data[star + 4] != '\n'))
+        return none();
+    return available < length ? partial() : whole(length);
+}
+
+void describeNmea(QByteArrayView frame, TrackerFrame &out)
+{
+    const qsizetype star = frame.size() - Trailer;
+    out.checksumOk = hexByteAt(frame, star + 1) == nmeaChecksum(frame.sliced(1, star - 1));
+    out.kind = QString::fromLatin1(field(frame.sliced(1), 0));
+}
+
+QByteArray acknowledgeNmea(const TrackerFrame &)
+{
+    return {};
+}
+
+} // namespace
+
+const ProtocolFraming NmeaFraming{fitNmea, describeNmea, acknowledgeNmea, "$"};
+
+} // namespace Framing
