@@ -113,7 +113,7 @@ CommandFrame buildCommandFrame(CommandFrameKind kind, const QByteArray &payload)
         return {{}, QStringLiteral("The command is empty.")};
     if (text.size() > maximumPayload(kind))
         return {{},
-                QStringLiteral("The command is %1 bytes long; a %2 frame holds at most %3.")
+                QStringLiteral("The command is %1 bytes long; %2 frames hold at most %3.")
                     .arg(text.size())
                     .arg(kindName(kind))
                     .arg(maximumPayload(kind))};
