@@ -1,4 +1,4 @@
-// NMEA 0183 sentences: "$", the address (talker and sentence type, "GPRMC"), the fields,
+// NMEA 0183 sentences: "$", the address (talker and sentence type, "GPRMC"), the fields if any,
 // "*", the XOR of every character between '$' and '*' as two hexadecimal digits, CR LF. The
 // standard allows 82 characters; some receivers write longer proprietary sentences.
 
@@ -31,7 +31,7 @@ FrameFit fitNmea(QByteArrayView data, const FramingContext &)
         ++end;
     if (end == data.size())
         return end <= LongestAddress ? partial() : none();
-    if (end - 1 < ShortestAddress || data[end] != ',')
+    if (end - 1 < ShortestAddress || (data[end] != ',' && data[end] != '*'))
         return none();
     // A '$' before the '*' starts the next sentence: this one was cut short.
     const FrameFit upToStar = textUpTo(data, end, '*', MaximumSentence - Trailer + 1, '$');
@@ -51,7 +51,10 @@ void describeNmea(QByteArrayView frame, TrackerFrame &out)
 {
     const qsizetype star = frame.size() - Trailer;
     out.checksumOk = hexByteAt(frame, star + 1) == nmeaChecksum(frame.sliced(1, star - 1));
-    out.kind = QString::fromLatin1(field(frame.sliced(1), 0));
+    qsizetype end = 1;
+    while (isAddressCharacter(frame[end]))
+        ++end;
+    out.kind = QString::fromLatin1(frame.sliced(1, end - 1));
 }
 
 QByteArray acknowledgeNmea(const TrackerFrame &)
