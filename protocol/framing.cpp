@@ -65,7 +65,8 @@ int compareStart(QByteArrayView data, std::string_view literal)
     return count == qsizetype(literal.size()) ? 1 : 0;
 }
 
-FrameFit textUpTo(QByteArrayView data, qsizetype from, char terminator, qsizetype maximum, char restart)
+FrameFit textUpTo(QByteArrayView data, qsizetype from, char terminator, qsizetype maximum,
+                  std::span<const std::string_view> restarts)
 {
     const qsizetype limit = std::min(data.size(), maximum);
     for (qsizetype i = from; i < limit; ++i) {
@@ -78,8 +79,12 @@ FrameFit textUpTo(QByteArrayView data, qsizetype from, char terminator, qsizetyp
                 ++end;
             return whole(end);
         }
-        if (!isPrintable(c) || c == restart)
+        if (!isPrintable(c))
             return none();
+        for (const std::string_view restart : restarts) {
+            if (c == restart.front() && compareStart(data.sliced(i), restart) > 0)
+                return none();
+        }
     }
     return data.size() < maximum ? partial() : none();
 }

@@ -9,6 +9,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <span>
 #include <string_view>
 
 namespace Framing {
@@ -78,10 +79,11 @@ extern const ProtocolFraming NmeaFraming;
 
 // Printable text from `from` on up to the terminator: a whole frame through the terminator
 // and a CR, LF or CR LF already after it; partial while no terminator has come within
-// `maximum` bytes of the view's start; none at any other byte, at the `restart` character
-// (the start of a next frame) or beyond the maximum.
+// `maximum` bytes of the view's start; none at any other byte, at any of the `restarts` (the
+// beginnings of a next frame: this one was cut short) or beyond the maximum. Stopping at a
+// restart keeps the work linear on a stream of frame beginnings.
 [[nodiscard]] FrameFit textUpTo(QByteArrayView data, qsizetype from, char terminator, qsizetype maximum,
-                                char restart = '\0');
+                                std::span<const std::string_view> restarts = {});
 
 // The frame without the line end after it and without its last character (the terminator).
 [[nodiscard]] QByteArrayView textBody(QByteArrayView frame);

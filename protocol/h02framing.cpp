@@ -13,6 +13,7 @@ namespace Framing {
 namespace {
 
 constexpr qsizetype MaximumText = 1024;
+constexpr std::string_view TextStart[] = {"*"};
 constexpr qsizetype ShortBinary = 32;
 constexpr qsizetype LongBinary = 45;
 
@@ -51,7 +52,7 @@ FrameFit fitH02(QByteArrayView data, const FramingContext &context)
         }
         if (data.size() > 3 && data[3] != ',')
             return none();
-        return data.size() < 4 ? partial() : textUpTo(data, 4, '#', MaximumText, '*');
+        return data.size() < 4 ? partial() : textUpTo(data, 4, '#', MaximumText, TextStart);
     }
     if (data[0] != '$' || !binaryStartFits(data))
         return none();

@@ -12,6 +12,7 @@ namespace Framing {
 namespace {
 
 constexpr qsizetype MaximumSentence = 128;
+constexpr std::string_view SentenceStart[] = {"$"};
 constexpr qsizetype ShortestAddress = 2;
 constexpr qsizetype LongestAddress = 10;
 // '*', two checksum digits, CR LF.
@@ -33,8 +34,7 @@ FrameFit fitNmea(QByteArrayView data, const FramingContext &)
         return end <= LongestAddress ? partial() : none();
     if (end - 1 < ShortestAddress || (data[end] != ',' && data[end] != '*'))
         return none();
-    // A '$' before the '*' starts the next sentence: this one was cut short.
-    const FrameFit upToStar = textUpTo(data, end, '*', MaximumSentence - Trailer + 1, '$');
+    const FrameFit upToStar = textUpTo(data, end, '*', MaximumSentence - Trailer + 1, SentenceStart);
     if (upToStar.fit != Fit::Whole)
         return upToStar;
     const qsizetype star = data.indexOf('*', end);

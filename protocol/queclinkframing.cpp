@@ -24,7 +24,7 @@ FrameFit fitQueclink(QByteArrayView data, const FramingContext &)
     for (const std::string_view start : Starts) {
         const int comparison = compareStart(data, start);
         if (comparison > 0)
-            return textUpTo(data, qsizetype(start.size()), '$', MaximumText);
+            return textUpTo(data, qsizetype(start.size()), '$', MaximumText, Starts);
         beginning = beginning || comparison == 0;
     }
     return beginning ? partial() : none();

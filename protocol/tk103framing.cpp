@@ -14,6 +14,8 @@ namespace {
 constexpr qsizetype MaximumText = 2048;
 constexpr std::string_view LoginStart = "##,imei:";
 constexpr std::string_view ReportStart = "imei:";
+// A report holds "imei:" at its start only, the login after its first three characters.
+constexpr std::string_view Restarts[] = {ReportStart};
 // The digits of a heartbeat: an IMEI has 15; allow for shorter and longer serial numbers.
 constexpr qsizetype FewestDigits = 8;
 constexpr qsizetype MostDigits = 20;
@@ -25,7 +27,7 @@ FrameFit fitTk103(QByteArrayView data, const FramingContext &)
         if (comparison == 0)
             return partial();
         if (comparison > 0)
-            return textUpTo(data, qsizetype(start.size()), ';', MaximumText);
+            return textUpTo(data, qsizetype(start.size()), ';', MaximumText, Restarts);
     }
     qsizetype digits = 0;
     while (digits < data.size() && digits <= MostDigits && isDigit(data[digits]))
