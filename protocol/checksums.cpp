@@ -22,7 +22,8 @@ constexpr std::array<std::uint16_t, 256> reflectedTable(std::uint16_t reflectedP
 constexpr auto IbmTable = reflectedTable(0xA001);
 constexpr auto X25Table = reflectedTable(0x8408);
 
-std::uint16_t reflectedCrc(const std::array<std::uint16_t, 256> &table, std::uint16_t crc, QByteArrayView bytes)
+std::uint16_t reflectedCrc(const std::array<std::uint16_t, 256> &table, std::uint16_t crc,
+                           QByteArrayView bytes)
 {
     for (const char byte : bytes)
         crc = std::uint16_t((crc >> 8) ^ table[(crc ^ std::uint8_t(byte)) & 0xFF]);

@@ -55,7 +55,8 @@ QByteArray gt06Frame(const QByteArray &payload)
 
 QByteArray nmeaFrame(QByteArrayView sentence)
 {
-    const QByteArray checksum = QByteArray::number(nmeaChecksum(sentence), 16).toUpper().rightJustified(2, '0');
+    const QByteArray checksum =
+        QByteArray::number(nmeaChecksum(sentence), 16).toUpper().rightJustified(2, '0');
     return '$' + sentence.toByteArray() + '*' + checksum + "\r\n";
 }
 

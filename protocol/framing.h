@@ -27,9 +27,18 @@ struct FrameFit
     qsizetype length = 0;
 };
 
-[[nodiscard]] inline FrameFit none() { return {}; }
-[[nodiscard]] inline FrameFit partial() { return {Fit::Partial, 0}; }
-[[nodiscard]] inline FrameFit whole(qsizetype length) { return {Fit::Whole, length}; }
+[[nodiscard]] inline FrameFit none()
+{
+    return {};
+}
+[[nodiscard]] inline FrameFit partial()
+{
+    return {Fit::Partial, 0};
+}
+[[nodiscard]] inline FrameFit whole(qsizetype length)
+{
+    return {Fit::Whole, length};
+}
 
 // What one connection has learnt that decides how its later bytes frame.
 struct FramingContext
@@ -64,11 +73,23 @@ extern const ProtocolFraming NmeaFraming;
 
 // Helpers shared by the protocols.
 
-[[nodiscard]] constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
-[[nodiscard]] constexpr bool isPrintable(char c) { return c >= 0x20 && c <= 0x7E; }
-[[nodiscard]] constexpr bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+[[nodiscard]] constexpr bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+[[nodiscard]] constexpr bool isPrintable(char c)
+{
+    return c >= 0x20 && c <= 0x7E;
+}
+[[nodiscard]] constexpr bool isLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
 
-[[nodiscard]] constexpr quint8 byteAt(QByteArrayView data, qsizetype index) { return quint8(data[index]); }
+[[nodiscard]] constexpr quint8 byteAt(QByteArrayView data, qsizetype index)
+{
+    return quint8(data[index]);
+}
 [[nodiscard]] quint32 bigEndian(QByteArrayView data, qsizetype at, int count);
 
 // The value of two hexadecimal digits at `at`, or -1.

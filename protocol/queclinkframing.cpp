@@ -50,7 +50,8 @@ QString kindOf(QByteArrayView head, QByteArrayView name)
 QByteArrayView countNumber(QByteArrayView body)
 {
     const QByteArrayView count = body.sliced(body.lastIndexOf(',') + 1);
-    return count.size() == 4 && hexByteAt(count, 0) >= 0 && hexByteAt(count, 2) >= 0 ? count : QByteArrayView();
+    return count.size() == 4 && hexByteAt(count, 0) >= 0 && hexByteAt(count, 2) >= 0 ? count
+                                                                                     : QByteArrayView();
 }
 
 void describeQueclink(QByteArrayView frame, TrackerFrame &out)

@@ -101,8 +101,9 @@ void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
     }
     // Codec 12 to 15: the type byte after the count tells a command from a response.
     const quint8 type = packetData.size() > 3 ? byteAt(packetData, 2) : 0;
-    out.kind = type == 0x05 ? QStringLiteral("command") : type == 0x06 ? QStringLiteral("response")
-                                                                       : QStringLiteral("message");
+    out.kind = type == 0x05   ? QStringLiteral("command")
+               : type == 0x06 ? QStringLiteral("response")
+                              : QStringLiteral("message");
 }
 
 // The server accepts the IMEI with 01 and an AVL packet with its record count as 4 bytes, big

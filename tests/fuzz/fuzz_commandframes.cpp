@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    static const CommandFrameKind kinds[] = {CommandFrameKind::Codec12, CommandFrameKind::GT06, CommandFrameKind::NMEA};
+    static const CommandFrameKind kinds[] = {CommandFrameKind::Codec12, CommandFrameKind::GT06,
+                                             CommandFrameKind::NMEA};
     const CommandFrameKind kind = kinds[data[0] % 3];
     const QByteArray payload(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
 
@@ -60,15 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         protocol = TrackerProtocol::Teltonika;
         require(bytes.size() == payload.size() + 20, "codec 12: twenty bytes around the payload");
         const QByteArrayView packetData = QByteArrayView(bytes).sliced(8, bytes.size() - 12);
-        require(bigEndian(bytes, 0) == 0 && bigEndian(bytes, 4) == quint32(packetData.size()), "codec 12: data length");
-        require(bigEndian(bytes, 11) == quint32(payload.size()) && bytes.sliced(15, payload.size()) == payload,
+        require(bigEndian(bytes, 0) == 0 && bigEndian(bytes, 4) == quint32(packetData.size()),
+                "codec 12: data length");
+        require(bigEndian(bytes, 11) == quint32(payload.size()) &&
+                    bytes.sliced(15, payload.size()) == payload,
                 "codec 12: the payload and its length");
-        require(bigEndian(bytes, bytes.size() - 4) == bitwiseCrc(packetData, 0xA001, 0, 0), "codec 12: CRC-16/IBM");
+        require(bigEndian(bytes, bytes.size() - 4) == bitwiseCrc(packetData, 0xA001, 0, 0),
+                "codec 12: CRC-16/IBM");
         break;
     }
     case CommandFrameKind::GT06:
         protocol = TrackerProtocol::GT06;
-        require(quint8(bytes[2]) == bytes.size() - 5 && quint8(bytes[4]) == payload.size() + 4, "gt06: lengths");
+        require(quint8(bytes[2]) == bytes.size() - 5 && quint8(bytes[4]) == payload.size() + 4,
+                "gt06: lengths");
         require(bytes.sliced(9, payload.size()) == payload, "gt06: the payload");
         require((quint8(bytes[bytes.size() - 4]) << 8 | quint8(bytes[bytes.size() - 3])) ==
                     bitwiseCrc(QByteArrayView(bytes).sliced(2, bytes.size() - 6), 0x8408, 0xFFFF, 0xFFFF),
@@ -79,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const char c : text)
             sum ^= quint8(c);
         const QByteArray checksum = QByteArray::number(sum, 16).toUpper().rightJustified(2, '0');
-        require(bytes == '$' + text.toByteArray() + '*' + checksum + "\r\n", "nmea: the sentence and its XOR");
+        require(bytes == '$' + text.toByteArray() + '*' + checksum + "\r\n",
+                "nmea: the sentence and its XOR");
         break;
     }
     }
@@ -92,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (qsizetype i = 0; i < address && sentence; ++i)
         sentence = (text[i] >= 'A' && text[i] <= 'Z') || (text[i] >= '0' && text[i] <= '9');
     if (kind != CommandFrameKind::NMEA || sentence)
-        require(result.frames.size() == 1 && result.frames.first().bytes == bytes && result.frames.first().intact(),
+        require(result.frames.size() == 1 && result.frames.first().bytes == bytes &&
+                    result.frames.first().intact(),
                 "the splitter reads the frame back intact");
     return 0;
 }

@@ -22,7 +22,8 @@ struct Split
 
 bool isOneLine(const QString &text)
 {
-    return !text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n'));
+    return !text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\r')) &&
+           !text.contains(QLatin1Char('\n'));
 }
 
 // Chunk lengths from a small generator seeded by the input, from 1 to `longest` bytes; with
@@ -33,8 +34,9 @@ Split split(const ProtocolChoice &choice, const QByteArray &input, quint32 seed,
     Split result;
     for (qsizetype at = 0; at < input.size();) {
         seed = seed * 1103515245u + 12345u;
-        const qsizetype length = longest == 0 ? input.size()
-                                              : std::min(input.size() - at, qsizetype(1 + (seed >> 8) % quint32(longest)));
+        const qsizetype length =
+            longest == 0 ? input.size()
+                         : std::min(input.size() - at, qsizetype(1 + (seed >> 8) % quint32(longest)));
         const FrameSplitter::Result fed = splitter.feed(QByteArrayView(input).sliced(at, length));
         at += length;
         require(isOneLine(fed.note()), "a note is one line");
@@ -63,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 3)
         return 0;
     // The first byte picks detection or a protocol, the next two the chunking.
-    const ProtocolChoice choice = data[0] % 8 == 7 ? ProtocolChoice::detect()
-                                                   : ProtocolChoice::only(AllTrackerProtocols[data[0] % 8]);
+    const ProtocolChoice choice =
+        data[0] % 8 == 7 ? ProtocolChoice::detect() : ProtocolChoice::only(AllTrackerProtocols[data[0] % 8]);
     const quint32 seed = data[1];
     const qsizetype longest = 1 + data[2] % 64 * (data[2] >= 128 ? 1024 : 1);
     const QByteArray input(reinterpret_cast<const char *>(data + 3), qsizetype(size - 3));
@@ -84,9 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                                      *choice.protocol == TrackerProtocol::Meitrack);
     if (lengthFramed) {
         const Split whole = split(choice, input, 0, 0);
-        require(whole.frames.size() == chunked.frames.size(), "length-framed protocols: chunking changes nothing");
+        require(whole.frames.size() == chunked.frames.size(),
+                "length-framed protocols: chunking changes nothing");
         for (qsizetype i = 0; i < whole.frames.size(); ++i)
-            require(whole.frames.at(i).bytes == chunked.frames.at(i).bytes, "the same frames whatever the chunking");
+            require(whole.frames.at(i).bytes == chunked.frames.at(i).bytes,
+                    "the same frames whatever the chunking");
     }
     return 0;
 }

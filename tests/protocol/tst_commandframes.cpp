@@ -34,14 +34,20 @@ void tst_CommandFrames::buildsFrames_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QByteArray>("frame");
 
-    const auto row = [](const char *name, const char *kind, const QByteArray &payload, const QByteArray &frame) {
+    const auto row = [](const char *name, const char *kind, const QByteArray &payload,
+                        const QByteArray &frame) {
         QTest::newRow(name) << QString::fromLatin1(kind) << payload << frame;
     };
     // Teltonika wiki, Codec 12 examples.
-    row("codec12 getinfo", "codec12", "getinfo", QByteArray::fromHex("000000000000000F0C010500000007676574696E666F0100004312"));
-    row("codec12 getio", "codec12", "getio", QByteArray::fromHex("000000000000000D0C010500000005676574696F01000000CB"));
-    row("codec12 getver", "codec12", "getver", QByteArray::fromHex("000000000000000E0C01050000000667657476657201" "0000A4C2"));
-    row("gt06 relay", "gt06", "Relay,1#", QByteArray::fromHex("787812800c0000000052656c61792c312300009dee0d0a"));
+    row("codec12 getinfo", "codec12", "getinfo",
+        QByteArray::fromHex("000000000000000F0C010500000007676574696E666F0100004312"));
+    row("codec12 getio", "codec12", "getio",
+        QByteArray::fromHex("000000000000000D0C010500000005676574696F01000000CB"));
+    row("codec12 getver", "codec12", "getver",
+        QByteArray::fromHex("000000000000000E0C01050000000667657476657201"
+                            "0000A4C2"));
+    row("gt06 relay", "gt06", "Relay,1#",
+        QByteArray::fromHex("787812800c0000000052656c61792c312300009dee0d0a"));
     row("nmea", "nmea", "PMTK605", "$PMTK605*31\r\n");
     row("nmea, leading $ not doubled", "NMEA", "$PMTK605", "$PMTK605*31\r\n");
     row("nmea, checksum below 16", "nmea", "AB,,", "$AB,,*03\r\n");
@@ -71,12 +77,14 @@ void tst_CommandFrames::refusesPayloads_data()
     const auto row = [](const char *name, const char *kind, const QByteArray &payload, const char *error) {
         QTest::newRow(name) << QString::fromLatin1(kind) << payload << QString::fromLatin1(error);
     };
-    row("gt06 too long", "gt06", QByteArray(246, 'x'), "The command is 246 bytes long; GT06 frames hold at most 245.");
-    row("nmea too long", "nmea", QByteArray(77, 'A'), "The command is 77 bytes long; NMEA frames hold at most 76.");
+    row("gt06 too long", "gt06", QByteArray(246, 'x'),
+        "The command is 246 bytes long; GT06 frames hold at most 245.");
+    row("nmea too long", "nmea", QByteArray(77, 'A'),
+        "The command is 77 bytes long; NMEA frames hold at most 76.");
     row("codec12 empty", "codec12", {}, "The command is empty.");
     row("nmea only $", "nmea", "$", "The command is empty.");
-    const char *const unsupported =
-        "An NMEA sentence holds printable ASCII characters other than '$' and '*' only; the command has byte 0x%1.";
+    const char *const unsupported = "An NMEA sentence holds printable ASCII characters other than '$' and "
+                                    "'*' only; the command has byte 0x%1.";
     for (const char c : {'\r', '\n', '*', '$', '\x7f', '\x80'})
         QTest::newRow(qPrintable(QStringLiteral("nmea byte %1").arg(quint8(c))))
             << QStringLiteral("nmea") << QByteArray("PMTK") + c
@@ -98,12 +106,14 @@ void tst_CommandFrames::readsNames()
 {
     QCOMPARE(commandFrameKindFromName(u"Codec12"), CommandFrameKind::Codec12);
     QVERIFY(!commandFrameKindFromName(u"codec 12"));
-    QCOMPARE(commandFrameKindNames(), QStringList({QStringLiteral("codec12"), QStringLiteral("gt06"), QStringLiteral("nmea")}));
+    QCOMPARE(commandFrameKindNames(),
+             QStringList({QStringLiteral("codec12"), QStringLiteral("gt06"), QStringLiteral("nmea")}));
     QCOMPARE(maximumPayload(CommandFrameKind::Codec12), qsizetype(0xFFFFFFFF) - 8);
     QCOMPARE(protocolChoiceFromName(u"AUTO"), ProtocolChoice::detect());
     QCOMPARE(protocolChoiceFromName(u"Tk103"), ProtocolChoice::only(TrackerProtocol::TK103));
     QVERIFY(!protocolChoiceFromName(u"gt6"));
-    QCOMPARE(protocolOptionNames().join(u' '), QStringLiteral("auto teltonika gt06 h02 meitrack tk103 queclink nmea"));
+    QCOMPARE(protocolOptionNames().join(u' '),
+             QStringLiteral("auto teltonika gt06 h02 meitrack tk103 queclink nmea"));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandFrames)
