@@ -1,0 +1,150 @@
+#include "framesplitter.h"
+
+#include "framing.h"
+
+#include <QStringList>
+
+using Framing::Fit;
+using Framing::FrameFit;
+
+static_assert(FrameSplitter::BufferLimit == Framing::MaximumFrame);
+
+struct FrameSplitter::Fitting
+{
+    FrameFit fit;
+    TrackerProtocol protocol = TrackerProtocol::NMEA;
+};
+
+FrameSplitter::FrameSplitter(ProtocolChoice choice)
+{
+    if (!choice.autoDetect && choice.protocol) {
+        fixProtocol(*choice.protocol);
+        return;
+    }
+    for (const TrackerProtocol protocol : AllTrackerProtocols) {
+        for (const char c : Framing::framingOf(protocol).startBytes)
+            m_startBytes[quint8(c)] = true;
+    }
+}
+
+void FrameSplitter::fixProtocol(TrackerProtocol protocol)
+{
+    m_protocol = protocol;
+    m_teltonikaPing = protocol == TrackerProtocol::Teltonika;
+    m_startBytes.fill(false);
+    for (const char c : Framing::framingOf(protocol).startBytes)
+        m_startBytes[quint8(c)] = true;
+}
+
+FrameSplitter::Fitting FrameSplitter::fitAt(QByteArrayView data) const
+{
+    const Framing::FramingContext context{m_teltonikaPing, m_h02BinaryLength};
+    if (m_protocol)
+        return {Framing::framingOf(*m_protocol).fit(data, context), *m_protocol};
+    // Detection: the first protocol with a whole frame here wins; while any protocol still
+    // sees the beginning of a frame, the bytes wait for more.
+    Fitting found;
+    for (const TrackerProtocol protocol : AllTrackerProtocols) {
+        const FrameFit fit = Framing::framingOf(protocol).fit(data, context);
+        if (fit.fit == Fit::Whole)
+            return {fit, protocol};
+        if (fit.fit == Fit::Partial && found.fit.fit == Fit::None)
+            found = {fit, protocol};
+    }
+    return found;
+}
+
+qsizetype FrameSplitter::nextStart(QByteArrayView data, qsizetype from) const
+{
+    while (from < data.size() && !m_startBytes[quint8(data[from])])
+        ++from;
+    return from;
+}
+
+void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
+{
+    if (!m_protocol)
+        fixProtocol(protocol);
+    if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
+        m_h02BinaryLength = bytes.size();
+    TrackerFrame frame;
+    frame.protocol = protocol;
+    frame.bytes = bytes.toByteArray();
+    Framing::framingOf(protocol).describe(bytes, frame);
+    if (!frame.deviceId.isEmpty())
+        m_deviceId = frame.deviceId;
+    result.frames.append(std::move(frame));
+}
+
+FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
+{
+    Result result;
+    if (m_stopped) {
+        result.unexamined = chunk.size();
+        return result;
+    }
+    QByteArrayView data = chunk;
+    if (!m_held.isEmpty()) {
+        m_held.append(chunk);
+        data = m_held;
+    }
+    qsizetype position = 0;
+    while (position < data.size()) {
+        const QByteArrayView rest = data.sliced(position);
+        const Fitting fitting = fitAt(rest);
+        if (fitting.fit.fit == Fit::Whole) {
+            takeFrame(fitting.protocol, rest.first(fitting.fit.length), result);
+            position += fitting.fit.length;
+            continue;
+        }
+        if (fitting.fit.fit == Fit::Partial)
+            break;
+        // A line end between frames is no fault; anything else is skipped up to a byte
+        // that can begin a frame.
+        qsizetype next = position + 1;
+        if (!Framing::isLineEnd(data[position])) {
+            next = nextStart(data, next);
+            result.resynchronised = true;
+        }
+        result.skipped += next - position;
+        if (!m_protocol)
+            m_skippedWhileDetecting += next - position;
+        position = next;
+        if (!m_protocol && m_skippedWhileDetecting >= DetectionLimit) {
+            m_stopped = true;
+            result.detectionStopped = true;
+            result.unexamined = data.size() - position;
+            position = data.size();
+        }
+    }
+    if (position > 0 || data.data() != m_held.constData())
+        m_held = data.sliced(position).toByteArray();
+    result.waiting = m_held.size();
+    return result;
+}
+
+QString FrameSplitter::Result::note() const
+{
+    QStringList parts;
+    if (frames.size() == 1)
+        parts.append(frames.constFirst().summary());
+    else if (frames.size() > 1)
+        parts.append(QStringLiteral("%1 frames").arg(frames.size()));
+    if (waiting > 0)
+        parts.append(QStringLiteral("partial frame"));
+    bool badChecksum = false;
+    bool countsDiffer = false;
+    for (const TrackerFrame &frame : frames) {
+        badChecksum = badChecksum || !frame.checksumOk;
+        countsDiffer = countsDiffer || !frame.countsAgree;
+    }
+    if (badChecksum)
+        parts.append(QStringLiteral("bad checksum"));
+    if (countsDiffer)
+        parts.append(QStringLiteral("record counts differ"));
+    if (resynchronised)
+        parts.append(QStringLiteral("resynchronised: %1 bytes skipped").arg(skipped));
+    if (detectionStopped)
+        parts.append(QStringLiteral("no known protocol found: framing stopped"));
+    return parts.join(QLatin1StringView("; "));
+}

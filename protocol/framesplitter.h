@@ -1,0 +1,82 @@
+#ifndef GPSA_FRAMESPLITTER_H
+#define GPSA_FRAMESPLITTER_H
+
+#include "trackerframe.h"
+#include "trackerprotocol.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+// Splits one tracker connection's byte stream into the frames of its protocol: a frame may
+// span chunks, and a chunk may hold several frames. Bytes that fit no frame are skipped up to
+// the next byte that can begin one (resynchronisation). With detection, the first frame that
+// fits a protocol fixes the protocol for the connection; a chosen protocol is the only one
+// tried. Each byte is looked at a bounded number of times, and no regular expressions run.
+class FrameSplitter final
+{
+public:
+    // No frame is longer, and at most this many bytes are held for a partial frame.
+    static constexpr qsizetype BufferLimit = 64 * 1024;
+    // With detection, after this many bytes skipped without finding a protocol the splitter
+    // stops looking: the connection carries no protocol it knows.
+    static constexpr qsizetype DetectionLimit = 16 * 1024;
+
+    // What one chunk gave. Every byte fed is counted once: in a frame, as skipped, as
+    // unexamined, or as waiting until a later chunk completes or skips it.
+    struct Result
+    {
+        QList<TrackerFrame> frames;
+        // Bytes passed over: line ends between frames and bytes that fit no frame.
+        qsizetype skipped = 0;
+        // Some of the skipped bytes were more than line ends: the stream was resynchronised.
+        bool resynchronised = false;
+        // Bytes held for a partial frame once this chunk was split.
+        qsizetype waiting = 0;
+        // Bytes not looked at, because detection stopped.
+        qsizetype unexamined = 0;
+        // Detection stopped with this chunk.
+        bool detectionStopped = false;
+
+        // A note for the session index, free of tabs and line ends, empty when the chunk gave
+        // nothing to say: the single frame's summary or "N frames"; "partial frame" while
+        // bytes wait; "bad checksum"; "record counts differ"; the resynchronisation with the
+        // count of skipped bytes; the end of detection.
+        [[nodiscard]] QString note() const;
+    };
+
+    // A choice with neither detection nor a protocol detects.
+    explicit FrameSplitter(ProtocolChoice choice);
+
+    [[nodiscard]] Result feed(QByteArrayView chunk);
+
+    // The chosen or detected protocol; nothing while detection goes on or after it stopped.
+    [[nodiscard]] std::optional<TrackerProtocol> protocol() const { return m_protocol; }
+    // The device identifier the connection's frames last carried (a Teltonika connection's
+    // IMEI from its handshake, for one); empty before any.
+    [[nodiscard]] QString deviceId() const { return m_deviceId; }
+    [[nodiscard]] bool detectionStopped() const { return m_stopped; }
+
+private:
+    struct Fitting;
+    [[nodiscard]] Fitting fitAt(QByteArrayView data) const;
+    [[nodiscard]] qsizetype nextStart(QByteArrayView data, qsizetype from) const;
+    void fixProtocol(TrackerProtocol protocol);
+    void takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result);
+
+    std::optional<TrackerProtocol> m_protocol;
+    bool m_stopped = false;
+    qsizetype m_skippedWhileDetecting = 0;
+    bool m_teltonikaPing = false;
+    qsizetype m_h02BinaryLength = 0;
+    // The bytes that can begin a frame of the protocols still tried.
+    std::array<bool, 256> m_startBytes{};
+    QByteArray m_held;
+    QString m_deviceId;
+};
+
+#endif

@@ -1,0 +1,127 @@
+// Teltonika FM devices over TCP (Teltonika wiki, "Teltonika Data Sending Protocols"): the
+// IMEI handshake (2-byte length, then the IMEI's digits), then packets of four zero bytes, a
+// 4-byte data length, the data (codec id, record count N1, records, N2) and a 4-byte
+// CRC-16/IBM of the data. Codec 12 to 15 packets carry commands and their responses in the
+// same frame. With the open-link timeout the device may also send a single 0xFF as a ping.
+
+#include "checksums.h"
+#include "framing.h"
+
+#include <algorithm>
+
+namespace Framing {
+
+namespace {
+
+constexpr qsizetype ImeiFrameLength = 17;
+constexpr quint8 ImeiLength = 15;
+constexpr quint8 Ping = 0xFF;
+// Four zero bytes and the data length before the data, the CRC after it.
+constexpr qsizetype PacketHeader = 8;
+constexpr qsizetype PacketTrailer = 4;
+// Codec id, N1 and N2.
+constexpr quint32 MinimumData = 3;
+
+FrameFit fitTeltonika(QByteArrayView data, const FramingContext &context)
+{
+    if (byteAt(data, 0) == Ping)
+        return context.teltonikaPing ? whole(1) : none();
+    if (byteAt(data, 0) != 0)
+        return none();
+    if (data.size() < 2)
+        return partial();
+    if (byteAt(data, 1) == ImeiLength) {
+        for (qsizetype i = 2; i < std::min(data.size(), ImeiFrameLength); ++i) {
+            if (!isDigit(data[i]))
+                return none();
+        }
+        return data.size() < ImeiFrameLength ? partial() : whole(ImeiFrameLength);
+    }
+    for (qsizetype i = 1; i < std::min(data.size(), qsizetype(4)); ++i) {
+        if (byteAt(data, i) != 0)
+            return none();
+    }
+    if (data.size() < PacketHeader)
+        return partial();
+    const quint32 dataLength = bigEndian(data, 4, 4);
+    if (dataLength < MinimumData || dataLength > quint32(MaximumFrame - PacketHeader - PacketTrailer))
+        return none();
+    if (data.size() > PacketHeader && (byteAt(data, PacketHeader) == 0 || byteAt(data, PacketHeader) == 0xFF))
+        return none();
+    const qsizetype length = PacketHeader + qsizetype(dataLength) + PacketTrailer;
+    return data.size() < length ? partial() : whole(length);
+}
+
+QString codecName(quint8 codec)
+{
+    switch (codec) {
+    case 0x8E:
+        return QStringLiteral("codec 8 extended");
+    case 0x07:
+    case 0x08:
+    case 0x0C:
+    case 0x0D:
+    case 0x0E:
+    case 0x0F:
+    case 0x10:
+        return QStringLiteral("codec %1").arg(codec);
+    default:
+        return QStringLiteral("codec 0x%1").arg(codec, 2, 16, QLatin1Char('0'));
+    }
+}
+
+void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
+{
+    if (frame.size() == 1) {
+        out.kind = QStringLiteral("ping");
+        return;
+    }
+    if (byteAt(frame, 1) == ImeiLength) {
+        out.kind = QStringLiteral("IMEI");
+        out.deviceId = QString::fromLatin1(frame.sliced(2));
+        return;
+    }
+    const QByteArrayView packetData = frame.sliced(PacketHeader, frame.size() - PacketHeader - PacketTrailer);
+    out.checksumOk = bigEndian(frame, frame.size() - PacketTrailer, 4) == crc16Ibm(packetData);
+    const quint8 codec = byteAt(packetData, 0);
+    const quint8 firstCount = byteAt(packetData, 1);
+    out.countsAgree = firstCount == byteAt(packetData, packetData.size() - 1);
+    if (codec != 0x08)
+        out.message = codecName(codec);
+    switch (codec) {
+    case 0x07:
+    case 0x08:
+    case 0x8E:
+    case 0x10:
+        out.kind = QStringLiteral("AVL");
+        out.records = firstCount;
+        return;
+    default:
+        break;
+    }
+    // Codec 12 to 15: the type byte after the count tells a command from a response.
+    const quint8 type = packetData.size() > 3 ? byteAt(packetData, 2) : 0;
+    out.kind = type == 0x05   ? QStringLiteral("command")
+               : type == 0x06 ? QStringLiteral("response")
+                              : QStringLiteral("message");
+}
+
+// The server accepts the IMEI with 01 and an AVL packet with its record count as 4 bytes, big
+// endian; the device resends a packet whose count comes back different.
+QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
+{
+    if (frame.kind == QLatin1StringView("IMEI"))
+        return QByteArray(1, '\x01');
+    if (frame.kind != QLatin1StringView("AVL"))
+        return {};
+    const quint32 records = quint32(frame.records);
+    const char answer[] = {char(records >> 24), char(records >> 16), char(records >> 8), char(records)};
+    return QByteArray(answer, sizeof answer);
+}
+
+} // namespace
+
+using namespace std::string_view_literals;
+const ProtocolFraming TeltonikaFraming{fitTeltonika, describeTeltonika, acknowledgeTeltonika, "\x00\xFF"sv};
+
+} // namespace Framing
