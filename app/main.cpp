@@ -7,6 +7,7 @@
 #include "exportcommand.h"
 #include "headlessfrontend.h"
 #include "memorytuning.h"
+#include "replaycommand.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
@@ -68,6 +69,8 @@ int main(int argc, char *argv[])
     keepLargeBuffersForReuse();
     if (argc > 1 && std::strcmp(argv[1], "export") == 0)
         return exportMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "replay") == 0)
+        return replayMain(argc, argv);
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),
