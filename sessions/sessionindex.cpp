@@ -98,11 +98,11 @@ void SessionIndex::readCaptureFiles(int inPort)
     add(Kind::Connect, 0, tracker, inPort, QStringLiteral("local %1:%2").arg(FallbackAnalyzer).arg(inPort));
     qint64 second = 0;
     for (auto c = captures.cbegin(); c != captures.cend(); ++c) {
+        // Only the last capture's error ends the one session; earlier ones are left out.
+        if (c->error && std::next(c) != captures.cend())
+            continue;
         ++second;
         if (c->error) {
-            // Only the last capture's error ends the one session; earlier ones are left out.
-            if (std::next(c) != captures.cend())
-                continue;
             QFile log(QDir(m_folder).filePath(c->file));
             const QString description =
                 log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll().trimmed()) : QString();
