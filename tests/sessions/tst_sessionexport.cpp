@@ -3,7 +3,6 @@
 
 #include <QProcess>
 #include <QStandardPaths>
-#include <QtEndian>
 #include <QtTest>
 
 using Kind = SessionEvent::Kind;
@@ -113,13 +112,16 @@ QPair<qint64, qint64> packetTimeRange(const QString &file)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = f.readAll();
+    QDataStream records(&f);
+    records.setByteOrder(QDataStream::LittleEndian);
+    records.skipRawData(24); // the file header
     qint64 first = -1, last = -1;
-    for (qsizetype at = 24; at + 16 <= bytes.size();) {
-        const auto word = [&](qsizetype i) { return qint64(qFromLittleEndian<quint32>(bytes.constData() + at + i)); };
-        last = word(0) * 1'000'000 + word(4);
+    quint32 seconds = 0, micro = 0, captured = 0, length = 0;
+    while (!records.atEnd()) {
+        records >> seconds >> micro >> captured >> length;
+        records.skipRawData(int(captured));
+        last = qint64(seconds) * 1'000'000 + micro;
         first = first < 0 ? last : first;
-        at += 16 + word(8);
     }
     return {first, last};
 }
