@@ -28,7 +28,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "optionally relays it to an OUT server and captures the answers, and can send the\n"
                        "tracker one command. Each option presets a control of the window.\n"
                        "Exit status: 0 when the window is closed or on SIGINT or SIGTERM, 1 when a\n"
-                       "failure ends the program, 2 for a wrong option."));
+                       "failure ends the program, 2 for a wrong option.\n"
+                       "gps-analyzer export --help: a capture folder's sessions as a pcap file.\n"
+                       "gps-analyzer replay --help: plays a recorded session against a server."));
 
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));

@@ -4,8 +4,10 @@
 
 #include "analyzerfrm.h"
 #include "commandline.h"
+#include "exportcommand.h"
 #include "headlessfrontend.h"
 #include "memorytuning.h"
+#include "replaycommand.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
@@ -16,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -64,6 +67,10 @@ int runWindow(int &argc, char **argv, const Options &options)
 int main(int argc, char *argv[])
 {
     keepLargeBuffersForReuse();
+    if (argc > 1 && std::strcmp(argv[1], "export") == 0)
+        return exportMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "replay") == 0)
+        return replayMain(argc, argv);
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),

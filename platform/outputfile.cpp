@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
 PlatformError fileError(int systemError, const QString &path)
 {
     int number = ErrorNumber::PathFileAccess;
@@ -42,8 +40,6 @@ PlatformError fileError(int systemError, const QString &path)
         text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(systemError)));
     return PlatformError(number, text + QStringLiteral(": ") + QDir::toNativeSeparators(path));
 }
-
-} // namespace
 
 void OutputFile::open(const QString &path, Mode mode)
 {

@@ -1,6 +1,8 @@
 #ifndef GPSA_OUTPUTFILE_H
 #define GPSA_OUTPUTFILE_H
 
+#include "platformerror.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -31,6 +33,10 @@ private:
 
     QFile m_file;
 };
+
+// The error of a file operation that failed with the system's error code (errno), naming the
+// file: 76 path not found, 70 permission denied, 61 disk full, 75 anything else.
+[[nodiscard]] PlatformError fileError(int systemError, const QString &path);
 
 // Makes sure that folder exists, creating it and any missing parent folders, and that new
 // files can be created in it. Returns an empty text on success, otherwise what went wrong.

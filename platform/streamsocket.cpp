@@ -147,6 +147,8 @@ void StreamSocket::onWritable()
         if (m_descriptor == -1)
             return;
         emit failed(m_pendingError, descriptionFor(m_pendingError));
+    } else if (bytesToWrite() == 0) {
+        emit sent();
     }
 }
 

@@ -72,6 +72,8 @@ public:
 
 signals:
     void readyRead();
+    // Bytes that write() had to queue have all gone to the network.
+    void sent();
     void peerClosed();
     void failed(int number, const QString &description);
 

@@ -1,0 +1,242 @@
+#include "replaycommand.h"
+
+#include "commandline.h"
+#include "outputfile.h"
+#include "platformerror.h"
+#include "replayrun.h"
+#include "sessionerror.h"
+#include "sessionindex.h"
+#include "tcppacket.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QHostInfo>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+const QString Name = QStringLiteral("replay");
+// Replays shorter than this say nothing until their summary.
+constexpr qint64 QuietProgressMs = 3000;
+
+QString milliseconds(qint64 us)
+{
+    return us < 0 ? QStringLiteral("-") : QStringLiteral("%1 ms").arg(double(us) / 1000.0, 0, 'f', 3);
+}
+
+QString plural(qint64 count, const char *one)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1StringView(one), count == 1 ? QString() : QStringLiteral("s"));
+}
+
+// The server's address; a name is looked up once, for every connection.
+QHostAddress serverAddress(const QString &host)
+{
+    QHostAddress address(host);
+    if (!address.isNull())
+        return address;
+    const QList<QHostAddress> found = QHostInfo::fromName(host).addresses();
+    return found.isEmpty() ? QHostAddress() : found.constFirst();
+}
+
+QString defaultOutput(const QString &captureFolder)
+{
+    QString base = QDir::cleanPath(QDir(captureFolder).absolutePath());
+    return base + QStringLiteral("-replay-") +
+           QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+}
+
+} // namespace
+
+ReplayCommandLine parseReplayCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays a recorded session against a server: connects as the tracker did and sends its\n"
+        "chunks in order with the recorded gaps, on one connection or on many at once, and\n"
+        "captures what the server sends back in a capture folder of its own.\n"
+        "Exit status: 0 when every chunk went out on every connection, 1 when a connection\n"
+        "failed or was reset, 2 for a wrong option."));
+    const QCommandLineOption captureDir(
+        QStringLiteral("capture-dir"),
+        QStringLiteral("Capture folder to replay from (default %1).").arg(defaultCaptureFolder()),
+        QStringLiteral("DIR"));
+    const QCommandLineOption session(QStringLiteral("session"),
+                                     QStringLiteral("Replays the Nth tracker connection, from 1 (default: the last)."),
+                                     QStringLiteral("N"));
+    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("The server to replay against."),
+                                QStringLiteral("HOST:PORT"));
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("Divides the recorded gaps by F (default 1)."), QStringLiteral("F"));
+    const QCommandLineOption noWait(QStringLiteral("no-wait"),
+                                    QStringLiteral("Sends each chunk as soon as the one before has gone."));
+    const QCommandLineOption trackers(QStringLiteral("trackers"),
+                                      QStringLiteral("Replays the session on N connections at once (default 1)."),
+                                      QStringLiteral("N"));
+    const QCommandLineOption output(
+        QStringLiteral("output"),
+        QStringLiteral("Capture folder for the server's answers (default: a new folder beside the capture "
+                       "folder, named after it, -replay- and the UTC time)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption inPort(
+        QStringLiteral("in-port"),
+        QStringLiteral("IN port of a folder without index.tsv (default: that of the error logs, else that of "
+                       "the first capture)."),
+        QStringLiteral("PORT"));
+    parser.addOptions({captureDir, session, to, speed, noWait, trackers, output, inPort});
+
+    ReplayCommandLine result;
+    result.exit = parseSubcommand(parser, Name, arguments);
+    if (result.exit.exit)
+        return result;
+    const auto last = [&parser](const QCommandLineOption &option) { return parser.values(option).constLast(); };
+    const auto wrong = [&](const QString &message) {
+        result.exit = subcommandUsageError(parser, Name, message);
+        return result;
+    };
+    ReplayOptions &options = result.options;
+    options.captureFolder = parser.isSet(captureDir) ? last(captureDir) : defaultCaptureFolder();
+    options.output = parser.isSet(output) ? last(output) : QString();
+    qint64 value = 0;
+    if (parser.isSet(session)) {
+        if (!readCount(last(session), 1, std::numeric_limits<int>::max(), value))
+            return wrong(QStringLiteral("--session takes a number from 1."));
+        options.session = int(value);
+    }
+    if (parser.isSet(trackers)) {
+        if (!readCount(last(trackers), 1, 1'000'000, value))
+            return wrong(QStringLiteral("--trackers takes a number from 1 to 1000000."));
+        options.trackers = int(value);
+    }
+    if (parser.isSet(inPort)) {
+        if (!readCount(last(inPort), 1, 65535, value))
+            return wrong(QStringLiteral("--in-port takes a port from 1 to 65535."));
+        options.inPort = int(value);
+    }
+    if (parser.isSet(speed)) {
+        bool ok = false;
+        options.speed = last(speed).toDouble(&ok);
+        if (!ok || !(options.speed > 0) || qIsInf(options.speed))
+            return wrong(QStringLiteral("--speed takes a number above 0, such as 2 or 0.5."));
+    }
+    options.noWait = parser.isSet(noWait);
+    if (options.noWait && parser.isSet(speed))
+        return wrong(QStringLiteral("--speed and --no-wait exclude each other."));
+    if (!parser.isSet(to))
+        return wrong(QStringLiteral("--to HOST:PORT is needed."));
+    const QString target = last(to);
+    const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
+    options.host = target.left(colon);
+    if (options.host.startsWith(QLatin1Char('[')) && options.host.endsWith(QLatin1Char(']')))
+        options.host = options.host.mid(1, options.host.size() - 2);
+    if (colon <= 0 || options.host.isEmpty() || !readCount(target.mid(colon + 1), 1, 65535, value))
+        return wrong(QStringLiteral("--to takes HOST:PORT, such as 127.0.0.1:5001."));
+    options.port = quint16(value);
+    return result;
+}
+
+int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &errors)
+{
+    const auto failWith = [&errors](const QString &message) {
+        errors << QStringLiteral("gps-analyzer replay: ") << message << QLatin1Char('\n');
+        errors.flush();
+        return ExitStatus::Failure;
+    };
+    ReplayPlan plan;
+    try {
+        plan = ReplayPlan::fromSession(SessionIndex::read(options.captureFolder, options.inPort), options.session);
+    } catch (const SessionError &error) {
+        return failWith(error.message());
+    }
+    const QHostAddress address = serverAddress(options.host);
+    if (address.isNull())
+        return failWith(QStringLiteral("The server %1 is not known.").arg(options.host));
+    const QString folder = options.output.isEmpty() ? defaultOutput(options.captureFolder) : options.output;
+    const QString problem = prepareFolder(folder);
+    if (!problem.isEmpty())
+        return failWith(QStringLiteral("The capture folder %1 cannot be used: %2.")
+                            .arg(QDir::toNativeSeparators(folder), problem));
+    const qint64 descriptors = ReplayRun::raiseDescriptorLimit();
+    if (descriptors >= 0 && descriptors < options.trackers + 64)
+        errors << QStringLiteral("gps-analyzer replay: this process may open only %1 files; some of the %2 "
+                                 "connections will fail.\n")
+                      .arg(descriptors)
+                      .arg(options.trackers);
+
+    std::unique_ptr<ReplayRun> run;
+    try {
+        run = std::make_unique<ReplayRun>(plan, TcpEndpoint{address, options.port}, options.speed, options.noWait,
+                                          options.trackers, folder);
+    } catch (const PlatformError &error) {
+        return failWith(error.description());
+    }
+    const qint64 allChunks = qint64(options.trackers) * plan.chunks.size();
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, &progress, [&] {
+        if (run->elapsedMs() < QuietProgressMs)
+            return;
+        const ReplayTally &t = run->tally();
+        errors << QStringLiteral("replay: %1 s, %2 of %3 connected, %4 of %5 chunks sent, %6 received\n")
+                      .arg(run->elapsedMs() / 1000)
+                      .arg(t.connected)
+                      .arg(options.trackers)
+                      .arg(t.chunksSent)
+                      .arg(allChunks)
+                      .arg(plural(t.answers, "answer"));
+        errors.flush();
+    });
+    QEventLoop loop;
+    QObject::connect(run.get(), &ReplayRun::finished, &loop, &QEventLoop::quit);
+    progress.start(1000);
+    run->start();
+    if (!run->isFinished())
+        loop.exec();
+    progress.stop();
+
+    const ReplayTally &t = run->tally();
+    output << QStringLiteral("Connections: %1 made, %2 failed, %3 reset or closed early\n")
+                  .arg(t.connected)
+                  .arg(t.failed)
+                  .arg(t.broken)
+           << QStringLiteral("Sent: %1, %2\n").arg(plural(t.chunksSent, "chunk"), plural(t.bytesSent, "byte"))
+           << QStringLiteral("Answers: %1, %2\n").arg(plural(t.answers, "chunk"), plural(t.answerBytes, "byte"))
+           << QStringLiteral("Chunk to answer: p50 %1, p99 %2 (%3 of %4 answered)\n")
+                  .arg(milliseconds(t.answerTimePercentileUs(0.5)), milliseconds(t.answerTimePercentileUs(0.99)))
+                  .arg(qint64(t.answerTimesUs.size()))
+                  .arg(plural(t.chunksSent, "chunk"))
+           << QStringLiteral("Answers captured in %1\n").arg(QDir::toNativeSeparators(folder));
+    output.flush();
+    if (!run->failure().isEmpty())
+        return failWith(run->failure());
+    const bool complete = t.failed == 0 && t.broken == 0 && t.chunksSent == allChunks;
+    return complete ? ExitStatus::Success : ExitStatus::Failure;
+}
+
+int replayCommand(const QStringList &arguments, QTextStream &output, QTextStream &errors)
+{
+    const ReplayCommandLine commandLine = parseReplayCommandLine(arguments);
+    if (commandLine.exit.exit) {
+        (commandLine.exit.toStandardError ? errors : output) << commandLine.exit.text;
+        return commandLine.exit.status;
+    }
+    return runReplay(commandLine.options, output, errors);
+}
+
+int replayMain(int argc, char **argv)
+{
+    QTextStream output(stdout);
+    QTextStream errors(stderr);
+    const ReplayCommandLine commandLine = parseReplayCommandLine(argumentList(argc, argv));
+    if (commandLine.exit.exit) {
+        (commandLine.exit.toStandardError ? errors : output) << commandLine.exit.text;
+        return commandLine.exit.status;
+    }
+    QCoreApplication app(argc, argv);
+    return runReplay(commandLine.options, output, errors);
+}

@@ -1,0 +1,258 @@
+#include "replayconnection.h"
+
+#include "nativesocket.h"
+#include "platformerror.h"
+#include "replaycapture.h"
+#include "replayplan.h"
+#include "replaytally.h"
+#include "streamsocket.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int numberForConnect(int systemError)
+{
+    return systemError == ECONNREFUSED ? ErrorNumber::ConnectionRefused : NativeSocket::numberFor(systemError);
+}
+
+QString endpointText(const QHostAddress &address, quint16 port)
+{
+    return address.protocol() == QAbstractSocket::IPv6Protocol
+               ? QStringLiteral("[%1]:%2").arg(address.toString()).arg(port)
+               : QStringLiteral("%1:%2").arg(address.toString()).arg(port);
+}
+
+QString localEndpoint(qintptr descriptor)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return QString();
+    const quint16 port = address.ss_family == AF_INET6
+                             ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
+                             : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    return endpointText(QHostAddress(reinterpret_cast<sockaddr *>(&address)), port);
+}
+
+} // namespace
+
+ReplayConnection::ReplayConnection(ReplayShared &shared, QObject *parent) : QObject(parent), m_shared(shared)
+{
+    m_server = endpointText(shared.server.address, shared.server.port);
+    // Gaps are kept to the millisecond, not to the few per cent that a coarse timer allows.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { m_ending ? checkEnd() : sendChunk(); });
+}
+
+ReplayConnection::~ReplayConnection()
+{
+    // Once connected, the stream socket (a child) owns the descriptor.
+    if (!m_stream && m_descriptor >= 0)
+        ::close(int(m_descriptor));
+}
+
+qint64 ReplayConnection::nowUs() const
+{
+    return m_shared.clock.nsecsElapsed() / 1000;
+}
+
+void ReplayConnection::wakeAt(qint64 dueUs)
+{
+    const qint64 waitUs = dueUs - nowUs();
+    m_timer.start(int(std::clamp<qint64>((waitUs + 999) / 1000, 0, std::numeric_limits<int>::max())));
+}
+
+void ReplayConnection::start()
+{
+    const bool v6 = m_shared.server.address.protocol() == QAbstractSocket::IPv6Protocol;
+    m_descriptor = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_descriptor < 0) {
+        const int error = errno;
+        fail(ErrorNumber::ConnectAborted, QString::fromLocal8Bit(std::strerror(error)), false);
+        return;
+    }
+    NativeSocket::setNonBlocking(m_descriptor);
+    // Each chunk leaves at once, as one segment where it fits, not held back for the next.
+    const int on = 1;
+    ::setsockopt(int(m_descriptor), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (v6) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&address);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(m_shared.server.port);
+        const Q_IPV6ADDR bytes = m_shared.server.address.toIPv6Address();
+        std::memcpy(&a->sin6_addr, bytes.c, 16);
+        length = sizeof *a;
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(&address);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(m_shared.server.port);
+        a->sin_addr.s_addr = htonl(m_shared.server.address.toIPv4Address());
+        length = sizeof *a;
+    }
+    if (::connect(int(m_descriptor), reinterpret_cast<sockaddr *>(&address), length) == 0) {
+        connected();
+        return;
+    }
+    const int error = errno;
+    if (error != EINPROGRESS) {
+        fail(numberForConnect(error), NativeSocket::descriptionFor(numberForConnect(error)), false);
+        return;
+    }
+    m_connecting = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
+    connect(m_connecting, &QSocketNotifier::activated, this, &ReplayConnection::onConnectDone);
+}
+
+void ReplayConnection::onConnectDone()
+{
+    m_connecting->setEnabled(false);
+    m_connecting->deleteLater();
+    m_connecting = nullptr;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(int(m_descriptor), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0)
+        fail(numberForConnect(error), NativeSocket::descriptionFor(numberForConnect(error)), false);
+    else
+        connected();
+}
+
+void ReplayConnection::connected()
+{
+    m_connectedUs = m_lastAnswerUs = nowUs();
+    m_local = localEndpoint(m_descriptor);
+    ++m_shared.tally.connected;
+    m_stream = new StreamSocket(m_descriptor, this);
+    connect(m_stream, &StreamSocket::readyRead, this, &ReplayConnection::onReadyRead);
+    connect(m_stream, &StreamSocket::sent, this, &ReplayConnection::next);
+    connect(m_stream, &StreamSocket::peerClosed, this, &ReplayConnection::onPeerClosed);
+    connect(m_stream, &StreamSocket::failed, this, &ReplayConnection::onFailed);
+    m_shared.capture.connected(m_server, m_local);
+    next();
+}
+
+void ReplayConnection::next()
+{
+    if (m_done || m_ending || m_stream->bytesToWrite() > 0)
+        return; // the chunk before has not gone yet: sent() comes back here
+    const ReplayPlan &plan = m_shared.plan;
+    if (m_next == plan.chunks.size()) {
+        m_ending = true;
+        checkEnd();
+    } else if (m_shared.noWait || !plan.timed) {
+        m_timer.start(0); // from the event loop, so that a thousand connections take turns
+    } else {
+        wakeAt(m_connectedUs + qint64(double(plan.chunks[m_next].offsetUs) / m_shared.speed));
+    }
+}
+
+void ReplayConnection::sendChunk()
+{
+    const QByteArray &bytes = m_shared.plan.chunks[m_next].bytes;
+    try {
+        m_stream->write(bytes); // shares the plan's bytes: no copy per connection
+    } catch (const PlatformError &error) {
+        fail(error.number(), error.description(), true);
+        return;
+    }
+    ++m_next;
+    m_lastSendUs = nowUs();
+    m_unanswered.append(m_lastSendUs);
+    ++m_shared.tally.chunksSent;
+    m_shared.tally.bytesSent += bytes.size();
+    next();
+}
+
+void ReplayConnection::onReadyRead()
+{
+    const QByteArray bytes = m_stream->readAll();
+    m_lastAnswerUs = nowUs();
+    for (const qint64 sentUs : std::as_const(m_unanswered))
+        m_shared.tally.answerTimesUs.push_back(m_lastAnswerUs - sentUs);
+    m_unanswered.clear();
+    ++m_shared.tally.answers;
+    m_shared.tally.answerBytes += bytes.size();
+    m_shared.capture.answer(m_server, m_local, bytes);
+    if (m_ending)
+        checkEnd();
+}
+
+void ReplayConnection::checkEnd()
+{
+    if (m_done)
+        return;
+    const ReplayPlan &plan = m_shared.plan;
+    const qint64 recordedEndUs =
+        m_shared.noWait || !plan.timed ? 0 : m_connectedUs + qint64(double(plan.endOffsetUs) / m_shared.speed);
+    const qint64 answeredUs = m_unanswered.isEmpty() ? m_lastAnswerUs + QuietAfterAnswerMs * 1000
+                                                     : m_lastSendUs + AnswerWaitMs * 1000;
+    const qint64 dueUs = std::max(recordedEndUs, answeredUs);
+    if (nowUs() < dueUs)
+        wakeAt(dueUs);
+    else
+        finish(plan.endsWithReset);
+}
+
+void ReplayConnection::onPeerClosed()
+{
+    if (m_next < m_shared.plan.chunks.size())
+        fail(ErrorNumber::ConnectAborted,
+             QStringLiteral("Closed by the server after %1 of %2 chunks").arg(m_next).arg(m_shared.plan.chunks.size()),
+             true);
+    else
+        finish(false);
+}
+
+void ReplayConnection::onFailed(int number, const QString &description)
+{
+    fail(number, description, true);
+}
+
+void ReplayConnection::finish(bool reset)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_timer.stop();
+    if (reset) {
+        // As the tracker's connection ended: a reset, not an orderly close.
+        const linger abortive{1, 0};
+        ::setsockopt(int(m_descriptor), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    }
+    m_stream->close();
+    m_shared.capture.ended(m_server, m_local);
+    ++m_shared.tally.finished;
+    emit finished();
+}
+
+void ReplayConnection::fail(int number, const QString &description, bool wasConnected)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_timer.stop();
+    if (m_stream) {
+        m_stream->close();
+    } else if (m_descriptor >= 0) {
+        ::close(int(m_descriptor));
+        m_descriptor = -1;
+    }
+    ++(wasConnected ? m_shared.tally.broken : m_shared.tally.failed);
+    ++m_shared.tally.finished;
+    m_shared.capture.failed(m_server, m_local, number, description);
+    emit finished();
+}

@@ -1,0 +1,227 @@
+#include "sessionindex.h"
+
+#include "sessionerror.h"
+#include "sessionindexfile.h"
+#include "sessionindexline.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+using Kind = SessionEvent::Kind;
+
+SessionIndex SessionIndex::read(const QString &folder, int inPort)
+{
+    if (!QFileInfo(folder).isDir())
+        throw SessionError(QStringLiteral("The capture folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+    SessionIndex index;
+    index.m_folder = folder;
+    QFile file(QDir(folder).filePath(SessionIndexFile::FileName));
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            throw SessionError(QStringLiteral("%1 cannot be read: %2")
+                                   .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+        index.parse(file.readAll());
+    } else {
+        index.readCaptureFiles(inPort);
+    }
+    index.group();
+    return index;
+}
+
+void SessionIndex::parse(const QByteArray &text)
+{
+    const QString path = QDir::toNativeSeparators(QDir(m_folder).filePath(SessionIndexFile::FileName));
+    int lineNumber = 0;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView line = QByteArrayView(text).sliced(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        // The header starts every run's file; blank lines are left by hand edits.
+        if (line.isEmpty() || line == SessionIndexLine::Header)
+            continue;
+        try {
+            m_events.append({SessionIndexLine::parse(line), lineNumber});
+        } catch (const SessionError &error) {
+            throw SessionError(QStringLiteral("%1 line %2: %3.").arg(path).arg(lineNumber).arg(error.message()));
+        }
+    }
+}
+
+void SessionIndex::readCaptureFiles(int inPort)
+{
+    m_timed = false;
+    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_(err)?(\\d+)\\.(dat|log)$"));
+    struct Capture
+    {
+        QString file;
+        int port = 0;
+        bool error = false;
+    };
+    QMap<qint32, Capture> captures;
+    const QStringList names = QDir(m_folder).entryList(QDir::Files);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = captureName.match(name);
+        const bool error = match.hasMatch() && !match.capturedView(2).isEmpty();
+        if (!match.hasMatch() || error != (match.capturedView(4) == QLatin1StringView("log")))
+            continue;
+        captures.insert(match.capturedView(1).toInt(), {name, match.capturedView(3).toInt(), error});
+    }
+    for (auto c = captures.cbegin(); inPort == 0 && c != captures.cend(); ++c)
+        inPort = c->error ? c->port : 0;
+    if (inPort == 0 && !captures.isEmpty())
+        inPort = captures.first().port;
+    int outPort = 0;
+    for (const Capture &c : std::as_const(captures))
+        outPort = outPort == 0 && c.port != inPort ? c.port : outPort;
+
+    const QString tracker = FallbackTracker;
+    const QString outServer = QStringLiteral("%1:%2").arg(FallbackOutServer).arg(outPort);
+    const auto add = [this](Kind kind, qint64 second, const QString &peer, int port, const QString &note) {
+        SessionEvent event;
+        event.kind = kind;
+        event.timeUs = second * 1'000'000;
+        event.peer = peer;
+        event.port = port;
+        event.note = note;
+        m_events.append({event, 0});
+        return &m_events.last().event;
+    };
+    add(Kind::Listen, 0, QString(), inPort, outPort == 0 ? QString() : QStringLiteral("relay to ") + outServer);
+    add(Kind::Connect, 0, tracker, inPort, QStringLiteral("local %1:%2").arg(FallbackAnalyzer).arg(inPort));
+    qint64 second = 0;
+    for (auto c = captures.cbegin(); c != captures.cend(); ++c) {
+        // Only the last capture's error ends the one session; earlier ones are left out.
+        if (c->error && std::next(c) != captures.cend())
+            continue;
+        ++second;
+        if (c->error) {
+            QFile log(QDir(m_folder).filePath(c->file));
+            const QString description =
+                log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll().trimmed()) : QString();
+            SessionEvent *event = add(Kind::Error, second, tracker, c->port, description);
+            event->number = c.key();
+            event->file = c->file;
+            return;
+        }
+        const bool in = c->port == inPort;
+        SessionEvent *event = add(in ? Kind::In : Kind::Out, second, in ? tracker : outServer, c->port, QString());
+        event->number = c.key();
+        event->file = c->file;
+        event->length = QFileInfo(QDir(m_folder).filePath(c->file)).size();
+    }
+    add(Kind::Disconnect, second + 1, tracker, inPort, QString());
+}
+
+void SessionIndex::group()
+{
+    qsizetype open = -1; // the session of the connection being recorded
+    QList<qsizetype> early; // events of a connection whose connect line is still to come
+    const auto currentRun = [this](const SessionEvent &event) -> RecordedRun & {
+        if (m_runs.isEmpty())
+            m_runs.append({0, QString(), event.timeUs, {}});
+        RecordedRun &run = m_runs.last();
+        if (run.inPort == 0 && event.kind != Kind::Out)
+            run.inPort = event.port;
+        return run;
+    };
+    const auto peerOf = [this](qsizetype session) -> const QString & {
+        return m_events[m_sessions[session].connect].event.peer;
+    };
+    for (qsizetype i = 0; i < m_events.size(); ++i) {
+        const SessionEvent &event = m_events[i].event;
+        switch (event.kind) {
+        case Kind::Listen:
+            m_runs.append({event.port, event.note.startsWith(QLatin1StringView("relay to "))
+                                            ? event.note.mid(9).trimmed()
+                                            : QString(),
+                           event.timeUs, {}});
+            open = -1;
+            early.clear();
+            break;
+        case Kind::Connect: {
+            currentRun(event);
+            m_sessions.append({m_runs.size() - 1, i, {}, 0, 0});
+            open = m_sessions.size() - 1;
+            bool ended = false;
+            for (const qsizetype e : std::as_const(early)) {
+                const SessionEvent &earlier = m_events[e].event;
+                if (earlier.kind != Kind::Out && earlier.peer != event.peer)
+                    continue;
+                m_sessions[open].events.append(e);
+                ended = ended || earlier.kind == Kind::Disconnect || earlier.kind == Kind::Error;
+            }
+            early.clear();
+            if (ended)
+                open = -1;
+            break;
+        }
+        case Kind::Declined:
+            break;
+        case Kind::In:
+        case Kind::Out:
+        case Kind::Cmd:
+        case Kind::Ack:
+        case Kind::Pass:
+        case Kind::Error:
+        case Kind::Disconnect: {
+            RecordedRun &run = currentRun(event);
+            if (event.kind == Kind::In || event.kind == Kind::Out)
+                run.relay.append(i);
+            const bool ours =
+                open >= 0 && (event.kind == Kind::Out || event.peer.isEmpty() || event.peer == peerOf(open));
+            if (ours)
+                m_sessions[open].events.append(i);
+            else if (event.kind != Kind::Out || !early.isEmpty())
+                early.append(i);
+            if (ours && (event.kind == Kind::Disconnect || event.kind == Kind::Error))
+                open = -1;
+            break;
+        }
+        }
+    }
+    for (RecordedSession &session : m_sessions) {
+        session.startUs = session.endUs = m_events[session.connect].event.timeUs;
+        for (const qsizetype e : std::as_const(session.events)) {
+            session.startUs = std::min(session.startUs, m_events[e].event.timeUs);
+            session.endUs = std::max(session.endUs, m_events[e].event.timeUs);
+        }
+    }
+}
+
+QByteArray SessionIndex::bytesOf(const RecordedEvent &recorded) const
+{
+    const SessionEvent &event = recorded.event;
+    if (event.kind == Kind::Cmd || event.kind == Kind::Ack)
+        return event.bytes;
+    if (event.kind != Kind::In && event.kind != Kind::Out && event.kind != Kind::Pass)
+        return {};
+    QFile file(QDir(m_folder).filePath(event.file));
+    if (event.file.isEmpty() || !file.open(QIODevice::ReadOnly))
+        throw SessionError(QStringLiteral("%1: the capture file %2 cannot be read: %3.")
+                               .arg(origin(recorded), QDir::toNativeSeparators(file.fileName()),
+                                    event.file.isEmpty() ? QStringLiteral("no file given") : file.errorString()));
+    const qint64 size = file.size();
+    if (event.length > size)
+        throw SessionError(QStringLiteral("%1: the capture file %2 holds %3 bytes, fewer than the %4 recorded.")
+                               .arg(origin(recorded), QDir::toNativeSeparators(file.fileName()))
+                               .arg(size)
+                               .arg(event.length));
+    return file.read(event.length < 0 ? size : event.length);
+}
+
+QString SessionIndex::origin(const RecordedEvent &event) const
+{
+    const QDir folder(m_folder);
+    return event.line > 0 ? QStringLiteral("%1 line %2")
+                                .arg(QDir::toNativeSeparators(folder.filePath(SessionIndexFile::FileName)))
+                                .arg(event.line)
+                          : QDir::toNativeSeparators(folder.filePath(event.event.file));
+}
