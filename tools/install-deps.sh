@@ -9,6 +9,8 @@ packages=(
     fonts-dejavu-core
     # tests, fuzzing and benchmarks
     clang libclang-rt-14-dev socat netcat-openbsd
+    # the Debian package (dpkg-shlibdeps) and the checks of the installed files
+    dpkg-dev desktop-file-utils groff-base
 )
 
 missing=()
