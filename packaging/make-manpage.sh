@@ -18,6 +18,7 @@ output=$4
 subcommands="export replay"
 
 # HOME names the reader's home, not the builder's, in defaults such as the capture folder.
+# shellcheck disable=SC2016
 run() { HOME='$HOME' "$program" "$@"; }
 
 # Backslashes and minus signs as troff wants them, so that options can be copied and pasted.
