@@ -11,6 +11,8 @@ packages=(
     clang libclang-rt-14-dev socat netcat-openbsd
     # reads the pcap export back in its tests
     tshark
+    # the Debian package (dpkg-shlibdeps) and the checks of the installed files
+    dpkg-dev desktop-file-utils groff-base
 )
 
 missing=()

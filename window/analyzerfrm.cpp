@@ -82,9 +82,10 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     : QWidget(parent), m_globalModule(*this, sockets), m_engine(*this, captureFolder)
 {
     setWindowTitle(QStringLiteral("TAVRIN-GPS - TCP/IP GPS Protocol Analyzer - Feel Free to distribute"));
+    // The icon that the desktop shows for the installed program, at each size it is drawn for.
     QIcon icon;
-    icon.addFile(QStringLiteral(":/gpsa/icon32.xpm"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/gpsa/icon16.xpm"), QSize(16, 16));
+    for (const int side : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/gpsa/gps-analyzer-%1.png").arg(side), QSize(side, side));
     setWindowIcon(icon);
     setFont(formFont());
     resize(pixelsX(14160), pixelsY(8355));

@@ -126,7 +126,7 @@ void TestAnalyzerFrm::windowSettings()
     if (f.window.logicalDpiX() == 96 && f.window.logicalDpiY() == 96)
         QCOMPARE(f.window.size(), QSize(944, 557));
     QCOMPARE(f.window.pixelsX(1440), f.window.logicalDpiX());
-    for (const int side : {32, 16})
+    for (const int side : {16, 32, 48, 256})
         QVERIFY(f.window.windowIcon().availableSizes().contains(QSize(side, side)));
 }
 
