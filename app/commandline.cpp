@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "commandcomposer.h"
+#include "commandframe.h"
 #include "outputfile.h"
 
 #include <QCommandLineOption>
@@ -72,8 +74,32 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("headless"),
         QStringLiteral("Runs with no window and starts capturing at once: the pane lines go to "
                        "standard output, messages to standard error. Needs no display."));
+    const QCommandLineOption listenAddress(
+        QStringLiteral("listen-address"),
+        QStringLiteral("Listens on this local address only (default: every address)."), QStringLiteral("ADDRESS"));
+    const QCommandLineOption passAnswers(
+        QStringLiteral("pass-answers"),
+        QStringLiteral("With --relay: what the OUT server answers is captured, then sent on to the tracker."));
+    const QCommandLineOption protocol(
+        QStringLiteral("protocol"),
+        QStringLiteral("Recognises the tracker's protocol and frames: %1.").arg(protocolOptionNames().join(QStringLiteral(", "))),
+        QStringLiteral("NAME"));
+    const QCommandLineOption autoAck(
+        QStringLiteral("auto-ack"),
+        QStringLiteral("Answers every intact frame as a tracking server does (with --protocol, else auto)."));
+    const QCommandLineOption commandFrame(
+        QStringLiteral("command-frame"),
+        QStringLiteral("Sends the command as the payload of a device frame with its length and checksum: %1.")
+            .arg(commandFrameKindNames().join(QStringLiteral(", "))),
+        QStringLiteral("KIND"));
+    const QCommandLineOption noCrLf(QStringLiteral("no-crlf"), QStringLiteral("Sends the command without CR LF."));
+    const QCommandLineOption sessionIndex(
+        QStringLiteral("session-index"),
+        QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
+                       "folder."));
     parser.addOptions({help, version, inPort, outPort, outHost, relay, sendOnConnect, command, commandType,
-                       captureDir, start, headless});
+                       captureDir, start, headless, listenAddress, passAnswers, protocol, autoAck, commandFrame,
+                       noCrLf, sessionIndex});
 
     CommandLine result;
     const auto exitWith = [&result](int status, const QString &text, bool toStandardError) {
@@ -116,6 +142,45 @@ CommandLine parseCommandLine(const QStringList &arguments)
     options.captureFolder = last(captureDir, defaultCaptureFolder());
     options.start = parser.isSet(start);
     options.headless = parser.isSet(headless);
+
+    const auto usageError = [&](const QString &problem) {
+        return exitWith(ExitStatus::Usage, ProgramName + QStringLiteral(": ") + problem + QLatin1Char('\n') +
+                                               usageText(parser),
+                        true);
+    };
+    CaptureFeatures &features = options.features;
+    features.listenAddress = last(listenAddress, QString());
+    features.passAnswers = parser.isSet(passAnswers);
+    if (features.passAnswers && !options.relay)
+        return usageError(QStringLiteral("--pass-answers passes the OUT server's answers on, which needs --relay."));
+    if (parser.isSet(protocol)) {
+        features.protocol = protocolChoiceFromName(last(protocol, QString()));
+        if (!features.protocol)
+            return usageError(QStringLiteral("unknown protocol '%1'; one of: %2.")
+                                  .arg(last(protocol, QString()), protocolOptionNames().join(QStringLiteral(", "))));
+    }
+    features.acknowledge = parser.isSet(autoAck);
+    features.appendCrLf = !parser.isSet(noCrLf);
+    features.sessionIndex = parser.isSet(sessionIndex);
+    if (parser.isSet(commandFrame)) {
+        const QString name = last(commandFrame, QString());
+        const std::optional<CommandFrameKind> kind = commandFrameKindFromName(name);
+        if (!kind)
+            return usageError(QStringLiteral("unknown command frame '%1'; one of: %2.")
+                                  .arg(name, commandFrameKindNames().join(QStringLiteral(", "))));
+        const ComposedCommand payload = composeCommand(options.commandType, options.command);
+        if (!payload.illegalElements.isEmpty())
+            return usageError(QStringLiteral("the command's element '%1' is no hexadecimal byte.")
+                                  .arg(payload.illegalElements.constFirst()));
+        const CommandFrame frame = buildCommandFrame(*kind, payload.bytes);
+        if (!frame.ok())
+            return usageError(QStringLiteral("the command cannot be sent in a %1 frame: %2.").arg(name.toLower(), frame.error));
+        // The frame takes the place of the command, as the window's frame builder puts it.
+        options.commandFrame = frame.bytes;
+        options.command = commaSeparatedHex(frame.bytes);
+        options.commandType = QStringLiteral("HEX");
+        features.appendCrLf = false;
+    }
     return result;
 }
 

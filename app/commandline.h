@@ -1,8 +1,13 @@
 #ifndef GPSA_COMMANDLINE_H
 #define GPSA_COMMANDLINE_H
 
+#include "capturefeatures.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // Exit statuses of the program.
 namespace ExitStatus {
@@ -27,7 +32,13 @@ struct Options
     QString captureFolder;                          // defaultCaptureFolder() unless given
     bool start = false;                             // press the start button once the window shows
     bool headless = false;                          // no window; the start button is pressed at once
+    // The features beyond the window's controls, all off unless asked for.
+    CaptureFeatures features;
+    // --command-frame: the command's frame, which takes the place of the command as hexadecimal
+    // bytes (Text4, Combo1 HEX), sent without CR LF.
+    std::optional<QByteArray> commandFrame;
 };
+
 
 // What the arguments ask for: either the options to run with, or a text to print and the
 // status to exit with at once (--help, --version, a usage error).

@@ -2,6 +2,7 @@
 
 #include "captureengine.h"
 #include "platformerror.h"
+#include "sessionindexfile.h"
 
 #include <QCoreApplication>
 
@@ -22,6 +23,8 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
     m_values[Control::Check1] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
     m_values[Control::Check2] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
     m_values[Control::Check3] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
+    m_features = options.features;
+    m_engine->setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd()

@@ -54,12 +54,14 @@ public:
     // Each event's lines go out together once its handler has run, so that a pipe sees them
     // at once without a write per line.
     void eventHandled() override { flush(); }
+    [[nodiscard]] CaptureFeatures features() const override { return m_features; }
 
 private:
     void writeMessage(const QString &line);
 
     QMap<Control, QString> m_texts;
     QMap<Control, int> m_values;
+    CaptureFeatures m_features;
     LineOutput m_output;
     LineOutput m_errors;
     GLOBALModule m_globalModule;

@@ -2,6 +2,7 @@
 
 #include "analyzerfrm.h"
 #include "commandline.h"
+#include "featuremenus.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,4 +19,5 @@ void applyPresets(AnalyzerFrm &window, const Options &options)
     window.Check3()->setChecked(options.relay);
     window.Check1()->setChecked(options.sendOnConnect);
     window.Check2()->setChecked(options.armCommand);
+    window.menus()->setFeatures(options.features);
 }

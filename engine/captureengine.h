@@ -1,16 +1,20 @@
 #ifndef GPSA_CAPTUREENGINE_H
 #define GPSA_CAPTUREENGINE_H
 
+#include "capturefeatures.h"
 #include "capturestate.h"
 #include "controls.h"
+#include "sessionrecorder.h"
 
 #include <QObject>
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 class EndpointArray;
+class FrameSplitter;
 class PlatformError;
 class SocketEndpoint;
 
@@ -24,11 +28,24 @@ class SocketEndpoint;
 //   inbounddatapath.cpp  sckAccept_DataArrival
 //   returnpath.cpp       sckOUT_DataArrival
 //   commandcomposer.cpp  SendUserCommand
+// The features beyond them hang on named hooks in files of their own:
+//   trackerdialogue.cpp  the tracker's protocol recognised, its frames acknowledged, the OUT
+//                        server's answers passed on
+//   sessionrecording.cpp every event in the session index
 class CaptureEngine final : public QObject
 {
     Q_OBJECT
 
 public:
+    // One chunk as captured: its bytes, the number and data file it took, and when it was read.
+    struct Capture
+    {
+        QByteArray chunk;
+        qint32 number = 0;
+        QString file;
+        qint64 timeUs = 0;
+    };
+
     // captureFolder: where the capture files go; see defaultCaptureFolder().
     CaptureEngine(Controls &controls, QString captureFolder, QObject *parent = nullptr);
     ~CaptureEngine() override;
@@ -44,6 +61,12 @@ public:
     [[nodiscard]] SocketEndpoint &sckListen() const { return *m_sckListen; }
     [[nodiscard]] EndpointArray &sckAcceptArray() const { return *m_sckAccept; }
     [[nodiscard]] SocketEndpoint &sckOUT() const { return *m_sckOUT; }
+
+    // Opens the session index of a capture folder when the feature is on; throws a PlatformError.
+    using RecorderFactory = std::function<std::unique_ptr<SessionRecorder>(const QString &folder)>;
+    void setRecorderFactory(RecorderFactory factory) { m_recorderFactory = std::move(factory); }
+    // The features read when capturing started.
+    [[nodiscard]] const CaptureFeatures &features() const { return m_features; }
 
     // Time allowed, at the end of the program, for bytes already handed to an endpoint to
     // reach the network.
@@ -75,8 +98,8 @@ private:
     void SendUserCommand(qint16 index);
 
     // Capture of one chunk into its two files and two pane lines; advances the counter.
-    // Returns the chunk, read from source with everything that waits.
-    QByteArray captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag, QLatin1StringView hexTag);
+    // Reads from source everything that waits.
+    Capture captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag, QLatin1StringView hexTag);
     void advanceCaptureCounter();
     // Holds the tracker while the OUT server lags behind, and lets it go once it catches up
     // or its connection ends (so that the next relay reports the failure).
@@ -87,6 +110,29 @@ private:
     [[nodiscard]] bool continueNumbering();
 
     [[nodiscard]] SocketEndpoint &sckAccept(qint16 index) const;
+    // The bytes of a composed command as they go on the wire: in its frame, or followed by
+    // CR LF unless that is switched off.
+    [[nodiscard]] QByteArray commandOnTheWire(const QByteArray &command) const;
+
+    // Hooks of the features, each of which does nothing while its feature is off.
+    // At the start: the features are read, the session index opened; then its first line.
+    void prepareFeatures();
+    void recordListening();
+    // A tracker has been taken into the slot, or a request declined.
+    void trackerAccepted(qint16 index);
+    void requestDeclined(qint32 requestID);
+    // After a tracker chunk's capture: its frames recognised and acknowledged, its index line.
+    void trackerChunkCaptured(qint16 index, const Capture &capture);
+    // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
+    void answerCaptured(const Capture &capture);
+    // Bytes sent to the tracker that its index line records.
+    void sentToTracker(qint16 index, SessionEvent::Kind kind, const QByteArray &bytes, qint64 timeUs,
+                       const QString &note = {});
+    // The tracker's connection has ended, in order or by an error.
+    void trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description);
+    // One line of the session index, when it is on.
+    void record(SessionEvent event);
+    [[nodiscard]] QString trackerPeer(qint16 index) const;
     // True while the slot's tracker connection is open: it has neither ended nor been closed.
     [[nodiscard]] bool trackerConnected(qint16 index) const;
 
@@ -111,6 +157,15 @@ private:
     SocketEndpoint *m_sckOUT;
     bool m_ended = false;
     qint16 m_heldSlot = -1;
+
+    CaptureFeatures m_features;
+    RecorderFactory m_recorderFactory;
+    std::unique_ptr<SessionRecorder> m_recorder;
+    // The tracker connection's frames, while recognition is on.
+    std::unique_ptr<FrameSplitter> m_frames;
+    bool m_protocolAnnounced = false;
+    // The tracker's end is being handled as an error: its index line tells the error.
+    bool m_trackerFailing = false;
 };
 
 #endif

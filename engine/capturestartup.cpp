@@ -42,6 +42,7 @@ void CaptureEngine::Command1_Click()
             endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
                                 .arg(QDir::toNativeSeparators(m_captureFolder), problem),
                             QStringLiteral("Error"));
+        prepareFeatures();
 
         QString regionTitle = QStringLiteral("Error on input socket!");
         try {
@@ -68,6 +69,7 @@ void CaptureEngine::Command1_Click()
                 endAfterMessage(QStringLiteral("Unable to initialise TCP/UDP sockets."), QStringLiteral("Error"));
             m_controls.appendToLog(QStringLiteral("Listening on TCP port ") +
                                    QString::number(m_sckListen->localPort()) + QStringLiteral("\r\n"));
+            recordListening();
         } catch (const PlatformError &error) {
             endAfterMessage(error.description(), regionTitle);
         }

@@ -35,6 +35,18 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
     return command;
 }
 
+QString commaSeparatedHex(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (const char byte : bytes) {
+        if (!text.isEmpty())
+            text += QLatin1Char(',');
+        text += QString::number(quint8(byte) >> 4, 16).toUpper() + QString::number(quint8(byte) & 15, 16).toUpper();
+    }
+    return text;
+}
+
 void CaptureEngine::SendUserCommand(qint16 index)
 {
     // A tracker that has already gone gets nothing, and the command stays armed for the next.
@@ -52,10 +64,20 @@ void CaptureEngine::SendUserCommand(qint16 index)
             ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
             : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Text4)));
 
+    const QByteArray wire = commandOnTheWire(command.bytes);
     try {
-        sckAccept(index).SendData(command.bytes + "\r\n");
+        sckAccept(index).SendData(wire);
     } catch (const PlatformError &) {
         // The connection broke under the send: the tracker is gone, not the program.
         m_controls.setValue(Control::Check2, CheckValue::Ticked);
+        return;
     }
+    sentToTracker(index, SessionEvent::Kind::Cmd, wire, sessionClockUs());
+}
+
+QByteArray CaptureEngine::commandOnTheWire(const QByteArray &command) const
+{
+    // Read at each command: it belongs to the command, which the operator may change while
+    // capturing.
+    return m_controls.features().appendCrLf ? command + "\r\n" : command;
 }

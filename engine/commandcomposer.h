@@ -20,4 +20,7 @@ struct ComposedCommand
 // comma and each element of two hexadecimal digits gives one byte.
 [[nodiscard]] ComposedCommand composeCommand(const QString &typeText, const QString &commandText);
 
+// Bytes as hex mode reads them back: two upper-case hexadecimal digits each, separated by commas.
+[[nodiscard]] QString commaSeparatedHex(const QByteArray &bytes);
+
 #endif

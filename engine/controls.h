@@ -1,6 +1,8 @@
 #ifndef GPSA_CONTROLS_H
 #define GPSA_CONTROLS_H
 
+#include "capturefeatures.h"
+
 #include <QString>
 
 // The operator's controls that the capture engine reads and writes. The window implements
@@ -50,6 +52,9 @@ public:
     // Called once each handler of the engine has run to its end, its lines all written: the
     // place to flush what a front end has buffered.
     virtual void eventHandled() {}
+
+    // The switches of the features beyond the window's controls, read when capturing starts.
+    [[nodiscard]] virtual CaptureFeatures features() const { return {}; }
 };
 
 #endif

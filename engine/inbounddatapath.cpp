@@ -11,14 +11,15 @@
 
 void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: everything waiting is read*/)
 {
-    const QByteArray chunk = captureChunk(sckAccept(index), m_sckListen->localPort(), CaptureFiles::InAsciiTag,
-                                          CaptureFiles::InHexTag);
+    const Capture capture = captureChunk(sckAccept(index), m_sckListen->localPort(), CaptureFiles::InAsciiTag,
+                                         CaptureFiles::InHexTag);
+    trackerChunkCaptured(index, capture);
 
     SendUserCommand(index);
 
     try {
         if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
-            m_sckOUT->SendData(chunk);
+            m_sckOUT->SendData(capture.chunk);
             holdTrackerForRelay(index);
         }
     } catch (const PlatformError &error) {
@@ -26,16 +27,18 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
     }
 }
 
-QByteArray CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag,
-                                       QLatin1StringView hexTag)
+CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag,
+                                                   QLatin1StringView hexTag)
 {
+    const QString dataName = CaptureFiles::dataFileName(m_captureFolder, m_state.CaptureCounter, port);
     OutputFile dataFile;
-    dataFile.open(CaptureFiles::dataFileName(m_captureFolder, m_state.CaptureCounter, port), OutputFile::Mode::Raw);
+    dataFile.open(dataName, OutputFile::Mode::Raw);
     OutputFile lengthLog;
     lengthLog.open(CaptureFiles::lengthLogName(m_captureFolder, m_state.CaptureCounter, port),
                    OutputFile::Mode::Text);
 
     const QByteArray chunk = source.GetData();
+    const qint64 readAt = sessionClockUs();
     dataFile.write(chunk);
     lengthLog.write(CaptureFiles::lengthLine(chunk.size()));
 
@@ -44,6 +47,7 @@ QByteArray CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1
 
     dataFile.close();
     lengthLog.close();
+    const qint32 number = m_state.CaptureCounter;
     advanceCaptureCounter();
-    return chunk;
+    return {chunk, number, dataName.mid(dataName.lastIndexOf(QLatin1Char('/')) + 1), readAt};
 }

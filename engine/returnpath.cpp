@@ -1,4 +1,5 @@
-// Return-path capture: what the OUT server sends is recorded, never passed on.
+// Return-path capture: what the OUT server sends is recorded; it goes on to the tracker only
+// when answers are passed through.
 
 #include "captureengine.h"
 
@@ -7,5 +8,6 @@
 
 void CaptureEngine::sckOUT_DataArrival(qint32 /*bytesTotal: everything waiting is read*/)
 {
-    captureChunk(*m_sckOUT, m_sckOUT->remotePort(), CaptureFiles::ReturnAsciiTag, CaptureFiles::ReturnHexTag);
+    answerCaptured(
+        captureChunk(*m_sckOUT, m_sckOUT->remotePort(), CaptureFiles::ReturnAsciiTag, CaptureFiles::ReturnHexTag));
 }

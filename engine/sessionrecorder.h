@@ -33,6 +33,15 @@ struct SessionEvent
     QString note;         // frame summary ("GT06 login", "2 frames", "partial frame", "bad checksum"), or as below
 };
 
+// An event of the kind at the time, its other fields to be filled in.
+[[nodiscard]] inline SessionEvent sessionEvent(SessionEvent::Kind kind, qint64 timeUs)
+{
+    SessionEvent event;
+    event.kind = kind;
+    event.timeUs = timeUs;
+    return event;
+}
+
 // Takes every event of a run; a failure to record throws a PlatformError, which ends the run like a
 // failed capture file.
 class SessionRecorder

@@ -17,11 +17,14 @@ qint16 CaptureEngine::GetFreeSocket() const
 void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
 {
     const qint16 slot = GetFreeSocket();
-    if (slot == 0)
+    if (slot == 0) {
+        requestDeclined(requestID);
         return; // declined: the endpoint ends the request once this returns
+    }
     // Taken before the accept, so that a request arriving during the yield is declined.
     m_state.SlotInUse[slot] = true;
     sckAccept(slot).Accept(requestID);
+    trackerAccepted(slot);
 
     // The tracker's first chunk, its close or another request may be handled here.
     yieldOnce();
@@ -43,6 +46,8 @@ void CaptureEngine::sckAccept_Close(qint16 index)
     m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() +
                            QStringLiteral(" disconnected.\r\n"));
     sckAccept(index).Close();
+    if (!m_trackerFailing)
+        trackerLeft(index, 0, 0, {});
 }
 
 void CaptureEngine::sckAccept_Error(qint16 index, qint16 number, const QString &description)
@@ -54,7 +59,9 @@ void CaptureEngine::sckAccept_Error(qint16 index, qint16 number, const QString &
                                  QString::number(index) + QStringLiteral(" Status ") + QString::number(number) +
                                  QStringLiteral(": ") + description + CaptureFiles::LineEnd);
 
+    m_trackerFailing = true;
     sckAccept_Close(index);
+    m_trackerFailing = false;
 
     OutputFile log;
     log.open(CaptureFiles::errorLogName(m_captureFolder, m_state.CaptureCounter, m_sckListen->localPort()),
@@ -62,5 +69,6 @@ void CaptureEngine::sckAccept_Error(qint16 index, qint16 number, const QString &
     log.write(description.toLatin1() + "\r\n");
     log.close();
 
+    trackerLeft(index, m_state.CaptureCounter, number, description);
     advanceCaptureCounter();
 }

@@ -169,6 +169,33 @@ void closeDescriptor(qintptr descriptor)
         closeNative(descriptor);
 }
 
+namespace {
+
+std::pair<QHostAddress, quint16> addressOf(qintptr descriptor, bool peer)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    auto *raw = reinterpret_cast<sockaddr *>(&address);
+    const int result = peer ? ::getpeername(descriptor, raw, &length) : ::getsockname(descriptor, raw, &length);
+    if (result != 0)
+        return {};
+    const quint16 port = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
+                                                       : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    return {plainAddress(QHostAddress(raw)), port};
+}
+
+} // namespace
+
+std::pair<QHostAddress, quint16> peerOf(qintptr descriptor)
+{
+    return addressOf(descriptor, true);
+}
+
+std::pair<QHostAddress, quint16> localOf(qintptr descriptor)
+{
+    return addressOf(descriptor, false);
+}
+
 QHostAddress plainAddress(const QHostAddress &address)
 {
     bool isIPv4 = false;

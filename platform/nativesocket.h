@@ -4,6 +4,8 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <utility>
+
 // The few native socket calls that the endpoints make themselves, the same on POSIX systems
 // and on Windows, and the socket error numbers and descriptions that the operator sees.
 namespace NativeSocket {
@@ -33,6 +35,10 @@ void shutdownSending(qintptr descriptor);
 void closeDescriptor(qintptr descriptor);
 // An IPv4 address mapped into IPv6 (::ffff:a.b.c.d) is given back as plain IPv4.
 [[nodiscard]] QHostAddress plainAddress(const QHostAddress &address);
+// The addresses and ports of a connected descriptor's two ends, IPv4 ones as plain IPv4;
+// a null address when unknown.
+[[nodiscard]] std::pair<QHostAddress, quint16> peerOf(qintptr descriptor);
+[[nodiscard]] std::pair<QHostAddress, quint16> localOf(qintptr descriptor);
 
 } // namespace NativeSocket
 

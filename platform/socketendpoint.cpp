@@ -93,9 +93,12 @@ void SocketEndpoint::Listen()
     requireState(State::Closed);
     if (m_localPort < 0 || m_localPort > 65535)
         fail(ErrorNumber::InvalidArgument);
+    QHostAddress address(QHostAddress::Any);
+    if (!m_localAddress.isEmpty() && !address.setAddress(m_localAddress))
+        fail(ErrorNumber::AddressNotAvailable);
     auto server = std::make_unique<ListeningServer>(this);
     server->setMaxPendingConnections(1024);
-    if (!server->listen(QHostAddress::Any, quint16(m_localPort))) {
+    if (!server->listen(address, quint16(m_localPort))) {
         const int number = server->serverError() == QAbstractSocket::AddressInUseError
                                ? ErrorNumber::AddressInUse
                                : numberForQtError(server->serverError());
@@ -115,6 +118,14 @@ void SocketEndpoint::takeIncoming(qintptr descriptor)
     // believe itself connected to nobody.
     if (openRequests().remove(descriptor))
         NativeSocket::closeDescriptor(descriptor);
+}
+
+QString SocketEndpoint::peerOfRequest(qint32 requestId)
+{
+    if (!openRequests().contains(requestId))
+        return {};
+    const auto [address, port] = NativeSocket::peerOf(requestId);
+    return address.isNull() ? QString() : address.toString() + QLatin1Char(':') + QString::number(port);
 }
 
 void SocketEndpoint::Accept(qint32 requestId)

@@ -28,6 +28,8 @@ public:
     explicit SocketEndpoint(QObject *parent = nullptr);
     ~SocketEndpoint() override;
 
+    // The one local address to listen on, as text; empty for every address.
+    void setLocalAddress(const QString &address) { m_localAddress = address; }
     // The port to listen on; after Listen the port in use (zero binds to a free port).
     void setLocalPort(int port) { m_localPort = port; }
     [[nodiscard]] int localPort() const { return m_localPort; }
@@ -37,6 +39,11 @@ public:
     [[nodiscard]] QString remoteHost() const { return m_remoteHost; }
     // The peer's address as dotted text; an IPv4 peer of a dual-stack listener shows as a.b.c.d.
     [[nodiscard]] QString remoteHostIP() const { return m_remoteHostIP; }
+    // An accepted connection's own address, the one its peer connected to.
+    [[nodiscard]] QString localAddress() const { return m_stream ? m_stream->localAddress().toString() : QString(); }
+    // The address and port of the peer of a connection request not yet taken over; empty
+    // when unknown.
+    [[nodiscard]] static QString peerOfRequest(qint32 requestId);
     [[nodiscard]] State state() const { return m_state; }
 
     void setKeepAlive(const KeepAliveTimings &timings) { m_keepAlive = timings; }
@@ -80,6 +87,7 @@ private:
     void adoptStream(std::unique_ptr<StreamSocket> stream);
     void setupClient();
 
+    QString m_localAddress;
     int m_localPort = 0;
     int m_remotePort = 0;
     QString m_remoteHost;

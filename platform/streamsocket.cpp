@@ -5,6 +5,8 @@
 
 #include <QDeadlineTimer>
 
+#include <tuple>
+
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -29,19 +31,8 @@ StreamSocket::StreamSocket(qintptr descriptor, QObject *parent)
 {
     setNonBlocking(descriptor);
 
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-        QHostAddress peer(reinterpret_cast<sockaddr *>(&address));
-        m_peerAddress = plainAddress(peer);
-        m_peerPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
-                                                   : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
-    }
-    length = sizeof address;
-    if (::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-        m_localPort = address.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
-                                                    : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
-    }
+    std::tie(m_peerAddress, m_peerPort) = peerOf(descriptor);
+    std::tie(m_localAddress, m_localPort) = localOf(descriptor);
 
     m_readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamSocket::onReadable);

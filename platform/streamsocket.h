@@ -45,6 +45,7 @@ public:
     [[nodiscard]] QHostAddress peerAddress() const { return m_peerAddress; }
     [[nodiscard]] quint16 peerPort() const { return m_peerPort; }
     [[nodiscard]] quint16 localPort() const { return m_localPort; }
+    [[nodiscard]] QHostAddress localAddress() const { return m_localAddress; }
     [[nodiscard]] qint64 bytesAvailable() const { return m_input.size(); }
     [[nodiscard]] qint64 bytesToWrite() const { return m_output.size() - m_outputOffset; }
     [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
@@ -94,6 +95,7 @@ private:
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;
     quint16 m_localPort = 0;
+    QHostAddress m_localAddress;
     int m_pendingError = 0;
     QTimer *m_endWatch = nullptr;
     bool m_held = false;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config libpcap-dev
     qt6-base-dev qt6-base-dev-tools
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-liberation2
     # tests, fuzzing and benchmarks
     clang libclang-rt-14-dev socat netcat-openbsd
     # reads the pcap export back in its tests

@@ -2,35 +2,52 @@
 
 #include "browserstrip.h"
 #include "checkstatemapping.h"
+#include "commandcomposer.h"
+#include "commandframedialog.h"
+#include "featuremenus.h"
+#include "pcapexport.h"
 #include "platformerror.h"
+#include "sessionerror.h"
+#include "sessionindex.h"
+#include "sessionindexfile.h"
+#include "socketendpoint.h"
 #include "textpane.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QAction>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QResizeEvent>
+#include <QStyle>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 
 #include <limits>
 
 namespace {
 
-// The face of every control but the two panes.
-QFont formFont()
+// The faces tried for "MS Sans Serif" 8.25 pt: that face where the system has it, otherwise
+// sans faces about as narrow, the narrowest first; see fittingFormFont().
+QFont formFont(qreal points)
 {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
+    font.setPointSizeF(points);
     font.setWeight(QFont::Normal);
     return font;
 }
@@ -87,14 +104,28 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     for (const int side : {16, 32, 48, 256})
         icon.addFile(QStringLiteral(":/gpsa/gps-analyzer-%1.png").arg(side), QSize(side, side));
     setWindowIcon(icon);
-    setFont(formFont());
-    resize(pixelsX(14160), pixelsY(8355));
 
+    // The menu bar stands above the client area, which keeps its size and layout.
+    m_menus = new FeatureMenus(this);
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("ClientArea"));
     createControls();
     m_webBrowser1->setPageValue(QStringLiteral("captureFolder"), QDir::toNativeSeparators(captureFolder));
     setFocusOrder();
+    const int menuHeight = m_menus->menuBar()->sizeHint().height();
+    setMinimumSize(pixelsX(ClientWidth), pixelsY(ClientHeight) + menuHeight);
+    resize(minimumSize());
+    layoutControls();
 
+    m_engine.setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
     connect(m_command1, &QPushButton::clicked, this, &AnalyzerFrm::Command1_Click);
+    connect(m_menus->exportSession, &QAction::triggered, this, &AnalyzerFrm::exportSession);
+    connect(m_menus->openCaptureFolder, &QAction::triggered, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(m_engine.captureFolder()));
+    });
+    connect(m_menus->quit, &QAction::triggered, this, &QWidget::close);
+    connect(m_menus->buildFrame, &QAction::triggered, this, &AnalyzerFrm::buildCommandFrame);
+    connect(m_menus->about, &QAction::triggered, this, &AnalyzerFrm::showAbout);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
         if (window != nullptr && window != windowHandle() && window->type() == Qt::Window)
             m_otherWindowWasActive = true;
@@ -108,8 +139,8 @@ void AnalyzerFrm::createControls()
     const Qt::Alignment right = Qt::AlignRight;
     const Qt::Alignment left = Qt::AlignLeft;
 
-    m_frame1 = frame(QStringLiteral("Connections"), this);
-    place(m_frame1, 120, 120, 13935, 2535);
+    m_frame1 = frame(QStringLiteral("Connections"), m_client);
+    place(m_frame1, 120, 120, 13935, 2535, Stretch::Width);
     m_label2 = label(QStringLiteral("TCP/IP IN port:"), right, m_frame1);
     place(m_label2, 120, 1560, 1455, 255);
     m_label1 = label(QStringLiteral("TCP/IP OUT port:"), right, m_frame1);
@@ -129,27 +160,27 @@ void AnalyzerFrm::createControls()
     m_check3 = new QCheckBox(QStringLiteral("Relay data from IN port to OUT port"), m_frame1);
     place(m_check3, 6960, 2040, 3015, 360);
 
-    // Children of the window itself, drawn above the frame they appear to belong to.
-    m_text1 = new TextPane(TextPane::DropEnd::Top, PaneCharacterLimit, this);
-    place(m_text1, 240, 360, 13695, 1215);
-    m_text2 = textBox(QStringLiteral("5000"), this);
+    // Children of the client area itself, drawn above the frame they appear to belong to.
+    m_text1 = new TextPane(TextPane::DropEnd::Top, PaneCharacterLimit, m_client);
+    place(m_text1, 240, 360, 13695, 1215, Stretch::Width);
+    m_text2 = textBox(QStringLiteral("5000"), m_client);
     place(m_text2, 1800, 1680, 1095, 315);
-    m_command1 = new QPushButton(QStringLiteral("Start Capturing Data on IN Port"), this);
+    m_command1 = new QPushButton(QStringLiteral("Start Capturing Data on IN Port"), m_client);
     place(m_command1, 600, 2160, 3255, 375);
     for (QWidget *above : {static_cast<QWidget *>(m_text1), static_cast<QWidget *>(m_text2),
                            static_cast<QWidget *>(m_command1)})
         above->raise();
 
-    m_frame2 = frame(QStringLiteral("Data Capture and Commands"), this);
-    place(m_frame2, 120, 2880, 13935, 3015);
+    m_frame2 = frame(QStringLiteral("Data Capture and Commands"), m_client);
+    place(m_frame2, 120, 2880, 13935, 3015, Stretch::Pane);
     m_text3 = new TextPane(TextPane::DropEnd::Bottom, PaneCharacterLimit, m_frame2);
-    place(m_text3, 120, 360, 13695, 1695);
+    place(m_text3, 120, 360, 13695, 1695, Stretch::Pane);
     m_label3 = label(QStringLiteral("Command:"), right, m_frame2);
-    place(m_label3, 120, 2160, 975, 255);
+    place(m_label3, 120, 2160, 975, 255, Stretch::BelowPane);
     m_text4 = textBox(QString(), m_frame2);
-    place(m_text4, 1200, 2160, 12495, 270);
+    place(m_text4, 1200, 2160, 12495, 270, Stretch::BelowPane);
     m_label4 = label(QStringLiteral("Type:"), right, m_frame2);
-    place(m_label4, 480, 2520, 615, 255);
+    place(m_label4, 480, 2520, 615, 255, Stretch::BelowPane);
     m_combo1 = new QComboBox(m_frame2);
     m_combo1->setEditable(true);
     m_combo1->setInsertPolicy(QComboBox::NoInsert); // typed text stays text, never an item
@@ -157,15 +188,15 @@ void AnalyzerFrm::createControls()
     m_combo1->setCompleter(nullptr);
     m_combo1->addItems({QStringLiteral("ASCII"), QStringLiteral("HEX")});
     m_combo1->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    place(m_combo1, 1200, 2520, 1095, 315);
+    place(m_combo1, 1200, 2520, 1095, 315, Stretch::BelowPane);
     m_check2 = new QCheckBox(QStringLiteral("Automatically Send User Command to Device. (Device must be connected "
                                             "via the Internet) HEX data values must be separated by Comma \",\""),
                              m_frame2);
-    place(m_check2, 2400, 2520, 11175, 345);
+    place(m_check2, 2400, 2520, 11175, 345, Stretch::BelowPane);
 
-    m_webBrowser1 = new BrowserStrip(this);
+    m_webBrowser1 = new BrowserStrip(m_client);
     m_webBrowser1->setFocusPolicy(Qt::NoFocus);
-    place(m_webBrowser1, 120, 6000, 13935, 2295);
+    place(m_webBrowser1, 120, 6000, 13935, 2295, Stretch::Strip);
 
     const std::pair<QWidget *, const char *> names[] = {
         {m_frame1, "Frame1"}, {m_frame2, "Frame2"}, {m_text1, "Text1"},   {m_text2, "Text2"},
@@ -174,12 +205,62 @@ void AnalyzerFrm::createControls()
         {m_command1, "Command1"}, {m_label1, "Label1"}, {m_label2, "Label2"}, {m_label3, "Label3"},
         {m_label4, "Label4"}, {m_label5, "Label5"}, {m_label6, "Label6"}, {m_label7, "Label7"},
         {m_webBrowser1, "WebBrowser1"}};
-    for (const auto &[widget, name] : names) {
+    for (const auto &[widget, name] : names)
         widget->setObjectName(QLatin1StringView(name));
-        // Set on each control: a frame's style sheet stops the window's face from reaching it.
-        if (widget != m_text1 && widget != m_text3)
-            widget->setFont(formFont());
+    // Set on each control: a frame's style sheet stops the window's face from reaching it.
+    const QFont font = fittingFormFont();
+    for (QWidget *widget : captioned())
+        widget->setFont(font);
+    for (QWidget *widget : {static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2),
+                            static_cast<QWidget *>(m_text2), static_cast<QWidget *>(m_text4),
+                            static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
+                            static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
+        widget->setFont(font);
+}
+
+QList<QWidget *> AnalyzerFrm::captioned() const
+{
+    return {m_label1, m_label2, m_label3, m_label4, m_label5, m_label6, m_label7,
+            m_check1, m_check2, m_check3, m_command1};
+}
+
+int AnalyzerFrm::captionRoom(const QWidget *control) const
+{
+    const QStyle *style = control->style();
+    if (qobject_cast<const QCheckBox *>(control) != nullptr)
+        return control->width() - style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, control) -
+               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, control);
+    if (qobject_cast<const QPushButton *>(control) != nullptr)
+        return control->width() - 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, control);
+    return control->width();
+}
+
+QString AnalyzerFrm::captionOf(const QWidget *control)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(control))
+        return label->text();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    return {};
+}
+
+QFont AnalyzerFrm::fittingFormFont() const
+{
+    // The largest size up to 8.25 points at which every caption fits its control at this
+    // density: the substitute face keeps the original's room, the controls keep their sizes.
+    // "This computer's IP:" is the widest for its box; a local address is measured at its
+    // longest, 255.255.255.255.
+    QFont font = formFont(8.25);
+    for (qreal points = 8.25; points >= 6.0; points -= 0.25) {
+        font.setPointSizeF(points);
+        const QFontMetrics metrics(font);
+        bool fits = metrics.horizontalAdvance(QStringLiteral("255.255.255.255")) <= captionRoom(m_label7);
+        for (const QWidget *control : captioned())
+            fits = fits && metrics.horizontalAdvance(captionOf(control)) <= captionRoom(control);
+        if (fits)
+            break;
     }
+    return font;
 }
 
 void AnalyzerFrm::setFocusOrder()
@@ -201,9 +282,95 @@ int AnalyzerFrm::pixelsY(int twips) const
     return qRound(twips * logicalDpiY() / 1440.0);
 }
 
-void AnalyzerFrm::place(QWidget *widget, int left, int top, int width, int height) const
+void AnalyzerFrm::place(QWidget *widget, int left, int top, int width, int height, Stretch stretch)
 {
+    m_placements.append({widget, QRect(left, top, width, height), stretch});
     widget->setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+}
+
+void AnalyzerFrm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+void AnalyzerFrm::layoutControls()
+{
+    const int menuHeight = m_menus->menuBar()->sizeHint().height();
+    m_menus->menuBar()->setGeometry(0, 0, width(), menuHeight);
+    m_client->setGeometry(0, menuHeight, width(), height() - menuHeight);
+    // What the window has beyond its own size goes to the panes and the strip, the data pane
+    // most; the fields and buttons keep their sizes, those of the command below the data pane.
+    const int wider = std::max(0, m_client->width() - pixelsX(ClientWidth));
+    const int taller = std::max(0, m_client->height() - pixelsY(ClientHeight));
+    const int pane = taller * 3 / 4;
+    for (const Placement &p : std::as_const(m_placements)) {
+        QRect r(pixelsX(p.twips.left()), pixelsY(p.twips.top()), pixelsX(p.twips.width()), pixelsY(p.twips.height()));
+        switch (p.stretch) {
+        case Stretch::None:
+            break;
+        case Stretch::Width:
+            r.setWidth(r.width() + wider);
+            break;
+        case Stretch::Pane:
+            r.setSize(r.size() + QSize(wider, pane));
+            break;
+        case Stretch::BelowPane:
+            r.translate(0, pane);
+            break;
+        case Stretch::Strip:
+            r.translate(0, pane);
+            r.setSize(r.size() + QSize(wider, taller - pane));
+            break;
+        }
+        p.widget->setGeometry(r);
+    }
+}
+
+CaptureFeatures AnalyzerFrm::features() const
+{
+    return m_menus->features();
+}
+
+void AnalyzerFrm::exportSession()
+{
+    const QString target = QFileDialog::getSaveFileName(
+        this, tr("Export session to Wireshark"), QDir(m_engine.captureFolder()).filePath(QStringLiteral("session.pcap")),
+        tr("Packet captures (*.pcap)"));
+    if (target.isEmpty())
+        return;
+    try {
+        // The last tracker connection, as the operator most often wants the one just seen.
+        const SessionIndex index = SessionIndex::read(m_engine.captureFolder(), m_engine.sckListen().localPort());
+        const int session = int(index.sessions().size());
+        if (session == 0)
+            throw SessionError(tr("%1 holds no tracker connection.").arg(QDir::toNativeSeparators(m_engine.captureFolder())));
+        PcapExport::write(index, session, target);
+        QMessageBox::information(this, tr("Export session to Wireshark"),
+                                 tr("Session %1 written to %2.").arg(session).arg(QDir::toNativeSeparators(target)));
+    } catch (const SessionError &error) {
+        QMessageBox::warning(this, tr("Export session to Wireshark"), error.message());
+    }
+}
+
+void AnalyzerFrm::buildCommandFrame()
+{
+    CommandFrameDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted || dialog.frame().isEmpty())
+        return;
+    // The frame becomes the command as HEX bytes; it carries its own end, so no CR LF follows.
+    m_text4->setText(commaSeparatedHex(dialog.frame()));
+    m_combo1->setCurrentText(QStringLiteral("HEX"));
+    m_menus->appendCrLf->setChecked(false);
+}
+
+void AnalyzerFrm::showAbout()
+{
+    QMessageBox::about(this, tr("About gps-analyzer"),
+                       tr("<b>TCP/IP GPS Protocol Analyzer</b> (gps-analyzer) %1<br><br>"
+                          "Captures what a GPS tracker sends, relays it to a server and captures the answers.<br><br>"
+                          "Capture folder: %2<br><br>Free to use and to distribute.")
+                           .arg(QStringLiteral(GPSA_VERSION), QDir::toNativeSeparators(m_engine.captureFolder()).toHtmlEscaped()));
 }
 
 QString AnalyzerFrm::advertisementAddress()
@@ -253,6 +420,7 @@ void AnalyzerFrm::Form_Activate()
 void AnalyzerFrm::Command1_Click()
 {
     m_engine.Command1_Click();
+    m_menus->freeze();
 }
 
 QWidget *AnalyzerFrm::widget(Control control) const

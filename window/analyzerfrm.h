@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class BrowserStrip;
+class FeatureMenus;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -56,6 +57,15 @@ public:
     [[nodiscard]] QGroupBox *Frame1() const { return m_frame1; }
     [[nodiscard]] QGroupBox *Frame2() const { return m_frame2; }
     [[nodiscard]] BrowserStrip *WebBrowser1() const { return m_webBrowser1; }
+    // The area below the menu bar that holds the controls, of the size given in twips below.
+    [[nodiscard]] QWidget *clientArea() const { return m_client; }
+    [[nodiscard]] FeatureMenus *menus() const { return m_menus; }
+    static constexpr int ClientWidth = 14160;
+    static constexpr int ClientHeight = 8355;
+    // The controls that show a caption, what it says, and the room it has in its control.
+    [[nodiscard]] QList<QWidget *> captioned() const;
+    [[nodiscard]] static QString captionOf(const QWidget *control);
+    [[nodiscard]] int captionRoom(const QWidget *control) const;
 
     [[nodiscard]] CaptureEngine &engine() { return m_engine; }
     [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
@@ -79,17 +89,35 @@ public:
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
+    [[nodiscard]] CaptureFeatures features() const override;
 
 protected:
     bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void createControls();
     void setFocusOrder();
-    void place(QWidget *widget, int left, int top, int width, int height) const;
+    // How a control follows the window when it grows beyond its size.
+    enum class Stretch { None, Width, Pane, BelowPane, Strip };
+    struct Placement
+    {
+        QWidget *widget;
+        QRect twips;
+        Stretch stretch;
+    };
+    void place(QWidget *widget, int left, int top, int width, int height, Stretch stretch = Stretch::None);
+    void layoutControls();
+    [[nodiscard]] QFont fittingFormFont() const;
+    void exportSession();
+    void buildCommandFrame();
+    void showAbout();
     [[nodiscard]] QWidget *widget(Control control) const;
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
+    FeatureMenus *m_menus = nullptr;
+    QWidget *m_client = nullptr;
+    QList<Placement> m_placements;
     QGroupBox *m_frame1 = nullptr;
     QGroupBox *m_frame2 = nullptr;
     TextPane *m_text1 = nullptr;

@@ -3,6 +3,7 @@
 #include "endpointarray.h"
 #include "fakecontrols.h"
 #include "fakesocketslibrary.h"
+#include "featuremenus.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 #include "outservers.h"
@@ -15,6 +16,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -122,9 +124,13 @@ void TestAnalyzerFrm::windowSettings()
 {
     Fixture f;
     QCOMPARE(f.window.windowTitle(), Caption);
-    QCOMPARE(f.window.size(), QSize(f.window.pixelsX(14160), f.window.pixelsY(8355)));
+    // The client area below the menu bar has the window's size; the window is no smaller.
+    const QSize client(f.window.pixelsX(14160), f.window.pixelsY(8355));
+    QCOMPARE(f.window.clientArea()->size(), client);
     if (f.window.logicalDpiX() == 96 && f.window.logicalDpiY() == 96)
-        QCOMPARE(f.window.size(), QSize(944, 557));
+        QCOMPARE(client, QSize(944, 557));
+    QCOMPARE(f.window.clientArea()->y(), f.window.menus()->menuBar()->height());
+    QCOMPARE(f.window.minimumSize(), f.window.size());
     QCOMPARE(f.window.pixelsX(1440), f.window.logicalDpiX());
     for (const int side : {16, 32, 48, 256})
         QVERIFY(f.window.windowIcon().availableSizes().contains(QSize(side, side)));
@@ -135,7 +141,8 @@ void TestAnalyzerFrm::layout()
     Fixture f;
     f.showAndActivate();
     const AnalyzerFrm &w = f.window;
-    const auto rect = [&w](const QWidget *c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
+    const QWidget *client = w.clientArea();
+    const auto rect = [client](const QWidget *c) { return QRect(c->mapTo(client, QPoint(0, 0)), c->size()); };
 
     // Each label explains the control to its right: a right-aligned label ends 105 twips
     // before it, on the same line.
@@ -155,7 +162,7 @@ void TestAnalyzerFrm::layout()
     for (QWidget *field : {static_cast<QWidget *>(w.Text2()), static_cast<QWidget *>(w.Label5()),
                            static_cast<QWidget *>(w.Label7()), static_cast<QWidget *>(w.Text6())})
         QCOMPARE(rect(field).top(), rect(w.Text5()).top());
-    const QObjectList children = w.children();
+    const QObjectList children = client->children();
     for (QWidget *above : {static_cast<QWidget *>(w.Text1()), static_cast<QWidget *>(w.Text2()),
                            static_cast<QWidget *>(w.Command1())}) {
         QVERIFY(children.indexOf(above) > children.indexOf(w.Frame1()));
@@ -169,7 +176,7 @@ void TestAnalyzerFrm::layout()
     QList<QRect> before;
     for (QWidget *a : controls) {
         QVERIFY(a->isVisible());
-        QVERIFY(w.rect().contains(rect(a)));
+        QVERIFY(client->rect().contains(rect(a)));
         for (QWidget *b : controls) // the caption of the local address touches the address by a pixel
             QVERIFY2(a == b || !rect(a).adjusted(1, 0, -1, 0).intersects(rect(b)),
                      qPrintable(a->objectName() + QLatin1Char('/') + b->objectName()));
@@ -177,9 +184,31 @@ void TestAnalyzerFrm::layout()
     }
     QVERIFY(!rect(w.Frame1()).intersects(rect(w.Frame2())));
     QVERIFY(rect(w.Frame2()).contains(rect(w.Text3())) && rect(w.Frame2()).contains(rect(w.Check2())));
-    f.window.resize(f.window.width() + 200, f.window.height() + 100);
-    for (int i = 0; i < controls.size(); ++i)
-        QCOMPARE(rect(controls.at(i)).topLeft(), before.at(i).topLeft());
+    // Every caption shows whole: the face's size fits the captions to their controls.
+    for (const QWidget *c : w.captioned())
+        QVERIFY2(QFontMetrics(c->font()).horizontalAdvance(AnalyzerFrm::captionOf(c)) <= w.captionRoom(c),
+                 qPrintable(c->objectName()));
+
+    // Grown, the panes and the strip take the room, the data pane most; the fields and buttons
+    // keep their sizes, and those of the connections their places.
+    f.window.resize(f.window.width() + 200, f.window.height() + 400);
+    QCOMPARE(client->size(), QSize(w.pixelsX(14160) + 200, w.pixelsY(8355) + 400));
+    for (QWidget *pane : {static_cast<QWidget *>(w.Text1()), static_cast<QWidget *>(w.Text3()),
+                          static_cast<QWidget *>(w.WebBrowser1())})
+        QCOMPARE(rect(pane).width(), before.at(controls.indexOf(pane)).width() + 200);
+    const int paneGrowth = rect(w.Text3()).height() - before.at(controls.indexOf(w.Text3())).height();
+    const int stripGrowth = rect(w.WebBrowser1()).height() - before.at(controls.indexOf(w.WebBrowser1())).height();
+    QVERIFY(paneGrowth > stripGrowth && stripGrowth > 0 && paneGrowth + stripGrowth == 400);
+    for (int i = 0; i < controls.size(); ++i) {
+        if (controls.at(i) != w.Text1() && controls.at(i) != w.Text3() && controls.at(i) != w.WebBrowser1())
+            QCOMPARE(rect(controls.at(i)).size(), before.at(i).size());
+        if (rect(controls.at(i)).top() < rect(w.Frame2()).top())
+            QCOMPARE(rect(controls.at(i)).topLeft(), before.at(i).topLeft());
+    }
+    QCOMPARE(rect(w.Text4()).top() - rect(w.Text3()).bottom(),
+             before.at(controls.indexOf(w.Text4())).top() - before.at(controls.indexOf(w.Text3())).bottom());
+    f.window.resize(100, 100);
+    QCOMPARE(f.window.size(), f.window.minimumSize());
 }
 
 void TestAnalyzerFrm::contentsAtLoad_data()

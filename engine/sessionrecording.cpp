@@ -1,0 +1,82 @@
+// The session index: every event of a run, one line each, when the operator has switched it on.
+// A failure to write the index ends the run as a failed capture file does.
+
+#include "captureengine.h"
+
+#include "capturefiles.h"
+#include "endpointarray.h"
+#include "framesplitter.h"
+#include "socketendpoint.h"
+
+void CaptureEngine::prepareFeatures()
+{
+    m_features = m_controls.features();
+    if (m_features.acknowledge && !m_features.protocol)
+        m_features.protocol = ProtocolChoice::detect();
+    m_sckListen->setLocalAddress(m_features.listenAddress);
+    if (m_features.sessionIndex && m_recorderFactory)
+        m_recorder = m_recorderFactory(m_captureFolder);
+}
+
+void CaptureEngine::recordListening()
+{
+    SessionEvent event = sessionEvent(SessionEvent::Kind::Listen, sessionClockUs());
+    event.port = m_sckListen->localPort();
+    if (m_controls.value(Control::Check3) == CheckValue::Ticked)
+        event.note = QStringLiteral("relay to %1:%2").arg(m_sckOUT->remoteHost()).arg(m_sckOUT->remotePort());
+    record(event);
+}
+
+void CaptureEngine::record(SessionEvent event)
+{
+    if (m_recorder)
+        m_recorder->record(event);
+}
+
+QString CaptureEngine::trackerPeer(qint16 index) const
+{
+    const SocketEndpoint &tracker = sckAccept(index);
+    return tracker.remoteHostIP() + QLatin1Char(':') + QString::number(tracker.remotePort());
+}
+
+void CaptureEngine::requestDeclined(qint32 requestID)
+{
+    if (!m_recorder)
+        return;
+    SessionEvent event = sessionEvent(SessionEvent::Kind::Declined, sessionClockUs());
+    event.peer = SocketEndpoint::peerOfRequest(requestID);
+    event.port = m_sckListen->localPort();
+    record(event);
+}
+
+void CaptureEngine::sentToTracker(qint16 index, SessionEvent::Kind kind, const QByteArray &bytes, qint64 timeUs,
+                                  const QString &note)
+{
+    if (!m_recorder)
+        return;
+    SessionEvent event = sessionEvent(kind, timeUs);
+    event.peer = trackerPeer(index);
+    event.port = m_sckListen->localPort();
+    event.length = bytes.size();
+    event.bytes = bytes;
+    event.note = note;
+    record(event);
+}
+
+void CaptureEngine::trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description)
+{
+    m_frames.reset();
+    if (!m_recorder)
+        return;
+    SessionEvent event = sessionEvent(errorNumber != 0 ? SessionEvent::Kind::Error : SessionEvent::Kind::Disconnect,
+                                      sessionClockUs());
+    event.peer = trackerPeer(index);
+    event.port = m_sckListen->localPort();
+    if (errorNumber != 0) {
+        event.number = errorNumber;
+        event.file = QLatin1Char('x') + CaptureFiles::captureNumber(errorNumber) + QStringLiteral("_err") +
+                     QString::number(event.port) + QStringLiteral(".log");
+        event.note = QString::number(number) + QLatin1Char(' ') + description;
+    }
+    record(event);
+}

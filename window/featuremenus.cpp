@@ -1,0 +1,78 @@
+#include "featuremenus.h"
+
+#include <QActionGroup>
+#include <QMenuBar>
+
+namespace {
+
+QAction *switchOf(QMenu *menu, const QString &text, bool on = false)
+{
+    QAction *action = menu->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(on);
+    return action;
+}
+
+} // namespace
+
+FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMenuBar(window))
+{
+    QMenu *file = m_menuBar->addMenu(tr("&File"));
+    exportSession = file->addAction(tr("&Export session to Wireshark…"));
+    openCaptureFolder = file->addAction(tr("&Open capture folder"));
+    sessionIndex = switchOf(file, tr("Keep session &index"));
+    file->addSeparator();
+    quit = file->addAction(tr("&Quit"));
+
+    QMenu *capture = m_menuBar->addMenu(tr("&Capture"));
+    passAnswers = switchOf(capture, tr("&Pass server answers to the tracker"));
+
+    QMenu *protocol = m_menuBar->addMenu(tr("&Protocol"));
+    protocols = new QActionGroup(this);
+    protocols->addAction(switchOf(protocol, tr("&Off"), true));
+    protocols->addAction(switchOf(protocol, tr("&Auto-detect")))->setData(QStringLiteral("auto"));
+    for (const TrackerProtocol each : AllTrackerProtocols)
+        protocols->addAction(switchOf(protocol, protocolName(each)))->setData(protocolName(each));
+    protocol->addSeparator();
+    acknowledge = switchOf(protocol, tr("Acknowledge like a &server"));
+
+    QMenu *command = m_menuBar->addMenu(tr("C&ommand"));
+    buildFrame = command->addAction(tr("&Build frame…"));
+    appendCrLf = switchOf(command, tr("Append &CR LF"), true);
+
+    QMenu *help = m_menuBar->addMenu(tr("&Help"));
+    about = help->addAction(tr("&About"));
+}
+
+CaptureFeatures FeatureMenus::features() const
+{
+    CaptureFeatures features;
+    features.sessionIndex = sessionIndex->isChecked();
+    features.passAnswers = passAnswers->isChecked();
+    const QAction *chosen = protocols->checkedAction();
+    if (chosen != nullptr && chosen->data().isValid())
+        features.protocol = protocolChoiceFromName(chosen->data().toString());
+    features.acknowledge = acknowledge->isChecked();
+    features.appendCrLf = appendCrLf->isChecked();
+    return features;
+}
+
+void FeatureMenus::setFeatures(const CaptureFeatures &features)
+{
+    sessionIndex->setChecked(features.sessionIndex);
+    passAnswers->setChecked(features.passAnswers);
+    for (QAction *action : protocols->actions()) {
+        const QString name = action->data().toString();
+        action->setChecked(features.protocol ? protocolChoiceFromName(name) == features.protocol : name.isEmpty());
+    }
+    acknowledge->setChecked(features.acknowledge);
+    appendCrLf->setChecked(features.appendCrLf);
+}
+
+void FeatureMenus::freeze()
+{
+    // The command stays the operator's to change while capturing, CR LF with it.
+    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge})
+        fixed->setEnabled(false);
+    protocols->setEnabled(false);
+}
