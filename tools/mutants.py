@@ -158,7 +158,7 @@ def main():
 
     # Optimised but without debug information: the build of each mutant is most of its cost.
     configure = ["cmake", "-S", ROOT, "-B", args.build, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
-                 "-DGPSA_WERROR=OFF"]
+                 "-DGPSA_WERROR=OFF", f"-DGPSA_TEST_TIMEOUT={args.timeout}"]
     if shutil.which("ninja"):
         configure += ["-G", "Ninja"]
     if shutil.which("ld.lld"):
