@@ -41,6 +41,7 @@ public:
     }
     void reportError(int number, const QString &description) override { reports.append({number, description}); }
     void endProgram() override { ++endRequests; }
+    [[nodiscard]] CaptureFeatures features() const override { return switches; }
 
     // A data-pane line without its timestamp: the tag and what follows it.
     [[nodiscard]] static QString afterTimestamp(const QString &line);
@@ -52,6 +53,7 @@ public:
     QMap<Control, QString> texts;
     QMap<Control, int> values;
     QMap<Control, bool> enabled;
+    CaptureFeatures switches;
     QList<Control> disabledInOrder;
     QString log;
     // Lines of the data pane, newest first, each with its CR LF; in a flood, where keeping

@@ -1,0 +1,227 @@
+// Real trackers kept talking: the engine recognises the tracker's protocol, acknowledges its
+// frames as a server would, or passes the OUT server's answers on; and records every event.
+
+#include "capturefiles.h"
+#include "enginerig.h"
+#include "platformerror.h"
+#include "sessionrecorder.h"
+
+#include <QtTest>
+
+#include <sys/socket.h>
+
+namespace {
+
+QByteArray hex(const char *digits)
+{
+    return QByteArray::fromHex(digits);
+}
+
+// Teltonika wiki, "Teltonika Data Sending Protocols": the IMEI handshake and the Codec 8 example.
+const QByteArray TeltonikaImei = hex("000F333536333037303432343431303133");
+const QByteArray TeltonikaAvl = hex("000000000000003608010000016B40D8EA30010000000000000000000000000000000105021503010101"
+                                    "425E0F01F10000601A014E0000000000000000010000C7CF");
+// Concox GT06 protocol document: the login packet and the server's answer to it.
+const QByteArray Gt06Login = hex("78780D01012345678901234500018CDD0D0A");
+const QByteArray Gt06LoginAnswer = hex("787805010001D9DC0D0A");
+
+// Every event of a run, kept in memory.
+struct KeptEvents final : SessionRecorder
+{
+    void record(const SessionEvent &event) override { events->append(event); }
+    QList<SessionEvent> *events;
+};
+
+QString kinds(const QList<SessionEvent> &events)
+{
+    static const char *const names[] = {"listen", "connect", "declined", "in",    "out",
+                                        "cmd",    "ack",     "pass",     "error", "disconnect"};
+    QStringList list;
+    for (const SessionEvent &event : events)
+        list.append(QLatin1StringView(names[int(event.kind)]));
+    return list.join(QLatin1Char(' '));
+}
+
+// A rig whose run keeps its events.
+struct DialogueRig : EngineRig
+{
+    explicit DialogueRig(Relay relay = Relay::Off) : EngineRig(relay)
+    {
+        controls.switches.sessionIndex = true;
+        engine.setRecorderFactory([this](const QString &) {
+            auto recorder = std::make_unique<KeptEvents>();
+            recorder->events = &events;
+            return recorder;
+        });
+    }
+    // Sends a frame and returns what the tracker gets back within a short while.
+    QByteArray exchange(QTcpSocket &tracker, const QByteArray &frame)
+    {
+        if (!sendChunk(tracker, frame))
+            return "<not captured>";
+        QByteArray answer;
+        (void)QTest::qWaitFor([&] { return !(answer += tracker.readAll()).isEmpty(); }, 300);
+        return answer;
+    }
+    QList<SessionEvent> events;
+};
+
+} // namespace
+
+class tst_TrackerDialogue final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void acknowledgedLikeAServer_data();
+    void acknowledgedLikeAServer();
+    void answersPassedThrough();
+    void eventsOfARun();
+};
+
+void tst_TrackerDialogue::acknowledgedLikeAServer_data()
+{
+    QTest::addColumn<QString>("protocol"); // empty: detected
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::addColumn<QString>("spoken");
+    QTest::addColumn<QString>("notes");
+
+    QTest::newRow("Teltonika session") << QString() << QList<QByteArray>{TeltonikaImei, TeltonikaAvl}
+                                       << QList<QByteArray>{hex("01"), hex("00000001")}
+                                       << QStringLiteral("Teltonika, device 356307042441013")
+                                       << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record");
+    QTest::newRow("GT06 login, split in two chunks")
+        << QStringLiteral("gt06") << QList<QByteArray>{Gt06Login.left(7), Gt06Login.mid(7)}
+        << QList<QByteArray>{QByteArray(), Gt06LoginAnswer} << QStringLiteral("GT06, device 123456789012345")
+        << QStringLiteral("partial frame|GT06 login");
+    QByteArray wrongCrc = TeltonikaAvl;
+    wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 1);
+    QTest::newRow("a wrong checksum gets no answer")
+        << QStringLiteral("teltonika") << QList<QByteArray>{TeltonikaImei, wrongCrc}
+        << QList<QByteArray>{hex("01"), QByteArray()} << QStringLiteral("Teltonika, device 356307042441013")
+        << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record; bad checksum");
+    QTest::newRow("NMEA carries no device and gets no answer")
+        << QString() << QList<QByteArray>{"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"}
+        << QList<QByteArray>{QByteArray()} << QStringLiteral("NMEA") << QStringLiteral("NMEA GPGGA");
+}
+
+void tst_TrackerDialogue::acknowledgedLikeAServer()
+{
+    QFETCH(QString, protocol);
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(QList<QByteArray>, answers);
+    QFETCH(QString, spoken);
+    QFETCH(QString, notes);
+    DialogueRig rig;
+    rig.controls.switches.acknowledge = true;
+    if (!protocol.isEmpty())
+        rig.controls.switches.protocol = protocolChoiceFromName(protocol);
+    rig.start();
+    auto tracker = rig.connectTracker();
+    QVERIFY(tracker);
+    QByteArray sent;
+    for (int i = 0; i < frames.size(); ++i) {
+        QCOMPARE(rig.exchange(*tracker, frames.at(i)), answers.at(i));
+        sent += frames.at(i);
+    }
+    QVERIFY(rig.controls.log.contains(QStringLiteral("Tracker 127.0.0.1 speaks %1.\r\n").arg(spoken)));
+    // The captures stay byte-exact; each answer shows in the pane as a capture does.
+    QByteArray captured;
+    for (int n = 1; n <= frames.size(); ++n)
+        captured += rig.file(EngineRig::name(n, rig.inPort, "dat"));
+    QCOMPARE(captured, sent);
+    QStringList acks;
+    QStringList inNotes;
+    for (const SessionEvent &event : std::as_const(rig.events)) {
+        if (event.kind == SessionEvent::Kind::Ack)
+            acks.append(QString::fromLatin1(event.bytes.toHex()));
+        if (event.kind == SessionEvent::Kind::In)
+            inNotes.append(event.note);
+    }
+    QCOMPARE(inNotes.join(QLatin1Char('|')), notes);
+    const QByteArray last = answers.constLast();
+    if (!last.isEmpty()) {
+        QCOMPARE(acks.constLast(), QString::fromLatin1(last.toHex()));
+        QCOMPARE(rig.controls.line(0), QStringLiteral(": ACK (HEXAD):") + CaptureFiles::hexRendering(last) + QStringLiteral("\r\n"));
+        QCOMPARE(rig.controls.line(1), QStringLiteral(": ACK (ASCII):") + CaptureFiles::asciiRendering(last) + QStringLiteral("\r\n"));
+    }
+}
+
+void tst_TrackerDialogue::answersPassedThrough()
+{
+    // A transparent, recording proxy: the server answers, the analyzer stays silent.
+    DialogueRig rig(EngineRig::Relay::ToOwnServer);
+    rig.controls.switches.passAnswers = true;
+    rig.controls.switches.acknowledge = true;
+    rig.start();
+    QTRY_VERIFY(rig.out->connection);
+    auto tracker = rig.connectTracker();
+    QVERIFY(tracker);
+    QVERIFY(rig.sendChunk(*tracker, TeltonikaImei));
+    QTRY_COMPARE(rig.out->received, TeltonikaImei);
+    rig.out->connection->write(hex("01"));
+    QByteArray answered;
+    QTRY_COMPARE((answered += tracker->readAll()), hex("01"));
+    QCOMPARE(rig.file(EngineRig::name(2, rig.outPort, "dat")), hex("01"));
+    QCOMPARE(rig.controls.line(0), QStringLiteral(":  -> (HEXAD): 1\r\n"));
+
+    // With the tracker gone, an answer is captured only, and the run goes on.
+    tracker->disconnectFromHost();
+    QTRY_VERIFY(!rig.engine.state().SlotInUse[1]);
+    rig.out->connection->write("late");
+    QTRY_COMPARE(rig.file(EngineRig::name(3, rig.outPort, "dat")), QByteArray("late"));
+    QVERIFY(!rig.engine.hasEnded());
+    QCOMPARE(kinds(rig.events), QStringLiteral("listen connect in out pass disconnect out"));
+    QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed
+    QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
+}
+
+void tst_TrackerDialogue::eventsOfARun()
+{
+    // Every kind of event a run without features has, in order, with the numbers and files of
+    // the captures and times that never go back.
+    DialogueRig rig(EngineRig::Relay::ToOwnServer);
+    rig.controls.values[Control::Check2] = CheckValue::Ticked;
+    rig.controls.texts[Control::Text4] = QStringLiteral("GO");
+    rig.controls.switches.appendCrLf = false;
+    rig.start();
+    QTRY_VERIFY(rig.out->connection);
+    auto tracker = rig.connectTracker();
+    QVERIFY(tracker);
+    const quint16 trackerPort = tracker->localPort();
+    QTcpSocket second;
+    QSignalSpy declined(&second, &QTcpSocket::disconnected);
+    second.connectToHost(QHostAddress::LocalHost, rig.inPort);
+    QTRY_COMPARE(declined.size(), 1);
+    QVERIFY(rig.sendChunk(*tracker, "A"));
+    QByteArray command;
+    QTRY_COMPARE((command += tracker->readAll()), QByteArray("GO")); // no CR LF
+    rig.out->connection->write("B");
+    QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
+    const linger abortive{1, 0};
+    ::setsockopt(int(tracker->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    tracker->abort();
+    QTRY_COMPARE(rig.engine.state().CaptureCounter, 4);
+
+    QCOMPARE(kinds(rig.events), QStringLiteral("listen connect declined in cmd out error"));
+    const QList<SessionEvent> &e = rig.events;
+    QCOMPARE(e.at(0).note, QStringLiteral("relay to 127.0.0.1:%1").arg(rig.outPort));
+    QCOMPARE(e.at(1).peer, QStringLiteral("127.0.0.1:%1").arg(trackerPort));
+    QCOMPARE(e.at(1).note, QStringLiteral("local 127.0.0.1:%1").arg(rig.inPort));
+    QVERIFY(e.at(2).peer.startsWith(QStringLiteral("127.0.0.1:")));
+    QCOMPARE(e.at(3).number, 1);
+    QCOMPARE(e.at(3).file, EngineRig::name(1, rig.inPort, "dat"));
+    QCOMPARE(e.at(3).length, 1);
+    QCOMPARE(e.at(4).bytes, QByteArray("GO"));
+    QCOMPARE(e.at(5).number, 2);
+    QCOMPARE(e.at(5).port, int(rig.outPort));
+    QCOMPARE(e.at(6).number, 3);
+    QCOMPARE(e.at(6).file, QStringLiteral("x0003_err%1.log").arg(rig.inPort));
+    QCOMPARE(e.at(6).note, QStringLiteral("10054 Connection is reset by remote side"));
+    for (int i = 1; i < e.size(); ++i)
+        QVERIFY(e.at(i).timeUs >= e.at(i - 1).timeUs);
+}
+
+QTEST_GUILESS_MAIN(tst_TrackerDialogue)
+#include "tst_trackerdialogue.moc"
