@@ -174,7 +174,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                   .arg(payload.illegalElements.constFirst()));
         const CommandFrame frame = buildCommandFrame(*kind, payload.bytes);
         if (!frame.ok())
-            return usageError(QStringLiteral("the command cannot be sent in a %1 frame: %2.").arg(name.toLower(), frame.error));
+            return usageError(QStringLiteral("--command-frame %1: %2").arg(name.toLower(), frame.error));
         // The frame takes the place of the command, as the window's frame builder puts it.
         options.commandFrame = frame.bytes;
         options.command = commaSeparatedHex(frame.bytes);

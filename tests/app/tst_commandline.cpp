@@ -153,7 +153,7 @@ void TestCommandLine::immediateExit_data()
                                                              "gt06, nmea.");
     QTest::newRow("command too long for its frame")
         << args({"--command", QByteArray(246, 'A').constData(), "--command-frame", "gt06"}) << 2 << true
-        << QStringLiteral("gps-analyzer: the command cannot be sent in a gt06 frame: ");
+        << QStringLiteral("gps-analyzer: --command-frame gt06: The command is 246 bytes long; GT06 frames hold at most 245.");
 }
 
 void TestCommandLine::immediateExit()
