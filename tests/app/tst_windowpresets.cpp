@@ -41,6 +41,9 @@ void TestWindowPresets::sameControlValues_data()
     QTest::newRow("typed command type") << args({"--command-type", "ascii", "--command", "AT"});
     QTest::newRow("command type not in the list") << args({"--command-type", "BIN"});
     QTest::newRow("every switch") << args({"--relay", "--send-on-connect", "--command", "x", "--start"});
+    QTest::newRow("features") << args({"--relay", "--pass-answers", "--protocol", "h02", "--auto-ack", "--no-crlf",
+                                       "--session-index"});
+    QTest::newRow("command frame") << args({"--command", "getinfo", "--command-frame", "codec12"});
 }
 
 void TestWindowPresets::sameControlValues()
@@ -60,6 +63,13 @@ void TestWindowPresets::sameControlValues()
         QCOMPARE(window.text(control), headless.text(control));
     for (Control control : CheckBoxes)
         QCOMPARE(window.value(control), headless.value(control));
+    const CaptureFeatures shown = window.features();
+    QCOMPARE(shown.passAnswers, options.features.passAnswers);
+    QCOMPARE(shown.protocol, options.features.protocol);
+    QCOMPARE(shown.acknowledge, options.features.acknowledge);
+    QCOMPARE(shown.appendCrLf, options.features.appendCrLf);
+    QCOMPARE(shown.sessionIndex, options.features.sessionIndex);
+    QCOMPARE(headless.features().protocol, options.features.protocol);
 
     // And both hold what the command line asked for.
     const auto ticked = [](bool on) { return on ? CheckValue::Ticked : CheckValue::Clear; };

@@ -3,12 +3,16 @@
 #include "endpointarray.h"
 #include "fakecontrols.h"
 #include "fakesocketslibrary.h"
+#include "commandcomposer.h"
+#include "commandframedialog.h"
 #include "featuremenus.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 #include "outservers.h"
 #include "textpane.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -118,6 +122,9 @@ private slots:
     void programEnds_data();
     void programEnds();
     void endToEnd();
+    void featureSwitchesAreFixedAtTheStart();
+    void frameBuilder_data();
+    void frameBuilder();
 };
 
 void TestAnalyzerFrm::windowSettings()
@@ -617,6 +624,77 @@ void TestAnalyzerFrm::endToEnd()
                               listening + QStringLiteral("Tracker 127.0.0.1 connected.\nTracker 127.0.0.1 disconnected.\n"),
                               10000);
     QVERIFY(!f.window.engine().hasEnded());
+}
+
+void TestAnalyzerFrm::featureSwitchesAreFixedAtTheStart()
+{
+    Fixture f;
+    FeatureMenus &menus = *f.window.menus();
+    QCOMPARE(f.window.features().protocol, std::nullopt); // all off but CR LF
+    QVERIFY(!f.window.features().sessionIndex && !f.window.features().acknowledge && f.window.features().appendCrLf);
+    menus.protocols->actions().at(2)->trigger(); // the first protocol after Off and Auto-detect
+    menus.acknowledge->trigger();
+    menus.sessionIndex->trigger();
+    f.window.Text2()->setText(QString::number(LoopbackSocket::freePort()));
+    QTest::mouseClick(f.window.Command1(), Qt::LeftButton);
+    QCOMPARE(f.window.engine().features().protocol, ProtocolChoice::only(TrackerProtocol::Teltonika));
+    QVERIFY(f.window.engine().features().acknowledge);
+    QVERIFY(QFileInfo::exists(QDir(f.folder.path()).filePath(QStringLiteral("index.tsv"))));
+    for (QAction *fixed : {menus.acknowledge, menus.sessionIndex, menus.passAnswers, menus.protocols->actions().at(0)})
+        QVERIFY(!fixed->isEnabled());
+    // The command stays the operator's: its frame builder and its CR LF.
+    QVERIFY(menus.buildFrame->isEnabled() && menus.appendCrLf->isEnabled());
+}
+
+void TestAnalyzerFrm::frameBuilder_data()
+{
+    QTest::addColumn<int>("kind"); // 0 Codec 12, 1 GT06, 2 NMEA
+    QTest::addColumn<QString>("payload");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QByteArray>("frame"); // empty: refused, with a reason in the dialog
+    QTest::newRow("Codec 12 getinfo") << 0 << QStringLiteral("getinfo") << QStringLiteral("ASCII")
+                                      << QByteArray::fromHex("000000000000000F0C010500000007676574696E666F0100004312");
+    QTest::newRow("GT06 of hex bytes") << 1 << QStringLiteral("52,65,6C,61,79,2C,31,23") << QStringLiteral("HEX")
+                                       << QByteArray::fromHex("787812800c0000000052656c61792c312300009dee0d0a");
+    QTest::newRow("NMEA with a star") << 2 << QStringLiteral("PMTK*1") << QStringLiteral("ASCII") << QByteArray();
+    QTest::newRow("hex that is none") << 0 << QStringLiteral("ZZ") << QStringLiteral("HEX") << QByteArray();
+    QTest::newRow("nothing yet") << 1 << QString() << QStringLiteral("ASCII") << QByteArray();
+}
+
+void TestAnalyzerFrm::frameBuilder()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, payload);
+    QFETCH(QString, type);
+    QFETCH(QByteArray, frame);
+    Fixture f;
+    f.showAndActivate();
+    CommandFrameDialog *shown = nullptr;
+    QTimer::singleShot(0, &f.window, [&] {
+        shown = qobject_cast<CommandFrameDialog *>(QApplication::activeModalWidget());
+        if (shown == nullptr)
+            return;
+        shown->kind->setCurrentIndex(kind);
+        shown->payloadType->setCurrentText(type);
+        shown->payload->setText(payload);
+        QCOMPARE(shown->use->isEnabled(), !frame.isEmpty());
+        QCOMPARE(shown->problem->text().isEmpty(), !frame.isEmpty());
+        if (!frame.isEmpty()) {
+            QVERIFY(shown->preview->text().contains(QString::fromLatin1(frame.toHex(' ').toUpper())));
+            QVERIFY(shown->preview->text().contains(QStringLiteral("%1 bytes").arg(frame.size())));
+            shown->use->click();
+        } else {
+            shown->reject();
+        }
+    });
+    f.window.menus()->buildFrame->trigger();
+    QVERIFY(shown != nullptr);
+    // Used, the frame is the command as HEX bytes, with no CR LF after it.
+    QCOMPARE(f.window.text(Control::Text4), frame.isEmpty() ? QString() : commaSeparatedHex(frame));
+    QCOMPARE(f.window.text(Control::Combo1), frame.isEmpty() ? QStringLiteral("ASCII") : QStringLiteral("HEX"));
+    QCOMPARE(f.window.features().appendCrLf, frame.isEmpty());
+    QCOMPARE(composeCommand(f.window.text(Control::Combo1), f.window.text(Control::Text4)).bytes,
+             frame.isEmpty() ? QByteArray() : frame);
 }
 
 QTEST_MAIN(TestAnalyzerFrm)
