@@ -1,6 +1,7 @@
 #include "headlessfrontend.h"
 
 #include "captureengine.h"
+#include "datetimetext.h"
 #include "platformerror.h"
 #include "sessionindexfile.h"
 
@@ -49,6 +50,12 @@ void HeadlessFrontEnd::start()
 
     m_engine->Command1_Click();
     flush();
+}
+
+void HeadlessFrontEnd::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)
+{
+    m_output.writeChunkLine(DateTimeText::now(), asciiTag, chunk, LineOutput::Rendering::Ascii);
+    m_output.writeChunkLine(DateTimeText::now(), hexTag, chunk, LineOutput::Rendering::Hex);
 }
 
 void HeadlessFrontEnd::flush()

@@ -1,6 +1,8 @@
 #include "lineoutput.h"
 
+#include <array>
 #include <cerrno>
+#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -50,13 +52,21 @@ qint64 writeSome(int descriptor, const char *data, qsizetype size)
     }
 }
 
+bool isAscii(QStringView text)
+{
+    char16_t all = 0;
+    for (const char16_t *c = text.utf16(), *end = c + text.size(); c < end; ++c)
+        all |= *c;
+    return all < 0x80;
+}
+
 // Appends text to out as UTF-8. Pane lines are ASCII (hex lines, text protocols), which
 // Qt's encoder handles fastest, or Latin-1 throughout (a binary chunk's byte values), which
 // it handles slowly; the loop below takes a Latin-1 character without a branch. An unpaired
 // surrogate becomes U+FFFD.
 void appendUtf8(QByteArray &out, QStringView text)
 {
-    if (QtPrivate::isAscii(text)) {
+    if (isAscii(text)) {
         out += text.toUtf8();
         return;
     }
@@ -93,6 +103,30 @@ void appendUtf8(QByteArray &out, QStringView text)
     out.resize(reinterpret_cast<char *>(p) - out.data());
 }
 
+// The UTF-8 of each byte value's character in a chunk's ASCII line: one or two bytes, a NUL as
+// a blank and, on a terminal, a control character as '.'.
+struct AsciiUtf8
+{
+    std::array<std::array<char, 2>, 256> bytes{};
+    std::array<quint8, 256> lengths{};
+
+    explicit AsciiUtf8(bool terminal)
+    {
+        for (int b = 0; b < 256; ++b) {
+            int c = b == 0 ? ' ' : b;
+            if (terminal && isControl(char16_t(c)) && c != '\t' && c != '\r' && c != '\n')
+                c = '.';
+            if (c < 0x80) {
+                bytes[b] = {char(c), 0};
+                lengths[b] = 1;
+            } else {
+                bytes[b] = {char(0xC0 | (c >> 6)), char(0x80 | (c & 0x3F))};
+                lengths[b] = 2;
+            }
+        }
+    }
+};
+
 } // namespace
 
 QString terminalSafe(QString text)
@@ -122,6 +156,38 @@ void LineOutput::write(const QString &text)
         appendUtf8(m_buffer, terminalSafe(text));
     else
         appendUtf8(m_buffer, text);
+    if (m_buffer.size() >= FlushThreshold)
+        flush();
+}
+
+void LineOutput::writeChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk,
+                                Rendering rendering)
+{
+    appendUtf8(m_buffer, timestamp);
+    m_buffer.append(tag.data(), tag.size());
+    const qsizetype start = m_buffer.size();
+    m_buffer.resize(start + 2 * chunk.size() + 2); // the most either rendering takes
+    char *out = m_buffer.data() + start;
+    if (rendering == Rendering::Hex) {
+        static constexpr char digits[] = "0123456789ABCDEF";
+        for (const char c : chunk) {
+            const auto b = static_cast<unsigned char>(c);
+            *out++ = b < 16 ? ' ' : digits[b >> 4];
+            *out++ = digits[b & 15];
+        }
+    } else {
+        static const AsciiUtf8 plain(false);
+        static const AsciiUtf8 masked(true);
+        const AsciiUtf8 &table = m_terminal ? masked : plain;
+        for (const char c : chunk) {
+            const auto b = static_cast<unsigned char>(c);
+            std::memcpy(out, table.bytes[b].data(), 2);
+            out += table.lengths[b];
+        }
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+    m_buffer.resize(out - m_buffer.constData());
     if (m_buffer.size() >= FlushThreshold)
         flush();
 }

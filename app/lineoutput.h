@@ -18,6 +18,11 @@ public:
 
     // Adds the text as it is: line ends are the caller's.
     void write(const QString &text);
+    // Adds a chunk's pane line rendered straight from its bytes into UTF-8: the timestamp, the
+    // tag, the chunk's ASCII rendering (byte value = character code, NUL a blank) or its
+    // hexadecimal one (two characters per byte), and CR LF.
+    enum class Rendering { Ascii, Hex };
+    void writeChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk, Rendering rendering);
     // Writes out everything gathered, waiting for a slow reader. On a failed descriptor the
     // text is dropped, so that memory stays bounded.
     void flush();

@@ -3,6 +3,7 @@
 
 #include "capturefeatures.h"
 
+#include <QByteArray>
 #include <QString>
 
 // The operator's controls that the capture engine reads and writes. The window implements
@@ -40,6 +41,10 @@ public:
 
     // The data pane Text3: every line goes before the old text, operator-typed text included.
     virtual void prependToDataPane(const QString &line) = 0;
+    // The two lines of a chunk, the ASCII line first, each with the current timestamp and its
+    // tag; rendered as prependToDataPane() lines unless a front end renders them straight
+    // from the bytes.
+    virtual void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk);
 
     // A modal message; returns when the operator has dismissed it.
     virtual void messageBox(const QString &prompt, int style, const QString &title) = 0;

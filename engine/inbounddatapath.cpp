@@ -42,8 +42,7 @@ CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int p
     dataFile.write(chunk);
     lengthLog.write(CaptureFiles::lengthLine(chunk.size()));
 
-    m_controls.prependToDataPane(CaptureFiles::asciiLine(DateTimeText::now(), asciiTag, chunk));
-    m_controls.prependToDataPane(CaptureFiles::hexLine(DateTimeText::now(), hexTag, chunk));
+    m_controls.prependChunkLines(asciiTag, hexTag, chunk);
 
     dataFile.close();
     lengthLog.close();

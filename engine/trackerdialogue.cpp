@@ -83,8 +83,7 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
             return; // the tracker has just gone
         }
         const qint64 sentAt = sessionClockUs();
-        m_controls.prependToDataPane(CaptureFiles::asciiLine(DateTimeText::now(), AckAsciiTag, ack));
-        m_controls.prependToDataPane(CaptureFiles::hexLine(DateTimeText::now(), AckHexTag, ack));
+        m_controls.prependChunkLines(AckAsciiTag, AckHexTag, ack);
         sentToTracker(index, SessionEvent::Kind::Ack, ack, sentAt, frame.summary());
     }
 }

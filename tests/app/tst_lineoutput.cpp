@@ -1,4 +1,5 @@
 #include "apptestsupport.h"
+#include "capturefiles.h"
 #include "lineoutput.h"
 
 #include <QTemporaryFile>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 
 class TestLineOutput final : public QObject
 {
@@ -22,6 +24,8 @@ private slots:
     void everyCharacterInUtf8();
     void flushWritesAllOfABigBuffer();
     void terminalGetsMaskedText();
+    void chunkLinesAreTheirTextInUtf8_data();
+    void chunkLinesAreTheirTextInUtf8();
 };
 
 namespace {
@@ -151,6 +155,49 @@ void TestLineOutput::terminalGetsMaskedText()
     QByteArray received;
     QTRY_VERIFY((received += readAvailable(master)).endsWith("\r\n"));
     QCOMPARE(received, QByteArray(".[31mred.1m\xc3\xbf\t\r\n"));
+}
+
+void TestLineOutput::chunkLinesAreTheirTextInUtf8_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("pipe") << false;
+    QTest::newRow("terminal") << true;
+}
+
+void TestLineOutput::chunkLinesAreTheirTextInUtf8()
+{
+    // A chunk's lines rendered straight from its bytes are the UTF-8 of the lines as text.
+    QFETCH(bool, terminal);
+    RawPseudoTerminal pty;
+    int fds[2];
+    QVERIFY(pty.ready && ::pipe(fds) == 0);
+    const int writeEnd = terminal ? pty.slave : fds[1];
+    const int readEnd = terminal ? pty.master : fds[0];
+    ::fcntl(readEnd, F_SETFL, O_NONBLOCK);
+    QByteArray every;
+    for (int b = 0; b < 256; ++b)
+        every.append(char(b));
+    const QString timestamp = QStringLiteral("7 Dec 2026 19:03:32");
+    const auto written = [&](const std::function<void(LineOutput &)> &write) {
+        {
+            LineOutput output(writeEnd);
+            write(output);
+        }
+        QByteArray all;
+        (void)QTest::qWaitFor([&] { return (all += readAvailable(readEnd)).endsWith("\r\n"); }, 2000);
+        return all;
+    };
+    for (const auto rendering : {LineOutput::Rendering::Ascii, LineOutput::Rendering::Hex}) {
+        const QString text = rendering == LineOutput::Rendering::Ascii
+                                 ? CaptureFiles::asciiLine(timestamp, CaptureFiles::InAsciiTag, every)
+                                 : CaptureFiles::hexLine(timestamp, CaptureFiles::InHexTag, every);
+        const QLatin1StringView tag =
+            rendering == LineOutput::Rendering::Ascii ? CaptureFiles::InAsciiTag : CaptureFiles::InHexTag;
+        QCOMPARE(written([&](LineOutput &o) { o.writeChunkLine(timestamp, tag, every, rendering); }),
+                 written([&](LineOutput &o) { o.write(text); }));
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 QTEST_GUILESS_MAIN(TestLineOutput)
