@@ -4,6 +4,7 @@
 #include "capturefeatures.h"
 #include "capturestate.h"
 #include "controls.h"
+#include "outputfile.h"
 #include "sessionrecorder.h"
 
 #include <QObject>
@@ -151,6 +152,8 @@ private:
 
     Controls &m_controls;
     QString m_captureFolder;
+    // The capture folder, held from the start, in which every capture file is made.
+    OutputFolder m_outputFolder;
     CaptureState m_state;
     SocketEndpoint *m_sckListen;
     EndpointArray *m_sckAccept;

@@ -71,6 +71,22 @@ QString lineWith(const QString &timestamp, QLatin1StringView tag, qsizetype payl
 
 } // namespace
 
+QString dataFile(qint32 counter, int port)
+{
+    return QLatin1Char('x') + captureNumber(counter) + QLatin1Char('_') + QString::number(port) + QStringLiteral(".dat");
+}
+
+QString lengthLog(qint32 counter, int port)
+{
+    return QLatin1Char('x') + captureNumber(counter) + QLatin1Char('_') + QString::number(port) + QStringLiteral(".log");
+}
+
+QString errorLog(qint32 counter, int port)
+{
+    return QLatin1Char('x') + captureNumber(counter) + QStringLiteral("_err") + QString::number(port) +
+           QStringLiteral(".log");
+}
+
 QString dataFileName(const QString &folder, qint32 counter, int port)
 {
     return captureFileName(folder, counter, QLatin1StringView("_"), port, QLatin1StringView(".dat"));

@@ -25,6 +25,11 @@ static_assert(InAsciiTag.size() == 14 && InHexTag.size() == 14 && ReturnAsciiTag
 // The capture number with leading zeros to at least four digits, never cut: 0001, 10000.
 [[nodiscard]] QString captureNumber(qint32 counter);
 
+// x<number>_<port>.dat, x<number>_<port>.log and x<number>_err<port>.log, without a folder.
+[[nodiscard]] QString dataFile(qint32 counter, int port);
+[[nodiscard]] QString lengthLog(qint32 counter, int port);
+[[nodiscard]] QString errorLog(qint32 counter, int port);
+
 // folder/x<number>_<port>.dat and folder/x<number>_<port>.log.
 [[nodiscard]] QString dataFileName(const QString &folder, qint32 counter, int port);
 [[nodiscard]] QString lengthLogName(const QString &folder, qint32 counter, int port);

@@ -38,6 +38,13 @@ void CaptureEngine::Command1_Click()
         if (problem.isEmpty() && !continueNumbering())
             problem = QStringLiteral("its captures have reached the highest number, %1")
                           .arg(std::numeric_limits<qint32>::max());
+        if (problem.isEmpty()) {
+            try {
+                m_outputFolder.open(m_captureFolder);
+            } catch (const PlatformError &error) {
+                problem = error.description();
+            }
+        }
         if (!problem.isEmpty())
             endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
                                 .arg(QDir::toNativeSeparators(m_captureFolder), problem),

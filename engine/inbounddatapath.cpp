@@ -30,12 +30,11 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
 CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag,
                                                    QLatin1StringView hexTag)
 {
-    const QString dataName = CaptureFiles::dataFileName(m_captureFolder, m_state.CaptureCounter, port);
+    const QString dataName = CaptureFiles::dataFile(m_state.CaptureCounter, port);
     OutputFile dataFile;
-    dataFile.open(dataName, OutputFile::Mode::Raw);
+    dataFile.open(m_outputFolder, dataName, OutputFile::Mode::Raw);
     OutputFile lengthLog;
-    lengthLog.open(CaptureFiles::lengthLogName(m_captureFolder, m_state.CaptureCounter, port),
-                   OutputFile::Mode::Text);
+    lengthLog.open(m_outputFolder, CaptureFiles::lengthLog(m_state.CaptureCounter, port), OutputFile::Mode::Text);
 
     const QByteArray chunk = source.GetData();
     const qint64 readAt = sessionClockUs();
@@ -48,5 +47,5 @@ CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int p
     lengthLog.close();
     const qint32 number = m_state.CaptureCounter;
     advanceCaptureCounter();
-    return {chunk, number, dataName.mid(dataName.lastIndexOf(QLatin1Char('/')) + 1), readAt};
+    return {chunk, number, dataName, readAt};
 }

@@ -74,8 +74,7 @@ void CaptureEngine::trackerLeft(qint16 index, qint32 errorNumber, qint16 number,
     event.port = m_sckListen->localPort();
     if (errorNumber != 0) {
         event.number = errorNumber;
-        event.file = QLatin1Char('x') + CaptureFiles::captureNumber(errorNumber) + QStringLiteral("_err") +
-                     QString::number(event.port) + QStringLiteral(".log");
+        event.file = CaptureFiles::errorLog(errorNumber, event.port);
         event.note = QString::number(number) + QLatin1Char(' ') + description;
     }
     record(event);

@@ -64,7 +64,7 @@ void CaptureEngine::sckAccept_Error(qint16 index, qint16 number, const QString &
     m_trackerFailing = false;
 
     OutputFile log;
-    log.open(CaptureFiles::errorLogName(m_captureFolder, m_state.CaptureCounter, m_sckListen->localPort()),
+    log.open(m_outputFolder, CaptureFiles::errorLog(m_state.CaptureCounter, m_sckListen->localPort()),
              OutputFile::Mode::Text);
     log.write(description.toLatin1() + "\r\n");
     log.close();

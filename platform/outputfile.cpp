@@ -3,11 +3,27 @@
 #include "platformerror.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstring>
+
+#include <fcntl.h>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define GPSA_OPEN ::_open
+#define GPSA_WRITE ::_write
+#define GPSA_CLOSE ::_close
+constexpr int ModeFlags = _O_BINARY | _O_NOINHERIT;
+#else
+#include <unistd.h>
+#define GPSA_OPEN ::open
+#define GPSA_WRITE ::write
+#define GPSA_CLOSE ::close
+constexpr int ModeFlags = O_CLOEXEC;
+#endif
 
 PlatformError fileError(int systemError, const QString &path)
 {
@@ -41,38 +57,85 @@ PlatformError fileError(int systemError, const QString &path)
     return PlatformError(number, text + QStringLiteral(": ") + QDir::toNativeSeparators(path));
 }
 
+namespace {
+
+int openFlags(OutputFile::Mode mode)
+{
+    return (mode == OutputFile::Mode::Raw ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | ModeFlags;
+}
+
+} // namespace
+
+OutputFolder::~OutputFolder()
+{
+#ifndef Q_OS_WIN
+    if (m_descriptor != -1)
+        ::close(m_descriptor);
+#endif
+}
+
+void OutputFolder::open(const QString &path)
+{
+    m_path = path;
+#ifndef Q_OS_WIN
+    m_descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_descriptor == -1)
+        throw fileError(errno, path);
+#endif
+}
+
+OutputFile::~OutputFile()
+{
+    if (m_descriptor != -1)
+        GPSA_CLOSE(m_descriptor);
+}
+
 void OutputFile::open(const QString &path, Mode mode)
 {
-    m_file.setFileName(path);
-    errno = 0;
-    const QIODevice::OpenMode flags = mode == Mode::Raw
-                                          ? QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered
-                                          : QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered;
-    if (!m_file.open(flags))
+    m_folder = nullptr;
+    m_name = path;
+    m_descriptor = GPSA_OPEN(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+    if (m_descriptor == -1)
         fail(errno);
+}
+
+void OutputFile::open(const OutputFolder &folder, const QString &name, Mode mode)
+{
+#ifdef Q_OS_WIN
+    open(QDir(folder.path()).filePath(name), mode);
+#else
+    m_folder = &folder;
+    m_name = name;
+    m_descriptor = ::openat(folder.descriptor(), name.toLatin1().constData(), openFlags(mode), 0666);
+    if (m_descriptor == -1)
+        fail(errno);
+#endif
 }
 
 void OutputFile::write(const QByteArray &bytes)
 {
-    errno = 0;
-    if (m_file.write(bytes) != bytes.size())
-        fail(errno != 0 ? errno : ENOSPC);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const auto written = GPSA_WRITE(m_descriptor, bytes.constData() + done, unsigned(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            fail(written < 0 ? errno : ENOSPC);
+        done += written;
+    }
 }
 
 void OutputFile::close()
 {
-    errno = 0;
-    m_file.close();
-    if (m_file.error() != QFileDevice::NoError)
+    const int descriptor = std::exchange(m_descriptor, -1);
+    if (GPSA_CLOSE(descriptor) != 0 && errno != EINTR)
         fail(errno);
 }
 
 void OutputFile::fail(int systemError)
 {
-    const QString path = m_file.fileName();
-    m_file.close();
-    m_file.unsetError();
-    throw fileError(systemError, path);
+    if (m_descriptor != -1)
+        GPSA_CLOSE(std::exchange(m_descriptor, -1));
+    throw fileError(systemError, m_folder != nullptr ? QDir(m_folder->path()).filePath(m_name) : m_name);
 }
 
 QString prepareFolder(const QString &folder)

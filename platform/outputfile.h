@@ -4,8 +4,28 @@
 #include "platformerror.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
+
+// A folder held open for a run, in which files are created by their names alone: no path is
+// resolved for each one (on POSIX systems an openat() on the held descriptor; elsewhere the
+// path). A folder renamed while held goes on taking the files; one removed fails them.
+class OutputFolder final
+{
+public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(const OutputFolder &) = delete;
+    OutputFolder &operator=(const OutputFolder &) = delete;
+
+    // Throws a PlatformError when the folder cannot be opened.
+    void open(const QString &path);
+    [[nodiscard]] const QString &path() const { return m_path; }
+    [[nodiscard]] int descriptor() const { return m_descriptor; }
+
+private:
+    QString m_path;
+    int m_descriptor = -1;
+};
 
 // A capture file, opened, written and closed within one handler. Every failure (a missing
 // folder, a full disk, a file that may not be written) throws a PlatformError whose number
@@ -22,16 +42,22 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
+    ~OutputFile();
+
     void open(const QString &path, Mode mode);
+    // The file of that name in the folder; the name is Latin-1.
+    void open(const OutputFolder &folder, const QString &name, Mode mode);
     void write(const QByteArray &bytes);
     void close();
 
-    [[nodiscard]] bool isOpen() const { return m_file.isOpen(); }
+    [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
 
 private:
     [[noreturn]] void fail(int systemError);
 
-    QFile m_file;
+    const OutputFolder *m_folder = nullptr;
+    QString m_name; // a path without a folder
+    int m_descriptor = -1;
 };
 
 // The error of a file operation that failed with the system's error code (errno), naming the

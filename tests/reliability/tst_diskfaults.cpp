@@ -95,12 +95,9 @@ void tst_DiskFaults::captureFolderFails()
                 QSKIP("this user writes into read-only folders");
         }
         break;
-    case DiskFault::FolderRemoved: {
-        const QString moved = base.filePath(QStringLiteral("moved"));
-        QVERIFY(QDir().rename(captureFolder, moved));
-        captureFolder = moved;
+    case DiskFault::FolderRemoved:
+        QVERIFY(QDir(captureFolder).removeRecursively());
         break;
-    }
     case DiskFault::TmpfsFull:
         flood = true;
         break;
@@ -129,6 +126,8 @@ void tst_DiskFaults::captureFolderFails()
     QCOMPARE(controls.endRequests, 1);
     QCOMPARE(controls.messages.size(), 0);
 
+    if (fault == DiskFault::FolderRemoved)
+        return; // nothing is left to look at
     // No earlier capture file changed; every capture before the failed one is complete and
     // holds the tracker's bytes in order; nothing is numbered past the failed one.
     const CaptureFolder after(captureFolder);
