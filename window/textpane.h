@@ -2,6 +2,9 @@
 #define GPSA_TEXTPANE_H
 
 #include <QPlainTextEdit>
+#include <QStringList>
+
+class QTimer;
 
 // The most characters a pane keeps. A flood of tracker data would otherwise grow the data
 // pane until memory runs out and the run is lost; a normal day of tracker traffic shows
@@ -22,12 +25,18 @@ inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
 // first, at the end named by dropEnd, in blocks of a sixteenth of the limit, so that the
 // dropping too costs in proportion to what was added. A single addition longer than the
 // limit keeps its first limit characters.
+//
+// Lines join the text at the next turn of the event loop, all those of one turn at once, so
+// that a handler that adds them does not wait for their layout; text() and characterCount()
+// take them in first. A line longer than LineBlock characters is held in blocks of that
+// length, so that only the part of it in view is laid out; text() gives it whole.
 class TextPane final : public QPlainTextEdit
 {
     Q_OBJECT
 
 public:
     enum class DropEnd { Top, Bottom };
+    enum class End { Top, Bottom };
 
     explicit TextPane(DropEnd dropEnd, qsizetype characterLimit = PaneCharacterLimit, QWidget *parent = nullptr);
 
@@ -44,13 +53,24 @@ public:
     // text as the pane would show it: every CR LF, lone CR and lone LF as one LF.
     [[nodiscard]] static QString plainText(const QString &text);
 
+    // Takes in the lines that wait for the next turn of the event loop.
+    void flushPending();
+
+    static constexpr qsizetype LineBlock = 4096;
+
 private:
+    void insert(End end, const QString &lines);
+    // The characters of the document, what waits to join it left out.
+    [[nodiscard]] qsizetype storedCharacters() const;
     // Makes room for an addition of length characters; returns how much of it may stay.
     qsizetype makeRoom(qsizetype length);
     void dropCharacters(qsizetype count);
 
     DropEnd m_dropEnd;
     qsizetype m_characterLimit;
+    // Lines that wait for the next turn of the event loop, in the order they came.
+    QList<std::pair<End, QString>> m_pending;
+    QTimer *m_flushTimer;
 };
 
 #endif

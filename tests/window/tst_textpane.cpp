@@ -1,6 +1,8 @@
 #include "textpane.h"
 
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 
 class TestTextPane final : public QObject
 {
@@ -13,6 +15,8 @@ private slots:
     void operatorTypedTextIsCarriedAlong();
     void dropsOldestFirst_data();
     void dropsOldestFirst();
+    void linesJoinAtTheNextTurn();
+    void longLinesAreLaidOutOnlyInView();
     void lineLongerThanTheLimit_data();
     void lineLongerThanTheLimit();
 };
@@ -168,6 +172,42 @@ void TestTextPane::lineLongerThanTheLimit()
     else
         pane.appendLine(QStringLiteral("next\r\n"));
     QCOMPARE(pane.text(), QStringLiteral("next\n"));
+}
+
+void TestTextPane::linesJoinAtTheNextTurn()
+{
+    // The handler that adds lines does not wait for their layout: they join the document, all
+    // of one turn at once, when the event loop comes round.
+    TextPane pane(TextPane::DropEnd::Bottom);
+    pane.prependLine(QStringLiteral("first\r\n"));
+    pane.prependLine(QStringLiteral("second\r\n"));
+    QCOMPARE(pane.document()->characterCount(), 1);
+    QTRY_COMPARE(pane.toPlainText(), QStringLiteral("second\nfirst\n"));
+    pane.prependLine(QStringLiteral("third\r\n"));
+    QCOMPARE(pane.text(), QStringLiteral("third\nsecond\nfirst\n")); // what waits is taken in
+}
+
+void TestTextPane::longLinesAreLaidOutOnlyInView()
+{
+    TextPane pane(TextPane::DropEnd::Bottom, 10 * TextPane::LineBlock);
+    pane.resize(400, 200);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&pane));
+    const QString longLine = QString(5 * TextPane::LineBlock + 5, QLatin1Char('x'));
+    pane.prependLine(QStringLiteral("old\r\n"));
+    pane.prependLine(longLine + QStringLiteral("\r\n"));
+    QCOMPARE(pane.text(), longLine + QStringLiteral("\nold\n"));
+    QCOMPARE(pane.document()->blockCount(), 6 + 2);
+    QTest::qWait(50);
+    QVERIFY(pane.document()->firstBlock().layout()->lineCount() > 0);
+    // Only the blocks in view and about it are laid out, not the whole line.
+    int laidOut = 0;
+    for (QTextBlock block = pane.document()->begin(); block.isValid(); block = block.next())
+        laidOut += block.layout()->lineCount() > 1;
+    QVERIFY2(laidOut <= 2, qPrintable(QString::number(laidOut)));
+    // When the oldest lines go, a line held in blocks goes whole.
+    pane.prependLine(QString(7 * TextPane::LineBlock, QLatin1Char('y')) + QStringLiteral("\r\n"));
+    QCOMPARE(pane.text(), QString(7 * TextPane::LineBlock, QLatin1Char('y')) + QStringLiteral("\n"));
 }
 
 QTEST_MAIN(TestTextPane)
