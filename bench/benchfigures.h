@@ -17,16 +17,18 @@ inline const QString ThroughputCpu = QStringLiteral("CPU % in throughput");
 inline const QString PeakResident = QStringLiteral("peak RSS MiB");
 inline const QString ReturnTotal = QStringLiteral("return path ms");
 inline const QString ReturnLag = QStringLiteral("return lag ms");
+inline const QString FramesThroughput = QStringLiteral("throughput on frames MB/s");
 
 inline QStringList relayColumns()
 {
-    return {LatencyP50, LatencyP90, LatencyP99, MessagesPerSecond, Throughput, ThroughputCpu, ChunkEvents, PeakResident,
-            ReturnTotal, ReturnLag};
+    return {LatencyP50,    LatencyP90,   LatencyP99,  MessagesPerSecond, Throughput, ThroughputCpu,
+            ChunkEvents,   PeakResident, ReturnTotal, ReturnLag,         FramesThroughput};
 }
 
 // Rows of the other figures.
 inline const QString FileWork = QStringLiteral("file work");
 inline const QString Pane = QStringLiteral("pane");
+inline const QString Replay = QStringLiteral("replay");
 
 } // namespace BenchFigures
 

@@ -2,16 +2,19 @@
 
 #include "benchfigures.h"
 #include "capturecheck.h"
+#include "echoserver.h"
 #include "loopbacksocket.h"
 #include "panebench.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -48,6 +51,23 @@ QString withOutput(const RelayPeer &peer, const QString &problem)
 
 constexpr double MiB = 1024.0 * 1024.0;
 
+// A tracker's stream of real frames, as long as the plain stream: Teltonika AVL packets of 4
+// records (Traccar's TeltonikaProtocolDecoderTest), each of which the recognising program
+// splits, checks and acknowledges.
+QByteArray deviceFrames(qint64 size)
+{
+    const QByteArray packet = QByteArray::fromHex(
+        "000000000000009f080400000159738f76b8012e13b796110ab27600d700000b00004e01000000014e000000000000000000000159738f"
+        "6ee8012e13b796110ab27600d700000a00004e01000000014e01000b00791c179300000159738f6b00012e13b796110ab27600d700000a"
+        "00004e01000000014e000000000000000000000159738f5f48012e13b796110ab27600d700000b00004e01000000014e01000b00791c17"
+        "930400009671");
+    QByteArray frames = QByteArray::fromHex("000F333536333037303432343431303133"); // the IMEI first
+    frames.reserve(size + packet.size());
+    while (frames.size() < size)
+        frames += packet;
+    return frames.first(size);
+}
+
 } // namespace
 
 Benchmark::Benchmark(BenchOptions options) : m_options(std::move(options)) {}
@@ -65,6 +85,8 @@ int Benchmark::run()
     const qint64 latencyBytes = qint64(m_options.warmUp + m_options.messages) * m_options.messageSize;
     const qint64 returnBytes = qint64(m_options.returnMessages) * m_options.messageSize;
     m_stream = pattern(std::max({latencyBytes, returnBytes, m_options.streamBytes}));
+    if (m_options.wants(QStringLiteral("features")))
+        m_frames = deviceFrames(m_options.streamBytes);
 
 #ifndef __OPTIMIZE__
     m_results.note(QStringLiteral("built without optimisation: build with -DCMAKE_BUILD_TYPE=Release for figures "
@@ -96,6 +118,12 @@ int Benchmark::run()
         relays << RelayPeer::Kind::Program;
     for (const RelayPeer::Kind kind : relays)
         m_peers << RelayPeer::name(kind);
+    const bool features = m_options.wants(QStringLiteral("features")) && !m_options.program.isEmpty();
+    if (features) {
+        m_peers << RelayPeer::name(RelayPeer::Kind::Recognising) << RelayPeer::name(RelayPeer::Kind::Indexing);
+        m_results.note(QStringLiteral("throughput on frames: the stream made of Teltonika AVL packets of 4 records "
+                                      "(after the IMEI), which the recognising program splits, checks and acknowledges."));
+    }
     const bool windowed = m_options.wants(QStringLiteral("window")) && !m_options.windowProgram.isEmpty();
     if (windowed)
         m_peers << RelayPeer::name(RelayPeer::Kind::Window);
@@ -108,6 +136,8 @@ int Benchmark::run()
         case RelayPeer::Kind::SocatDump:
             return m_options.socat;
         case RelayPeer::Kind::Program:
+        case RelayPeer::Kind::Recognising:
+        case RelayPeer::Kind::Indexing:
             return m_options.program;
         case RelayPeer::Kind::Window:
             return m_options.windowProgram;
@@ -131,14 +161,26 @@ int Benchmark::run()
                 measure(kind, executable, RelayPeer::Output::Watch, QStringLiteral("return path"),
                         [this](LoadGenerator &g, RelayPeer &p) { returnPath(g, p); });
         }
-        if (windowed)
+        if (windowed) {
+            measure(RelayPeer::Kind::Window, m_options.windowProgram, RelayPeer::Output::Discard,
+                    QStringLiteral("latency"), [this](LoadGenerator &g, RelayPeer &p) { latency(g, p); });
             measure(RelayPeer::Kind::Window, m_options.windowProgram, RelayPeer::Output::Discard,
                     QStringLiteral("throughput"), [this](LoadGenerator &g, RelayPeer &p) { throughput(g, p); });
+        }
+        if (features) {
+            for (const RelayPeer::Kind kind : {RelayPeer::Kind::Program, RelayPeer::Kind::Recognising})
+                measure(kind, m_options.program, RelayPeer::Output::Discard, QStringLiteral("throughput on frames"),
+                        [this](LoadGenerator &g, RelayPeer &p) { framesThroughput(g, p); });
+            measure(RelayPeer::Kind::Indexing, m_options.program, RelayPeer::Output::Discard,
+                    QStringLiteral("latency"), [this](LoadGenerator &g, RelayPeer &p) { latency(g, p); });
+        }
         if (m_options.wants(QStringLiteral("filework")))
             fileWork();
     }
     if (m_options.wants(QStringLiteral("pane")))
         pane();
+    if (m_options.wants(QStringLiteral("replay")) && !m_options.program.isEmpty())
+        replay();
 
     addTargets();
     std::printf("%s", qPrintable(m_results.render(m_peers)));
@@ -243,6 +285,24 @@ void Benchmark::throughput(LoadGenerator &generator, RelayPeer &peer)
     }
 }
 
+void Benchmark::framesThroughput(LoadGenerator &generator, RelayPeer &peer)
+{
+    const QString name = RelayPeer::name(peer.kind());
+    const LoadGenerator::Throughput result = generator.throughput(m_frames, m_options.writeSize);
+    const qint64 peak = peer.peakResidentBytes();
+    if (!result.problem.isEmpty()) {
+        fail(name, QStringLiteral("throughput on frames"), withOutput(peer, result.problem));
+        return;
+    }
+    m_results.add(name, BenchFigures::FramesThroughput, double(result.bytes) / result.seconds / 1e6);
+    if (peak > 0 && peer.kind() == RelayPeer::Kind::Recognising)
+        m_results.add(name, BenchFigures::PeakResident, double(peak) / MiB);
+    peer.stop();
+    const CaptureCheck check = CaptureCheck::of(peer.captureFolder(), peer.inPort(), m_frames);
+    if (!check.equal)
+        fail(name, QStringLiteral("throughput on frames capture"), check.problem);
+}
+
 void Benchmark::returnPath(LoadGenerator &generator, RelayPeer &peer)
 {
     const QString name = RelayPeer::name(peer.kind());
@@ -314,6 +374,71 @@ void Benchmark::pane()
     }
 }
 
+void Benchmark::replay()
+{
+    // A session recorded with its times: a tracker sends a few messages, 5 ms apart.
+    const QString folder = QDir(m_root).filePath(QStringLiteral("replay"));
+    QDir().mkpath(folder);
+    LoopbackSocket outServer = LoopbackSocket::listen();
+    RelayPeer recorder(RelayPeer::Kind::Indexing, m_options.program);
+    QString problem = recorder.start(outServer.localPort(), folder, RelayPeer::Output::Discard);
+    {
+        LoopbackSocket tracker = LoopbackSocket::connectTo(recorder.inPort(), m_options.patience);
+        LoopbackSocket out = outServer.accept(m_options.patience);
+        char drain[4096];
+        for (int i = 0; problem.isEmpty() && i < m_options.replayChunks; ++i) {
+            if (!tracker.sendAll(m_stream.constData() + qsizetype(i) * m_options.messageSize, m_options.messageSize))
+                problem = QStringLiteral("the recording's tracker could not send");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (out.receive(drain, sizeof drain) > 0) {
+            }
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    recorder.stop();
+    if (!problem.isEmpty()) {
+        fail(BenchFigures::Replay, QStringLiteral("recording"), problem);
+        return;
+    }
+
+    // Played on one connection, then on many, against an echo server: every byte comes back.
+    EchoServer echo;
+    for (const int trackers : {1, m_options.replayTrackers}) {
+        const QString output = QDir(m_root).filePath(QStringLiteral("replayed-%1").arg(trackers));
+        QProcess process;
+        process.start(m_options.program, {QStringLiteral("replay"), QStringLiteral("--capture-dir"),
+                                          recorder.captureFolder(), QStringLiteral("--to"),
+                                          QStringLiteral("127.0.0.1:%1").arg(echo.port()), QStringLiteral("--trackers"),
+                                          QString::number(trackers), QStringLiteral("--no-wait"),
+                                          QStringLiteral("--output"), output});
+        const bool finished = process.waitForFinished(int(m_options.patience.count()) * 1000 * 4);
+        const QString summary = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const auto number = [&summary](const char *pattern) {
+            const QRegularExpressionMatch match = QRegularExpression(QLatin1StringView(pattern)).match(summary);
+            return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+        };
+        const double sent = number("Sent: \\d+ chunks?, (\\d+) bytes?");
+        const double answered = number("Answers: \\d+ chunks?, (\\d+) bytes?");
+        if (!finished || process.exitCode() != 0 || sent <= 0) {
+            fail(BenchFigures::Replay, QStringLiteral("%1 trackers").arg(trackers),
+                 summary + QString::fromLocal8Bit(process.readAllStandardError()));
+            continue;
+        }
+        // What came back is captured, byte for byte.
+        qint64 captured = 0;
+        for (const QFileInfo &file : QDir(output).entryInfoList({QStringLiteral("*.dat")}, QDir::Files))
+            captured += file.size();
+        const QString of = trackers == 1 ? QStringLiteral("1 tracker") : QStringLiteral("%1 trackers").arg(trackers);
+        m_results.add(BenchFigures::Replay, QStringLiteral("answer p50 ms, %1").arg(of),
+                      number("Chunk to answer: p50 ([0-9.]+) ms"));
+        m_results.add(BenchFigures::Replay, QStringLiteral("answer p99 ms, %1").arg(of),
+                      number("Chunk to answer: p50 [0-9.]+ ms, p99 ([0-9.]+) ms"));
+        m_results.add(BenchFigures::Replay, QStringLiteral("bytes sent, %1").arg(of), sent);
+        m_results.add(BenchFigures::Replay, QStringLiteral("bytes answered and captured, %1").arg(of),
+                      std::min(answered, double(captured)));
+    }
+}
+
 void Benchmark::addTargets()
 {
     const QString program = RelayPeer::name(RelayPeer::Kind::Program);
@@ -349,8 +474,29 @@ void Benchmark::addTargets()
                              m_results.median(BenchFigures::Pane, figure(m_options.paneLines[0])), 1.2, false,
                              QStringLiteral("%1 lines / %2 lines").arg(m_options.paneLines[2]).arg(m_options.paneLines[0])});
     }
+    m_results.addTarget({QStringLiteral("latency p50 window"), m_results.median(window, LatencyP50),
+                         m_results.median(socatDump, LatencyP50), 0.6, false, QStringLiteral("window / socat -x -v")});
+    m_results.addTarget({QStringLiteral("latency p99 window"), m_results.median(window, LatencyP99),
+                         m_results.median(socatDump, LatencyP99), 0.6, false, QStringLiteral("window / socat -x -v")});
+    const QString recognising = RelayPeer::name(RelayPeer::Kind::Recognising);
+    const QString indexing = RelayPeer::name(RelayPeer::Kind::Indexing);
+    m_results.addTarget({QStringLiteral("throughput with protocol + ack"),
+                         m_results.median(recognising, BenchFigures::FramesThroughput),
+                         m_results.median(program, BenchFigures::FramesThroughput), 0.9, true,
+                         QStringLiteral("recognising / plain, on frames")});
+    m_results.addTarget({QStringLiteral("latency p50 with the session index"), m_results.median(indexing, LatencyP50),
+                         m_results.median(program, LatencyP50), 1.05, false, QStringLiteral("indexing / plain")});
+    m_results.addTarget({QStringLiteral("replay, every answer captured"),
+                         m_results.median(BenchFigures::Replay, QStringLiteral("bytes answered and captured, %1 trackers")
+                                                                    .arg(m_options.replayTrackers)),
+                         m_results.median(BenchFigures::Replay,
+                                          QStringLiteral("bytes sent, %1 trackers").arg(m_options.replayTrackers)),
+                         1.0, true, QStringLiteral("answered and captured / sent, bytes")});
     m_results.addTarget({QStringLiteral("peak memory headless"), m_results.median(program, BenchFigures::PeakResident),
                          50.0, 1.0, false, QStringLiteral("MiB / 50 MiB")});
+    m_results.addTarget({QStringLiteral("peak memory headless, features on"),
+                         m_results.median(recognising, BenchFigures::PeakResident), 50.0, 1.0, false,
+                         QStringLiteral("MiB / 50 MiB")});
     m_results.addTarget({QStringLiteral("peak memory window"), m_results.median(window, BenchFigures::PeakResident),
                          150.0, 1.0, false, QStringLiteral("MiB / 150 MiB")});
 }

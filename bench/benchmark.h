@@ -28,9 +28,12 @@ private:
 
     void latency(LoadGenerator &generator, RelayPeer &peer);
     void throughput(LoadGenerator &generator, RelayPeer &peer);
+    // The stream of real device frames, through the plain capture and through recognition.
+    void framesThroughput(LoadGenerator &generator, RelayPeer &peer);
     void returnPath(LoadGenerator &generator, RelayPeer &peer);
     void fileWork();
     void pane();
+    void replay();
     void addTargets();
 
     void fail(const QString &peer, const QString &what, const QString &problem);
@@ -38,6 +41,7 @@ private:
 
     BenchOptions m_options;
     QByteArray m_stream;
+    QByteArray m_frames;
     QString m_root;
     ResultTable m_results;
     QStringList m_peers;

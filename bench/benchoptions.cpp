@@ -65,7 +65,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
                                        QStringLiteral("n"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Comma-separated parts: latency, throughput, return, window, "
-                                                 "filework, pane."),
+                                                 "filework, pane, features, replay."),
                                   QStringLiteral("parts"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the capture folders."));
     parser.addOptions({smoke, repeat, program, window, socat, fileWork, messages, megabytes, only, keep});
@@ -81,6 +81,8 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
         options.returnMessages = 50;
         options.paneLines = {100, 1000, 10000};
         options.paneSamples = 20;
+        options.replayChunks = 3;
+        options.replayTrackers = 20;
         options.patience = std::chrono::seconds(20);
     }
     if (parser.isSet(repeat))

@@ -31,9 +31,14 @@ struct BenchOptions
     int paneSamples = 200;
     std::chrono::seconds patience{30};
 
-    // latency, throughput, return, window, filework, pane
-    QStringList parts{QStringLiteral("latency"), QStringLiteral("throughput"), QStringLiteral("return"),
-                      QStringLiteral("window"),  QStringLiteral("filework"),   QStringLiteral("pane")};
+    // Replay: a recorded session of this many chunks, played on one connection and on this many.
+    int replayChunks = 10;
+    int replayTrackers = 1000;
+
+    // latency, throughput, return, window, filework, pane, features, replay
+    QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
+                      QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
+                      QStringLiteral("features"), QStringLiteral("replay")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

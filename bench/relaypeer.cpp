@@ -30,6 +30,10 @@ QString RelayPeer::name(Kind kind)
         return QStringLiteral("gps-analyzer headless");
     case Kind::Window:
         return QStringLiteral("gps-analyzer window");
+    case Kind::Recognising:
+        return QStringLiteral("gps-analyzer, protocol + ack + index");
+    case Kind::Indexing:
+        return QStringLiteral("gps-analyzer, session index");
     }
     return {};
 }
@@ -64,10 +68,16 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
         break;
     case Kind::Program:
     case Kind::Window:
-        arguments << (m_kind == Kind::Program ? QStringLiteral("--headless") : QStringLiteral("--start"))
+    case Kind::Recognising:
+    case Kind::Indexing:
+        arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
                   << QStringLiteral("--in-port") << in << QStringLiteral("--out-port") << out
                   << QStringLiteral("--out-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--relay")
                   << QStringLiteral("--capture-dir") << m_captureFolder;
+        if (m_kind == Kind::Recognising)
+            arguments << QStringLiteral("--protocol") << QStringLiteral("auto") << QStringLiteral("--auto-ack");
+        if (m_kind == Kind::Recognising || m_kind == Kind::Indexing)
+            arguments << QStringLiteral("--session-index");
         break;
     case Kind::Direct:
         break;

@@ -13,7 +13,9 @@
 class RelayPeer final
 {
 public:
-    enum class Kind { Direct, Socat, SocatDump, Program, Window };
+    // Recognising: headless with --protocol auto --auto-ack --session-index; Indexing: headless
+    // with --session-index alone.
+    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, Indexing };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };
@@ -25,7 +27,7 @@ public:
 
     [[nodiscard]] static QString name(Kind kind);
     [[nodiscard]] Kind kind() const { return m_kind; }
-    [[nodiscard]] bool isProgram() const { return m_kind == Kind::Program || m_kind == Kind::Window; }
+    [[nodiscard]] bool isProgram() const { return m_kind >= Kind::Program; }
 
     // Starts relaying to 127.0.0.1:outPort on a free IN port, keeping its files under
     // workFolder. Returns an empty text on success, otherwise what went wrong.

@@ -73,19 +73,28 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
     const bool serverAnswers = m_features.passAnswers && m_sckOUT->state() == SocketEndpoint::State::Connected;
     if (!m_features.acknowledge || serverAnswers)
         return;
+    // The answers to a chunk's frames go out together, as one write, and show as one pair of
+    // lines, as the chunk did.
+    QByteArray answers;
+    int answered = 0;
+    QString summary;
     for (const TrackerFrame &frame : std::as_const(frames.frames)) {
         const QByteArray ack = acknowledgement(frame);
-        if (ack.isEmpty() || !trackerConnected(index))
+        if (ack.isEmpty())
             continue;
-        try {
-            sckAccept(index).SendData(ack);
-        } catch (const PlatformError &) {
-            return; // the tracker has just gone
-        }
-        const qint64 sentAt = sessionClockUs();
-        m_controls.prependChunkLines(AckAsciiTag, AckHexTag, ack);
-        sentToTracker(index, SessionEvent::Kind::Ack, ack, sentAt, frame.summary());
+        answers += ack;
+        summary = ++answered == 1 ? frame.summary() : QStringLiteral("%1 frames").arg(answered);
     }
+    if (answers.isEmpty() || !trackerConnected(index))
+        return;
+    try {
+        sckAccept(index).SendData(answers);
+    } catch (const PlatformError &) {
+        return; // the tracker has just gone
+    }
+    const qint64 sentAt = sessionClockUs();
+    m_controls.prependChunkLines(AckAsciiTag, AckHexTag, answers);
+    sentToTracker(index, SessionEvent::Kind::Ack, answers, sentAt, summary);
 }
 
 void CaptureEngine::answerCaptured(const Capture &capture)

@@ -38,16 +38,19 @@ void prepare(int fd)
 bool waitFor(int fd, short events, int timeoutMs, const std::stop_token &stop)
 {
     constexpr int Step = 100;
-    for (int waited = 0; timeoutMs < 0 || waited < timeoutMs; waited += Step) {
+    int waited = 0;
+    do {
         if (stop.stop_requested())
             return false;
+        const int step = timeoutMs < 0 ? Step : std::min(Step, timeoutMs - waited);
         pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, timeoutMs < 0 ? Step : std::min(Step, timeoutMs - waited));
+        const int n = ::poll(&p, 1, step);
         if (n > 0)
             return true;
         if (n < 0 && errno != EINTR)
             return false;
-    }
+        waited += step;
+    } while (timeoutMs < 0 || waited < timeoutMs);
     return false;
 }
 
