@@ -52,11 +52,6 @@ struct Fixture
     AnalyzerFrm window;
 };
 
-QWidget *control(const AnalyzerFrm &window, const QString &name)
-{
-    return window.findChild<QWidget *>(name);
-}
-
 // What the modal message boxes showed, closed as soon as they appear.
 struct ShownBox
 {
@@ -106,9 +101,6 @@ class TestAnalyzerFrm final : public QObject
 private slots:
     void windowSettings();
     void layout();
-    void contentsAtLoad_data();
-    void contentsAtLoad();
-    void paneStyle_data();
     void paneStyle();
     void focusOrder();
     void onlyTheHandlersRunCode();
@@ -117,10 +109,7 @@ private slots:
     void formActivateRunsWhenTheWindowBecomesActive();
     void formActivateRunsOnceWithoutAnActivation();
     void controlsReachTheirWidgets();
-    void messageBoxes_data();
     void messageBoxes();
-    void programEnds_data();
-    void programEnds();
     void endToEnd();
     void featureSwitchesAreFixedAtTheStart();
     void frameBuilder_data();
@@ -141,6 +130,29 @@ void TestAnalyzerFrm::windowSettings()
     QCOMPARE(f.window.pixelsX(1440), f.window.logicalDpiX());
     for (const int side : {16, 32, 48, 256})
         QVERIFY(f.window.windowIcon().availableSizes().contains(QSize(side, side)));
+
+    // The contents at load: captions, texts, clear check boxes, empty panes; all enabled.
+    const AnalyzerFrm &w = f.window;
+    const std::pair<QWidget *, const char *> captions[] = {
+        {w.Label1(), "TCP/IP OUT port:"}, {w.Label2(), "TCP/IP IN port:"}, {w.Label3(), "Command:"},
+        {w.Label4(), "Type:"}, {w.Label5(), "This computer's IP:"}, {w.Label6(), "Host OUT IP Address:"},
+        {w.Label7(), "127.0.0.1"}, {w.Command1(), "Start Capturing Data on IN Port"},
+        {w.Check1(), "Enable Send Immediate"}, {w.Check3(), "Relay data from IN port to OUT port"}};
+    for (const auto &[control, caption] : captions)
+        QCOMPARE(AnalyzerFrm::captionOf(control), QString::fromUtf8(caption));
+    QCOMPARE(AnalyzerFrm::captionOf(w.Check2()), Check2Caption);
+    const std::pair<Control, const char *> texts[] = {{Control::Text2, "5000"}, {Control::Text5, "5001"},
+                                                      {Control::Text6, "127.0.0.1"}, {Control::Text4, ""},
+                                                      {Control::Combo1, "ASCII"}};
+    for (const auto &[control, text] : texts)
+        QCOMPARE(w.text(control), QString::fromUtf8(text));
+    QCOMPARE(w.Frame1()->title(), QStringLiteral("Connections"));
+    QCOMPARE(w.Frame2()->title(), QStringLiteral("Data Capture and Commands"));
+    QVERIFY(w.Text1()->text().isEmpty() && w.Text3()->text().isEmpty() && w.WebBrowser1()->toPlainText().isEmpty());
+    for (const Control check : {Control::Check1, Control::Check2, Control::Check3})
+        QCOMPARE(w.value(check), CheckValue::Clear);
+    for (const QWidget *child : w.clientArea()->findChildren<QWidget *>())
+        QVERIFY(child->isEnabled());
 }
 
 void TestAnalyzerFrm::layout()
@@ -218,89 +230,24 @@ void TestAnalyzerFrm::layout()
     QCOMPARE(f.window.size(), f.window.minimumSize());
 }
 
-void TestAnalyzerFrm::contentsAtLoad_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("content");
-    QTest::newRow("Frame1") << "Frame1" << "Connections";
-    QTest::newRow("Frame2") << "Frame2" << "Data Capture and Commands";
-    QTest::newRow("Text1") << "Text1" << "";
-    QTest::newRow("Text2") << "Text2" << "5000";
-    QTest::newRow("Text3") << "Text3" << "";
-    QTest::newRow("Text4") << "Text4" << "";
-    QTest::newRow("Text5") << "Text5" << "5001";
-    QTest::newRow("Text6") << "Text6" << "127.0.0.1";
-    QTest::newRow("Label1") << "Label1" << "TCP/IP OUT port:";
-    QTest::newRow("Label2") << "Label2" << "TCP/IP IN port:";
-    QTest::newRow("Label3") << "Label3" << "Command:";
-    QTest::newRow("Label4") << "Label4" << "Type:";
-    QTest::newRow("Label5") << "Label5" << "This computer's IP:";
-    QTest::newRow("Label6") << "Label6" << "Host OUT IP Address:";
-    QTest::newRow("Label7") << "Label7" << "127.0.0.1";
-    QTest::newRow("Command1") << "Command1" << "Start Capturing Data on IN Port";
-    QTest::newRow("Check1") << "Check1" << "Enable Send Immediate";
-    QTest::newRow("Check2") << "Check2" << Check2Caption;
-    QTest::newRow("Check3") << "Check3" << "Relay data from IN port to OUT port";
-    QTest::newRow("Combo1") << "Combo1" << "ASCII";
-    QTest::newRow("WebBrowser1") << "WebBrowser1" << "";
-}
-
-void TestAnalyzerFrm::contentsAtLoad()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, content);
-    Fixture f; // loaded, not yet shown or activated
-    QWidget *const widget = control(f.window, name);
-    QVERIFY(widget != nullptr);
-    QString shown;
-    if (auto *box = qobject_cast<QLineEdit *>(widget))
-        shown = box->text();
-    else if (auto *pane = qobject_cast<TextPane *>(widget))
-        shown = pane->text();
-    else if (auto *browser = qobject_cast<QTextBrowser *>(widget))
-        shown = browser->toPlainText();
-    else if (auto *label = qobject_cast<QLabel *>(widget))
-        shown = label->text();
-    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
-        shown = button->text();
-    else if (auto *frame = qobject_cast<QGroupBox *>(widget))
-        shown = frame->title();
-    else if (auto *combo = qobject_cast<QComboBox *>(widget))
-        shown = combo->currentText();
-    QCOMPARE(shown, content);
-    if (auto *check = qobject_cast<QCheckBox *>(widget))
-        QCOMPARE(check->checkState(), Qt::Unchecked);
-    QVERIFY(widget->isEnabled());
-    QCOMPARE(f.window.engine().state().CaptureCounter, 1);
-}
-
-void TestAnalyzerFrm::paneStyle_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("Text1") << "Text1";
-    QTest::newRow("Text3") << "Text3";
-}
-
 void TestAnalyzerFrm::paneStyle()
 {
-    QFETCH(QString, name);
     Fixture f;
-    auto *const pane = qobject_cast<TextPane *>(control(f.window, name));
-    QVERIFY(pane != nullptr);
-    QVERIFY(QFontInfo(pane->font()).fixedPitch());
-    QVERIFY(!pane->isReadOnly());
-    QCOMPARE(pane->dropEnd(), name == QLatin1StringView("Text1") ? TextPane::DropEnd::Top : TextPane::DropEnd::Bottom);
-
-    // Seen on screen: the pane is dark grey and its text green.
     f.showAndActivate();
-    pane->replaceText(QString(40, QChar(0x2588))); // full blocks
-    const QImage image = pane->viewport()->grab().toImage();
-    QCOMPARE(image.pixelColor(image.width() - 3, image.height() - 3), QColor(64, 64, 64));
-    bool green = false;
-    for (int x = 0; x < image.width() / 2 && !green; ++x)
-        for (int y = 0; y < 30 && !green; ++y)
-            green = image.pixelColor(x, y) == QColor(0, 255, 0);
-    QVERIFY(green);
+    QCOMPARE(f.window.Text1()->dropEnd(), TextPane::DropEnd::Top);
+    QCOMPARE(f.window.Text3()->dropEnd(), TextPane::DropEnd::Bottom);
+    for (TextPane *pane : {f.window.Text1(), f.window.Text3()}) {
+        QVERIFY(QFontInfo(pane->font()).fixedPitch() && !pane->isReadOnly());
+        // Seen on screen: the pane is dark grey and its text green.
+        pane->replaceText(QString(40, QChar(0x2588))); // full blocks
+        const QImage image = pane->viewport()->grab().toImage();
+        QCOMPARE(image.pixelColor(image.width() - 3, image.height() - 3), QColor(64, 64, 64));
+        bool green = false;
+        for (int x = 0; x < image.width() / 2 && !green; ++x)
+            for (int y = 0; y < 30 && !green; ++y)
+                green = image.pixelColor(x, y) == QColor(0, 255, 0);
+        QVERIFY(green);
+    }
 }
 
 void TestAnalyzerFrm::focusOrder()
@@ -514,58 +461,32 @@ void TestAnalyzerFrm::controlsReachTheirWidgets()
     QVERIFY_THROWS_EXCEPTION(PlatformError, f.window.setValue(Control::Check1, 3));
 }
 
-void TestAnalyzerFrm::messageBoxes_data()
-{
-    QTest::addColumn<bool>("isReport");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("message box") << false << "Error on input socket!" << "Address in use";
-    QTest::newRow("error report") << true << "gps-analyzer"
-                                  << "Run-time error '76':\n\nPath not found: /nowhere/x0001_5000.dat";
-}
-
 void TestAnalyzerFrm::messageBoxes()
 {
-    QFETCH(bool, isReport);
-    QFETCH(QString, title);
-    QFETCH(QString, text);
+    // A region's report and a run-time error report: critical, one OK button; after them the
+    // program ends with status 1, while the operator's closing ends it with 0.
     Fixture f;
     f.showAndActivate();
-    const ShownBox shown = closeNextMessageBox([&] {
-        if (isReport)
-            f.window.reportError(76, QStringLiteral("Path not found: /nowhere/x0001_5000.dat"));
-        else
-            f.window.messageBox(QStringLiteral("Address in use"), vbCritical, QStringLiteral("Error on input socket!"));
-    });
+    ShownBox shown = closeNextMessageBox(
+        [&] { f.window.messageBox(QStringLiteral("Address in use"), vbCritical, QStringLiteral("Error on input socket!")); });
     QCOMPARE(shown.icon, QMessageBox::Critical);
-    QCOMPARE(shown.title, title);
-    QCOMPARE(shown.text, text);
+    QCOMPARE(shown.title, QStringLiteral("Error on input socket!"));
+    QCOMPARE(shown.text, QStringLiteral("Address in use"));
     QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    shown = closeNextMessageBox([&] { f.window.reportError(76, QStringLiteral("Path not found: /x0001_5000.dat")); });
+    QCOMPARE(shown.icon, QMessageBox::Critical);
+    QCOMPARE(shown.title, QStringLiteral("gps-analyzer"));
+    QCOMPARE(shown.text, QStringLiteral("Run-time error '76':\n\nPath not found: /x0001_5000.dat"));
+    for (const bool engineEnds : {true, false}) {
+        QTimer::singleShot(0, &f.window, [&] {
+            if (engineEnds)
+                f.window.endProgram();
+            else
+                f.window.close();
+        });
+        QCOMPARE(QApplication::exec(), engineEnds ? 1 : 0);
+    }
 }
-
-void TestAnalyzerFrm::programEnds_data()
-{
-    QTest::addColumn<bool>("engineEnds");
-    QTest::addColumn<int>("status");
-    QTest::newRow("operator closes the window") << false << 0;
-    QTest::newRow("the engine ends the program") << true << 1;
-}
-
-void TestAnalyzerFrm::programEnds()
-{
-    QFETCH(bool, engineEnds);
-    QFETCH(int, status);
-    Fixture f;
-    f.showAndActivate();
-    QTimer::singleShot(0, &f.window, [&] {
-        if (engineEnds)
-            f.window.endProgram();
-        else
-            f.window.close();
-    });
-    QCOMPARE(QApplication::exec(), status);
-}
-
 void TestAnalyzerFrm::endToEnd()
 {
     Fixture f;
