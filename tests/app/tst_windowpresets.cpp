@@ -19,7 +19,6 @@ class TestWindowPresets final : public QObject
 private slots:
     void sameControlValues_data();
     void sameControlValues();
-    void commandTypeListStaysIntact();
 };
 
 namespace {
@@ -81,19 +80,6 @@ void TestWindowPresets::sameControlValues()
     QCOMPARE(window.value(Control::Check1), ticked(options.sendOnConnect));
     QCOMPARE(window.value(Control::Check2), ticked(options.armCommand));
     QCOMPARE(window.value(Control::Check3), ticked(options.relay));
-}
-
-void TestWindowPresets::commandTypeListStaysIntact()
-{
-    const CommandLine commandLine = parseCommandLine(args({"--command-type", "BIN"}));
-    QTemporaryDir folder;
-    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
-    AnalyzerFrm window(folder.path(), *sockets);
-    applyPresets(window, commandLine.options);
-    QCOMPARE(window.Combo1()->count(), 2);
-    QCOMPARE(window.Combo1()->itemText(0), QStringLiteral("ASCII"));
-    QCOMPARE(window.Combo1()->itemText(1), QStringLiteral("HEX"));
-    QCOMPARE(window.Combo1()->currentText(), QStringLiteral("BIN"));
 }
 
 QTEST_MAIN(TestWindowPresets)
