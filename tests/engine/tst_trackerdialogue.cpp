@@ -25,35 +25,10 @@ const QByteArray TeltonikaAvl = hex("000000000000003608010000016B40D8EA300100000
 const QByteArray Gt06Login = hex("78780D01012345678901234500018CDD0D0A");
 const QByteArray Gt06LoginAnswer = hex("787805010001D9DC0D0A");
 
-// Every event of a run, kept in memory.
-struct KeptEvents final : SessionRecorder
-{
-    void record(const SessionEvent &event) override { events->append(event); }
-    QList<SessionEvent> *events;
-};
-
-QString kinds(const QList<SessionEvent> &events)
-{
-    static const char *const names[] = {"listen", "connect", "declined", "in",    "out",
-                                        "cmd",    "ack",     "pass",     "error", "disconnect"};
-    QStringList list;
-    for (const SessionEvent &event : events)
-        list.append(QLatin1StringView(names[int(event.kind)]));
-    return list.join(QLatin1Char(' '));
-}
-
 // A rig whose run keeps its events.
 struct DialogueRig : EngineRig
 {
-    explicit DialogueRig(Relay relay = Relay::Off) : EngineRig(relay)
-    {
-        controls.switches.sessionIndex = true;
-        engine.setRecorderFactory([this](const QString &) {
-            auto recorder = std::make_unique<KeptEvents>();
-            recorder->events = &events;
-            return recorder;
-        });
-    }
+    explicit DialogueRig(Relay relay = Relay::Off) : EngineRig(relay) { keepEvents(); }
     // Sends a frame and returns what the tracker gets back within a short while.
     QByteArray exchange(QTcpSocket &tracker, const QByteArray &frame)
     {
@@ -63,7 +38,6 @@ struct DialogueRig : EngineRig
         (void)QTest::qWaitFor([&] { return !(answer += tracker.readAll()).isEmpty(); }, 300);
         return answer;
     }
-    QList<SessionEvent> events;
 };
 
 } // namespace
@@ -76,7 +50,6 @@ private slots:
     void acknowledgedLikeAServer_data();
     void acknowledgedLikeAServer();
     void answersPassedThrough();
-    void eventsOfARun();
 };
 
 void tst_TrackerDialogue::acknowledgedLikeAServer_data()
@@ -175,52 +148,6 @@ void tst_TrackerDialogue::answersPassedThrough()
     QCOMPARE(kinds(rig.events), QStringLiteral("listen connect in out pass disconnect out"));
     QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed
     QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
-}
-
-void tst_TrackerDialogue::eventsOfARun()
-{
-    // Every kind of event a run without features has, in order, with the numbers and files of
-    // the captures and times that never go back.
-    DialogueRig rig(EngineRig::Relay::ToOwnServer);
-    rig.controls.values[Control::Check2] = CheckValue::Ticked;
-    rig.controls.texts[Control::Text4] = QStringLiteral("GO");
-    rig.controls.switches.appendCrLf = false;
-    rig.start();
-    QTRY_VERIFY(rig.out->connection);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    const quint16 trackerPort = tracker->localPort();
-    QTcpSocket second;
-    QSignalSpy declined(&second, &QTcpSocket::disconnected);
-    second.connectToHost(QHostAddress::LocalHost, rig.inPort);
-    QTRY_COMPARE(declined.size(), 1);
-    QVERIFY(rig.sendChunk(*tracker, "A"));
-    QByteArray command;
-    QTRY_COMPARE((command += tracker->readAll()), QByteArray("GO")); // no CR LF
-    rig.out->connection->write("B");
-    QTRY_COMPARE(rig.engine.state().CaptureCounter, 3);
-    const linger abortive{1, 0};
-    ::setsockopt(int(tracker->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    tracker->abort();
-    QTRY_COMPARE(rig.engine.state().CaptureCounter, 4);
-
-    QCOMPARE(kinds(rig.events), QStringLiteral("listen connect declined in cmd out error"));
-    const QList<SessionEvent> &e = rig.events;
-    QCOMPARE(e.at(0).note, QStringLiteral("relay to 127.0.0.1:%1").arg(rig.outPort));
-    QCOMPARE(e.at(1).peer, QStringLiteral("127.0.0.1:%1").arg(trackerPort));
-    QCOMPARE(e.at(1).note, QStringLiteral("local 127.0.0.1:%1").arg(rig.inPort));
-    QVERIFY(e.at(2).peer.startsWith(QStringLiteral("127.0.0.1:")));
-    QCOMPARE(e.at(3).number, 1);
-    QCOMPARE(e.at(3).file, EngineRig::name(1, rig.inPort, "dat"));
-    QCOMPARE(e.at(3).length, 1);
-    QCOMPARE(e.at(4).bytes, QByteArray("GO"));
-    QCOMPARE(e.at(5).number, 2);
-    QCOMPARE(e.at(5).port, int(rig.outPort));
-    QCOMPARE(e.at(6).number, 3);
-    QCOMPARE(e.at(6).file, QStringLiteral("x0003_err%1.log").arg(rig.inPort));
-    QCOMPARE(e.at(6).note, QStringLiteral("10054 Connection is reset by remote side"));
-    for (int i = 1; i < e.size(); ++i)
-        QVERIFY(e.at(i).timeUs >= e.at(i - 1).timeUs);
 }
 
 QTEST_GUILESS_MAIN(tst_TrackerDialogue)

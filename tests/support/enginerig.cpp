@@ -18,6 +18,33 @@ EngineRig::EngineRig(Relay relay, quint16 port) : inPort(LoopbackSocket::freePor
     controls.values[Control::Check3] = CheckValue::Ticked;
 }
 
+namespace {
+
+struct KeptEvents final : SessionRecorder
+{
+    explicit KeptEvents(QList<SessionEvent> &kept) : events(kept) {}
+    void record(const SessionEvent &event) override { events.append(event); }
+    QList<SessionEvent> &events;
+};
+
+} // namespace
+
+void EngineRig::keepEvents()
+{
+    controls.switches.sessionIndex = true;
+    engine.setRecorderFactory([this](const QString &) { return std::make_unique<KeptEvents>(events); });
+}
+
+QString kinds(const QList<SessionEvent> &events)
+{
+    static const char *const names[] = {"listen", "connect", "declined", "in",    "out",
+                                        "cmd",    "ack",     "pass",     "error", "disconnect"};
+    QStringList list;
+    for (const SessionEvent &event : events)
+        list.append(QLatin1StringView(names[int(event.kind)]));
+    return list.join(QLatin1Char(' '));
+}
+
 void EngineRig::start()
 {
     engine.Form_Load();

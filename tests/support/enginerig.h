@@ -26,6 +26,9 @@ struct EngineRig
     // Sends one chunk and waits until it has been captured.
     [[nodiscard]] bool sendChunk(QTcpSocket &tracker, const QByteArray &chunk);
 
+    // Every event of the run from now on, kept in events: the session index switched on.
+    void keepEvents();
+
     // x<number>_<port>.<extension> and its contents, "<missing>" for a missing file.
     [[nodiscard]] static QString name(qint32 number, int port, const char *extension);
     [[nodiscard]] QByteArray file(const QString &name) const;
@@ -37,6 +40,10 @@ struct EngineRig
     quint16 inPort;
     quint16 outPort = 0;
     CaptureEngine engine{controls, folder.path()};
+    QList<SessionEvent> events;
 };
+
+// The kinds of events as the session index names them, separated by blanks.
+[[nodiscard]] QString kinds(const QList<SessionEvent> &events);
 
 #endif
