@@ -13,9 +13,8 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 [ "${1:-}" = "--quick" ] && exit 0
 
-for step in tests/run-sanitized.sh tests/fuzz/run-fuzzers.sh; do
-    if [ -x "$step" ]; then
-        echo "== $step"
-        "$step"
-    fi
-done
+echo "== tests/run-sanitized.sh"
+tests/run-sanitized.sh
+# Six fuzz targets: 20 s each keeps the whole run within 15 minutes on two cores.
+echo "== tests/fuzz/run-fuzzers.sh"
+tests/fuzz/run-fuzzers.sh "${GPSA_FUZZ_SECONDS:-20}"
