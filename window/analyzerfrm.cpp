@@ -4,6 +4,7 @@
 #include "checkstatemapping.h"
 #include "commandcomposer.h"
 #include "commandframedialog.h"
+#include "datetimetext.h"
 #include "featuremenus.h"
 #include "pcapexport.h"
 #include "platformerror.h"
@@ -507,6 +508,12 @@ void AnalyzerFrm::replaceLog(const QString &text)
 void AnalyzerFrm::prependToDataPane(const QString &line)
 {
     m_text3->prependLine(line);
+}
+
+void AnalyzerFrm::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)
+{
+    m_text3->prependChunkLine(DateTimeText::now(), asciiTag, chunk, TextPane::Rendering::Ascii);
+    m_text3->prependChunkLine(DateTimeText::now(), hexTag, chunk, TextPane::Rendering::Hex);
 }
 
 void AnalyzerFrm::messageBox(const QString &prompt, int style, const QString &title)

@@ -86,6 +86,9 @@ public:
     void prependToLog(const QString &line) override;
     void replaceLog(const QString &text) override;
     void prependToDataPane(const QString &line) override;
+    // A chunk's lines join the data pane unrendered, so that a flood the pane cannot show costs
+    // no text.
+    void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;

@@ -4,6 +4,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,7 +24,9 @@ TextPane::TextPane(DropEnd dropEnd, qsizetype characterLimit, QWidget *parent)
     , m_flushTimer(new QTimer(this))
 {
     m_flushTimer->setSingleShot(true);
-    m_flushTimer->setInterval(0);
+    // Lines join the text a few times a second, as many at once as came meanwhile: one layout
+    // and one repaint for them all, and none while a handler waits for the network.
+    m_flushTimer->setInterval(FlushIntervalMs);
     connect(m_flushTimer, &QTimer::timeout, this, &TextPane::flushPending);
     // Without an undo history the document also reclaims the text that was removed.
     setUndoRedoEnabled(false);
@@ -47,71 +51,155 @@ TextPane::TextPane(DropEnd dropEnd, qsizetype characterLimit, QWidget *parent)
     setPalette(colours);
 }
 
+qsizetype TextPane::Pending::length() const
+{
+    if (!rendering)
+        return text.size();
+    return text.size() + tag.size() + chunk.size() * (*rendering == Rendering::Hex ? 2 : 1) + 2;
+}
+
 void TextPane::prependLine(const QString &line)
 {
-    m_pending.append({End::Top, line});
-    m_flushTimer->start();
+    add({End::Top, line, {}, {}, std::nullopt});
 }
 
 void TextPane::appendLine(const QString &line)
 {
-    m_pending.append({End::Bottom, line});
-    m_flushTimer->start();
+    add({End::Bottom, line, {}, {}, std::nullopt});
+}
+
+void TextPane::prependChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk,
+                                Rendering rendering)
+{
+    add({End::Top, timestamp, tag, chunk, rendering});
+}
+
+void TextPane::add(Pending line)
+{
+    const bool allOnTop = m_pendingOnTop >= 0 && line.end == End::Top;
+    m_pendingOnTop = allOnTop ? m_pendingOnTop + line.length() : -1;
+    m_pending.append(std::move(line));
+    // A flood faster than the pane takes it in: what newer lines would push out at once is
+    // left out now, the newest kept whole.
+    while (allOnTop && m_pending.size() > 1 && m_pendingOnTop - m_pending.constFirst().length() >= m_characterLimit) {
+        m_pendingOnTop -= m_pending.constFirst().length();
+        m_pending.removeFirst();
+    }
+    if (!m_flushTimer->isActive())
+        m_flushTimer->start();
 }
 
 void TextPane::replaceText(const QString &text)
 {
     // What waited to join the text would have been replaced with it.
     m_pending.clear();
+    m_pendingOnTop = 0;
     setPlainText(QString());
-    insert(End::Bottom, text);
+    const Pending all{End::Bottom, text, {}, {}, std::nullopt};
+    insert(End::Bottom, {&all});
 }
 
 void TextPane::flushPending()
 {
     m_flushTimer->stop();
+    QElapsedTimer clock;
+    clock.start();
+    const auto adjustInterval = qScopeGuard([&] {
+        // A pane that takes long to take lines in waits longer for the next ones: in a flood it
+        // takes at most a third of the time, and the rest goes to the capture.
+        m_flushTimer->setInterval(std::clamp(int(2 * clock.elapsed()), FlushIntervalMs, 1000));
+    });
     // In the order they came; the lines that follow each other at one end go in at once.
-    const QList<std::pair<End, QString>> pending = std::exchange(m_pending, {});
+    const QList<Pending> pending = std::exchange(m_pending, {});
+    m_pendingOnTop = 0;
     for (qsizetype first = 0; first < pending.size();) {
-        const End end = pending.at(first).first;
+        const End end = pending.at(first).end;
         qsizetype last = first;
-        while (last + 1 < pending.size() && pending.at(last + 1).first == end)
+        while (last + 1 < pending.size() && pending.at(last + 1).end == end)
             ++last;
+        QList<const Pending *> run; // as the lines will stand in the pane, top first
         qsizetype length = 0;
-        for (qsizetype i = first; i <= last; ++i)
-            length += pending.at(i).second.size();
-        if (length > m_characterLimit) {
-            // Past the limit each line is an addition of its own, as it came.
-            for (qsizetype i = first; i <= last; ++i)
-                insert(end, pending.at(i).second);
+        for (qsizetype i = first; i <= last; ++i) {
+            const Pending &line = pending.at(end == End::Top ? first + last - i : i);
+            // New lines at the top push out the older ones; those that would go at once are
+            // left out, the newest kept whole.
+            if (end == End::Top && length >= m_characterLimit)
+                break;
+            run.append(&line);
+            length += line.length();
+        }
+        if (end == End::Bottom && length > m_characterLimit) {
+            // Past the limit each line at the end is an addition of its own, as it came.
+            for (const Pending *line : std::as_const(run))
+                insert(end, {line});
         } else {
-            QString lines;
-            lines.reserve(length);
-            for (qsizetype i = first; i <= last; ++i)
-                lines += pending.at(end == End::Top ? first + last - i : i).second;
-            insert(end, lines);
+            insert(end, run);
         }
         first = last + 1;
     }
 }
 
-void TextPane::insert(End end, const QString &lines)
+void TextPane::insert(End end, const QList<const Pending *> &lines)
 {
-    const qsizetype keep = makeRoom(lines.size());
-    QString text = plainText(keep < lines.size() ? lines.left(keep) : lines);
-    // A long line goes into blocks of LineBlock characters, each but the first marked as the
-    // line's continuation.
+    qsizetype length = 0;
+    for (const Pending *line : lines)
+        length += line->length();
+    qsizetype keep = makeRoom(length);
+    // In one pass: every CR LF, lone CR and lone LF a single line end, and a long line in blocks
+    // of LineBlock characters, each but the first marked as the line's continuation.
     QList<qsizetype> breaks;
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text.at(i) != QLatin1Char('\n'))
+    QString text(keep + keep / LineBlock + 1, Qt::Uninitialized);
+    char16_t *const begin = reinterpret_cast<char16_t *>(text.data());
+    char16_t *out = begin;
+    qsizetype lineLength = 0;
+    bool afterCr = false;
+    const auto put = [&](char16_t c) {
+        const bool crLf = afterCr && c == u'\n';
+        afterCr = c == u'\r';
+        if (crLf)
+            return;
+        if (c == u'\r' || c == u'\n') {
+            *out++ = u'\n';
+            lineLength = 0;
+            return;
+        }
+        if (lineLength++ == LineBlock) {
+            breaks.append(out - begin);
+            *out++ = u'\n';
+            lineLength = 1;
+        }
+        *out++ = c;
+    };
+    const auto putText = [&](QStringView part) {
+        for (const QChar c : part.first(std::min(part.size(), keep)))
+            put(c.unicode());
+        keep -= std::min(part.size(), keep);
+    };
+    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
+    for (const Pending *line : lines) {
+        putText(line->text);
+        if (!line->rendering)
             continue;
-        for (qsizetype at = lineStart + LineBlock; at < i; at += LineBlock)
-            breaks.append(at + breaks.size());
-        lineStart = i + 1;
+        putText(QString(line->tag));
+        const bool hex = *line->rendering == Rendering::Hex;
+        for (const char c : line->chunk) {
+            if (keep == 0)
+                break;
+            const auto b = static_cast<unsigned char>(c);
+            if (hex) {
+                put(b < 16 ? u' ' : Digits[b >> 4]);
+                if (--keep > 0) {
+                    put(Digits[b & 15]);
+                    --keep;
+                }
+            } else {
+                put(b == 0 ? u' ' : char16_t(b));
+                --keep;
+            }
+        }
+        putText(u"\r\n");
     }
-    for (const qsizetype at : std::as_const(breaks))
-        text.insert(at, QLatin1Char('\n'));
+    text.truncate(out - begin);
 
     QTextCursor cursor(document());
     // Within an edit block the cursor leaves the lines' layout alone.
@@ -166,8 +254,11 @@ qsizetype TextPane::makeRoom(qsizetype length)
     const qsizetype keep = std::min(length, m_characterLimit);
     const qsizetype count = storedCharacters();
     const qsizetype excess = count + keep - m_characterLimit;
-    if (excess > 0)
-        dropCharacters(std::min(count, excess + m_characterLimit / 16));
+    // When all of the old text goes, the document starts afresh: its buffer too is given back.
+    if (excess > 0 && excess + m_characterLimit / 16 >= count)
+        setPlainText(QString());
+    else if (excess > 0)
+        dropCharacters(excess + m_characterLimit / 16);
     return keep;
 }
 

@@ -4,6 +4,8 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 
+#include <optional>
+
 class QTimer;
 
 // The most characters a pane keeps. A flood of tracker data would otherwise grow the data
@@ -26,9 +28,10 @@ inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
 // dropping too costs in proportion to what was added. A single addition longer than the
 // limit keeps its first limit characters.
 //
-// Lines join the text at the next turn of the event loop, all those of one turn at once, so
-// that a handler that adds them does not wait for their layout; text() and characterCount()
-// take them in first. A line longer than LineBlock characters is held in blocks of that
+// Lines join the text FlushIntervalMs after the first of them came (longer after taking in
+// many took long), all those that came meanwhile at once, so that a handler that adds them does
+// not wait for their layout and a flood is laid out and painted a few times a second; text()
+// and characterCount() take them in first. A line longer than LineBlock characters is held in blocks of that
 // length, so that only the part of it in view is laid out; text() gives it whole.
 class TextPane final : public QPlainTextEdit
 {
@@ -42,6 +45,11 @@ public:
 
     void prependLine(const QString &line);
     void appendLine(const QString &line);
+    // A chunk's pane line, put on top: the timestamp, the tag and the chunk's ASCII rendering
+    // (every NUL a blank) or its hexadecimal one, and CR LF. It is rendered only when it joins
+    // the text, and not at all when newer lines push it out before that.
+    enum class Rendering { Ascii, Hex };
+    void prependChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk, Rendering rendering);
     void replaceText(const QString &text);
 
     // The pane's text, every line end a single LF; non-breaking spaces stay as they are.
@@ -57,9 +65,22 @@ public:
     void flushPending();
 
     static constexpr qsizetype LineBlock = 4096;
+    static constexpr int FlushIntervalMs = 50;
 
 private:
-    void insert(End end, const QString &lines);
+    // A line that waits: a text, or a chunk's line still to be rendered.
+    struct Pending
+    {
+        End end;
+        QString text; // the text, or the timestamp of a chunk's line
+        QLatin1StringView tag;
+        QByteArray chunk;
+        std::optional<Rendering> rendering;
+        [[nodiscard]] qsizetype length() const;
+    };
+    void add(Pending line);
+    // Lines as they will stand, top first, in at one end.
+    void insert(End end, const QList<const Pending *> &lines);
     // The characters of the document, what waits to join it left out.
     [[nodiscard]] qsizetype storedCharacters() const;
     // Makes room for an addition of length characters; returns how much of it may stay.
@@ -68,8 +89,10 @@ private:
 
     DropEnd m_dropEnd;
     qsizetype m_characterLimit;
-    // Lines that wait for the next turn of the event loop, in the order they came.
-    QList<std::pair<End, QString>> m_pending;
+    // Lines that wait to join the text, in the order they came, and their length when all of
+    // them go on top.
+    QList<Pending> m_pending;
+    qsizetype m_pendingOnTop = 0;
     QTimer *m_flushTimer;
 };
 

@@ -1,3 +1,4 @@
+#include "capturefiles.h"
 #include "textpane.h"
 
 #include <QTest>
@@ -17,6 +18,7 @@ private slots:
     void dropsOldestFirst();
     void linesJoinAtTheNextTurn();
     void longLinesAreLaidOutOnlyInView();
+    void chunkLinesAsTheirText();
     void lineLongerThanTheLimit_data();
     void lineLongerThanTheLimit();
 };
@@ -208,6 +210,27 @@ void TestTextPane::longLinesAreLaidOutOnlyInView()
     // When the oldest lines go, a line held in blocks goes whole.
     pane.prependLine(QString(7 * TextPane::LineBlock, QLatin1Char('y')) + QStringLiteral("\r\n"));
     QCOMPARE(pane.text(), QString(7 * TextPane::LineBlock, QLatin1Char('y')) + QStringLiteral("\n"));
+}
+
+void TestTextPane::chunkLinesAsTheirText()
+{
+    // A chunk's line rendered when it joins the text is the line a capture builds; in a flood,
+    // lines that the newer ones would push out at once never join.
+    QByteArray every;
+    for (int b = 0; b < 256; ++b)
+        every.append(char(b));
+    const QString stamp = QStringLiteral("7 Dec 2026 19:03:32");
+    TextPane direct(TextPane::DropEnd::Bottom, 2000);
+    TextPane asText(TextPane::DropEnd::Bottom, 2000);
+    for (int i = 0; i < 6; ++i) {
+        direct.prependChunkLine(stamp, CaptureFiles::InAsciiTag, every, TextPane::Rendering::Ascii);
+        direct.prependChunkLine(stamp, CaptureFiles::InHexTag, every, TextPane::Rendering::Hex);
+        asText.prependLine(CaptureFiles::asciiLine(stamp, CaptureFiles::InAsciiTag, every));
+        asText.prependLine(CaptureFiles::hexLine(stamp, CaptureFiles::InHexTag, every));
+    }
+    QCOMPARE(direct.text(), asText.text());
+    QVERIFY(direct.text().startsWith(stamp + CaptureFiles::InHexTag + CaptureFiles::hexRendering(every)));
+    QVERIFY(direct.characterCount() <= 2000);
 }
 
 QTEST_MAIN(TestTextPane)
