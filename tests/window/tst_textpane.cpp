@@ -19,7 +19,6 @@ private slots:
     void linesJoinAtTheNextTurn();
     void longLinesAreLaidOutOnlyInView();
     void chunkLinesAsTheirText();
-    void lineLongerThanTheLimit_data();
     void lineLongerThanTheLimit();
 };
 
@@ -149,31 +148,19 @@ void TestTextPane::dropsOldestFirst()
     QVERIFY2(drops <= (added - limit) / (limit / 16) + 1, qPrintable(QString::number(drops)));
 }
 
-void TestTextPane::lineLongerThanTheLimit_data()
-{
-    QTest::addColumn<bool>("atTop");
-    QTest::newRow("data pane") << true;
-    QTest::newRow("log") << false;
-}
-
 void TestTextPane::lineLongerThanTheLimit()
 {
-    QFETCH(bool, atTop);
-    TextPane pane(atTop ? TextPane::DropEnd::Bottom : TextPane::DropEnd::Top, 100);
-    pane.appendLine(QStringLiteral("old\r\n"));
-    const QString huge = QString(250, QLatin1Char('h')) + QStringLiteral("\r\n");
-    if (atTop)
-        pane.prependLine(huge);
-    else
-        pane.appendLine(huge);
-    QCOMPARE(pane.text(), QString(100, QLatin1Char('h')));
-
-    // The pane goes on working afterwards.
-    if (atTop)
-        pane.prependLine(QStringLiteral("next\r\n"));
-    else
-        pane.appendLine(QStringLiteral("next\r\n"));
-    QCOMPARE(pane.text(), QStringLiteral("next\n"));
+    for (const auto end : {TextPane::DropEnd::Bottom, TextPane::DropEnd::Top}) {
+        TextPane pane(end, 100);
+        const auto add = [&](const QString &line) {
+            end == TextPane::DropEnd::Bottom ? pane.prependLine(line) : pane.appendLine(line);
+        };
+        pane.appendLine(QStringLiteral("old\r\n"));
+        add(QString(250, QLatin1Char('h')) + QStringLiteral("\r\n"));
+        QCOMPARE(pane.text(), QString(100, QLatin1Char('h')));
+        add(QStringLiteral("next\r\n")); // the pane goes on working afterwards
+        QCOMPARE(pane.text(), QStringLiteral("next\n"));
+    }
 }
 
 void TestTextPane::linesJoinAtTheNextTurn()
