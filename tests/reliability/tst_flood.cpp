@@ -1,7 +1,7 @@
 // Floods and stalls: a tracker sends as fast as loopback allows while the relay is on and the
 // OUT server answers with a stream of its own, or stops reading, or goes away. Every byte must
 // end up in the capture files and at the OUT server, exactly and in order, and what the engine
-// holds for a stalled server stays bounded.
+// holds for a stalled server stays bounded; meanwhile other connections are declined.
 
 #include "capturefiles.h"
 #include "capturefolder.h"
@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -38,6 +39,34 @@ std::jthread floodingTracker(quint16 port, const QByteArray &bytes, bool hold, s
         while (!stop.stop_requested() && !sawEnd)
             sawEnd = !hold && tracker.seesEnd(100);
     });
+}
+
+// Bursts of connection attempts while a tracker is connected: each is declined, its connection
+// ended at once, and none leaves a descriptor behind.
+void declineStorm(quint16 port)
+{
+    constexpr int Bursts = 20;
+    constexpr int BurstSize = 50;
+    const int descriptorsBefore = LoopbackSocket::openDescriptorCount();
+    std::atomic<int> declined{0};
+    std::atomic<bool> done{false};
+    std::jthread storm([&] {
+        for (int burst = 0; burst < Bursts; ++burst) {
+            std::vector<LoopbackSocket> clients;
+            for (int i = 0; i < BurstSize; ++i)
+                clients.push_back(LoopbackSocket::connectTo(port));
+            for (LoopbackSocket &client : clients)
+                declined += client.isValid() && client.seesEnd(30000);
+        }
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 240000);
+    storm.join();
+    QCoreApplication::processEvents();
+    QCOMPARE(declined.load(), Bursts * BurstSize);
+    const int descriptorsAfter = LoopbackSocket::openDescriptorCount();
+    QVERIFY2(descriptorsAfter <= descriptorsBefore,
+             qPrintable(QStringLiteral("%1 descriptors before, %2 after").arg(descriptorsBefore).arg(descriptorsAfter)));
 }
 
 } // namespace
@@ -140,6 +169,11 @@ void tst_Flood::outServerStopsReading()
     QVERIFY(!rig.engine.hasEnded());
     QCOMPARE(out.received(), qint64(0));
     QVERIFY2(mostQueued <= MostHeld, qPrintable(QStringLiteral("%1 bytes queued").arg(mostQueued)));
+    // A storm of other connections meanwhile is declined, the held tracker untouched.
+    declineStorm(rig.inPort);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(rig.controls.log, QStringLiteral("Listening on TCP port %1\r\nTracker 127.0.0.1 connected.\r\n").arg(rig.inPort));
 
     // Once the OUT server reads again, every byte arrives, in order, and all is captured.
     out.setReading(true);
