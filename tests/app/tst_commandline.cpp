@@ -1,8 +1,16 @@
+// The command line's presets, equal in the window and the headless front end, and its
+// immediate exits.
+
 #include "apptestsupport.h"
+#include "analyzerfrm.h"
 #include "commandcomposer.h"
 #include "commandline.h"
+#include "headlessfrontend.h"
 #include "outputfile.h"
+#include "socketslibrary.h"
+#include "windowpresets.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -27,31 +35,39 @@ void TestCommandLine::presets_data()
     const auto row = [](const char *name, const QStringList &arguments, std::function<void(Options &)> change) {
         QTest::newRow(name) << arguments << change;
     };
+    // A device frame becomes the command, as HEX bytes, sent without CR LF.
+    const auto framed = [](const char *hex) {
+        return [frame = QByteArray::fromHex(hex)](Options &o) {
+            o.armCommand = true;
+            o.command = commaSeparatedHex(frame);
+            o.commandType = QStringLiteral("HEX");
+            o.features.appendCrLf = false;
+        };
+    };
     row("no arguments: the window's load-time contents", args({}), [](Options &) {});
-    row("ports stay texts, read later as if typed", args({"--in-port", "5000abc", "--out-port", " 6001 "}),
-        [](Options &o) { o.inPort = QStringLiteral("5000abc"); o.outPort = QStringLiteral(" 6001 "); });
-    row("--option=value and a value that looks like an option", args({"--in-port=-5", "--out-host=--relay"}),
-        [](Options &o) { o.inPort = QStringLiteral("-5"); o.outHost = QStringLiteral("--relay"); });
+    row("ports stay texts, read later as if typed", args({"--in-port", "5000abc", "--out-port=-5"}),
+        [](Options &o) { o.inPort = QStringLiteral("5000abc"); o.outPort = QStringLiteral("-5"); });
     row("relay to a host", args({"--relay", "--out-host", "server.example", "--out-port", "7000"}), [](Options &o) {
         o.relay = true;
         o.outHost = QStringLiteral("server.example");
         o.outPort = QStringLiteral("7000");
     });
-    row("hex command on connect", args({"--command", "01, 02,0a", "--command-type", "HEX", "--send-on-connect"}),
-        [](Options &o) {
+    row("relayed hex command on connect",
+        args({"--relay", "--command", "01, 02,0a", "--command-type", "HEX", "--send-on-connect"}), [](Options &o) {
             o.command = QStringLiteral("01, 02,0a");
-            o.armCommand = o.sendOnConnect = true;
+            o.relay = o.armCommand = o.sendOnConnect = true;
             o.commandType = QStringLiteral("HEX");
         });
+    row("typed command type, not in the list", args({"--command-type", "ascii", "--command", "AT"}), [](Options &o) {
+        o.commandType = QStringLiteral("ascii");
+        o.command = QStringLiteral("AT");
+        o.armCommand = true;
+    });
     row("an empty command is still armed", args({"--command", ""}), [](Options &o) { o.armCommand = true; });
     row("--send-on-connect alone arms nothing", args({"--send-on-connect"}), [](Options &o) { o.sendOnConnect = true; });
     row("capture folder, start, headless", args({"--capture-dir", "/tmp/c", "--start", "--headless"}), [](Options &o) {
         o.captureFolder = QStringLiteral("/tmp/c");
         o.start = o.headless = true;
-    });
-    row("non-ASCII command text", args({"--command", "\xc3\xa9t\xc3\xa9"}), [](Options &o) {
-        o.command = QStringLiteral(u"\u00e9t\u00e9");
-        o.armCommand = true;
     });
     row("features", args({"--relay", "--pass-answers", "--protocol", "GT06", "--auto-ack", "--no-crlf",
                           "--session-index", "--listen-address", "127.0.0.1"}),
@@ -61,21 +77,12 @@ void TestCommandLine::presets_data()
             o.features.appendCrLf = false;
             o.features.listenAddress = QStringLiteral("127.0.0.1");
         });
-    // The two examples of the command frame's help: the frame becomes the command, as HEX bytes.
-    row("Codec 12 frame", args({"--command", "getinfo", "--command-frame", "codec12"}), [](Options &o) {
-        o.armCommand = true;
-        o.command = commaSeparatedHex(QByteArray::fromHex("000000000000000F0C010500000007676574696E666F0100004312"));
-        o.commandType = QStringLiteral("HEX");
-        o.features.appendCrLf = false;
-    });
-    row("GT06 frame of hex bytes", args({"--command", "52,65,6C,61,79,2C,31,23", "--command-type", "HEX",
-                                         "--command-frame", "Gt06"}),
-        [](Options &o) {
-            o.armCommand = true;
-            o.command = commaSeparatedHex(QByteArray::fromHex("787812800c0000000052656c61792c312300009dee0d0a"));
-            o.commandType = QStringLiteral("HEX");
-            o.features.appendCrLf = false;
-        });
+    // The two examples of the command frame's help, an ASCII and a HEX payload.
+    row("Codec 12 frame", args({"--command", "getinfo", "--command-frame", "codec12"}),
+        framed("000000000000000F0C010500000007676574696E666F0100004312"));
+    row("GT06 frame of hex bytes",
+        args({"--command", "52,65,6C,61,79,2C,31,23", "--command-type", "HEX", "--command-frame", "Gt06"}),
+        framed("787812800c0000000052656c61792c312300009dee0d0a"));
 }
 
 void TestCommandLine::presets()
@@ -84,27 +91,42 @@ void TestCommandLine::presets()
     QFETCH(std::function<void(Options &)>, change);
     const CommandLine commandLine = parseCommandLine(arguments);
     QVERIFY2(commandLine.run, qPrintable(commandLine.output));
+    const Options &options = commandLine.options;
     Options expected;
     expected.captureFolder = defaultCaptureFolder();
     change(expected);
-    const Options &o = commandLine.options;
-    QCOMPARE(o.inPort, expected.inPort);
-    QCOMPARE(o.outPort, expected.outPort);
-    QCOMPARE(o.outHost, expected.outHost);
-    QCOMPARE(o.relay, expected.relay);
-    QCOMPARE(o.sendOnConnect, expected.sendOnConnect);
-    QCOMPARE(o.armCommand, expected.armCommand);
-    QCOMPARE(o.command, expected.command);
-    QCOMPARE(o.commandType, expected.commandType);
-    QCOMPARE(o.captureFolder, expected.captureFolder);
-    QCOMPARE(o.start, expected.start);
-    QCOMPARE(o.headless, expected.headless);
-    QCOMPARE(o.features.passAnswers, expected.features.passAnswers);
-    QCOMPARE(o.features.protocol, expected.features.protocol);
-    QCOMPARE(o.features.acknowledge, expected.features.acknowledge);
-    QCOMPARE(o.features.appendCrLf, expected.features.appendCrLf);
-    QCOMPARE(o.features.sessionIndex, expected.features.sessionIndex);
-    QCOMPARE(o.features.listenAddress, expected.features.listenAddress);
+    const auto values = [](const Options &o) {
+        const CaptureFeatures &f = o.features;
+        return std::tuple(o.inPort, o.outPort, o.outHost, o.relay, o.sendOnConnect, o.armCommand, o.command,
+                          o.commandType, o.captureFolder, o.start, o.headless, f.passAnswers, f.protocol,
+                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress);
+    };
+    QCOMPARE(values(options), values(expected));
+
+    // The window and the headless front end start from these values.
+    QTemporaryDir folder;
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    HeadlessFrontEnd headless(options, *sockets);
+    AnalyzerFrm window(folder.path(), *sockets);
+    applyPresets(window, options);
+    const std::pair<Control, QString> texts[] = {{Control::Text2, options.inPort}, {Control::Text5, options.outPort},
+                                                 {Control::Text6, options.outHost}, {Control::Text4, options.command},
+                                                 {Control::Combo1, options.commandType}};
+    for (const auto &[control, text] : texts) {
+        QCOMPARE(window.text(control), text);
+        QCOMPARE(headless.text(control), text);
+    }
+    const std::pair<Control, bool> checks[] = {
+        {Control::Check1, options.sendOnConnect}, {Control::Check2, options.armCommand}, {Control::Check3, options.relay}};
+    for (const auto &[control, on] : checks) {
+        QCOMPARE(window.value(control), on ? CheckValue::Ticked : CheckValue::Clear);
+        QCOMPARE(headless.value(control), window.value(control));
+    }
+    const CaptureFeatures shown = window.features();
+    QCOMPARE(std::tuple(shown.passAnswers, shown.protocol, shown.acknowledge, shown.appendCrLf, shown.sessionIndex),
+             std::tuple(options.features.passAnswers, options.features.protocol, options.features.acknowledge,
+                        options.features.appendCrLf, options.features.sessionIndex));
+    QCOMPARE(headless.features().protocol, options.features.protocol);
 }
 
 void TestCommandLine::immediateExit_data()
@@ -116,17 +138,12 @@ void TestCommandLine::immediateExit_data()
 
     const QString usage = QStringLiteral("Usage: gps-analyzer [options]");
     QTest::newRow("--help") << args({"--help"}) << 0 << false << usage;
-    QTest::newRow("--help with other options") << args({"--headless", "--help"}) << 0 << false << usage;
     QTest::newRow("--version") << args({"--version"}) << 0 << false
                                << QStringLiteral("gps-analyzer ") + QStringLiteral(GPSA_VERSION);
     QTest::newRow("unknown option") << args({"--bogus"}) << 2 << true
                                     << QStringLiteral("gps-analyzer: Unknown option 'bogus'.");
-    QTest::newRow("single dash long option") << args({"-headless"}) << 2 << true
-                                             << QStringLiteral("gps-analyzer: Unknown options: e, a, d, l, e, s, s.");
     QTest::newRow("missing value") << args({"--in-port"}) << 2 << true
                                    << QStringLiteral("gps-analyzer: Missing value after '--in-port'.");
-    QTest::newRow("value given to a switch") << args({"--relay=yes"}) << 2 << true
-                                             << QStringLiteral("gps-analyzer: Unexpected value after '--relay'.");
     QTest::newRow("stray argument") << args({"5000"}) << 2 << true
                                     << QStringLiteral("gps-analyzer: unexpected argument '5000'.");
     QTest::newRow("answers passed without a relay")
@@ -139,6 +156,9 @@ void TestCommandLine::immediateExit_data()
     QTest::newRow("unknown command frame") << args({"--command", "x", "--command-frame", "x"}) << 2 << true
                                            << QStringLiteral("gps-analyzer: unknown command frame 'x'; one of: codec12, "
                                                              "gt06, nmea.");
+    QTest::newRow("command frame of no hex bytes")
+        << args({"--command", "4A,ZZ", "--command-type", "HEX", "--command-frame", "nmea"}) << 2 << true
+        << QStringLiteral("gps-analyzer: the command's element 'ZZ' is no hexadecimal byte.");
     QTest::newRow("command too long for its frame")
         << args({"--command", QByteArray(246, 'A').constData(), "--command-frame", "gt06"}) << 2 << true
         << QStringLiteral("gps-analyzer: --command-frame gt06: The command is 246 bytes long; GT06 frames hold at most 245.");
@@ -166,5 +186,5 @@ void TestCommandLine::immediateExit()
     }
 }
 
-QTEST_GUILESS_MAIN(TestCommandLine)
+QTEST_MAIN(TestCommandLine)
 #include "tst_commandline.moc"
