@@ -1,5 +1,6 @@
 #include "analyzerfrm.h"
 #include "browserstrip.h"
+#include "loopbacksocket.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -10,11 +11,11 @@
 namespace {
 
 // A one-page web server on loopback: answers every request with the given response bytes,
-// or holds the connection open without answering.
+// or with none holds the connection open without answering.
 class PageServer final : public QObject
 {
 public:
-    explicit PageServer(QByteArray response, bool answer = true) : m_response(std::move(response)), m_answer(answer)
+    explicit PageServer(QByteArray response) : m_response(std::move(response))
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -22,7 +23,7 @@ public:
                 ++requests;
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     m_request += socket->readAll();
-                    if (m_answer && m_request.contains("\r\n\r\n")) {
+                    if (!m_response.isEmpty() && m_request.contains("\r\n\r\n")) {
                         socket->write(m_response);
                         socket->disconnectFromHost();
                     }
@@ -40,21 +41,12 @@ private:
     QTcpServer m_server;
     QByteArray m_response;
     QByteArray m_request;
-    bool m_answer;
 };
 
 QByteArray httpResponse(const QByteArray &body, const QByteArray &status = "200 OK")
 {
     return "HTTP/1.1 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-
-// A loopback port on which nothing listens.
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 } // namespace
@@ -81,7 +73,7 @@ void TestBrowserStrip::navigate_data()
     QTest::newRow("plain path") << QStringLiteral("%PATH") << QByteArray() << filled;
     QTest::newRow("fetched over HTTP") << QStringLiteral("%HTTP") << httpResponse(page)
                                        << QStringLiteral("A page \u00A6 {{v}}");
-    QTest::newRow("nothing listens") << QStringLiteral("http://127.0.0.1:%1/ad.html").arg(closedPort())
+    QTest::newRow("nothing listens") << QStringLiteral("http://127.0.0.1:%1/ad.html").arg(LoopbackSocket::freePort())
                                      << QByteArray() << QString();
     QTest::newRow("not found") << QStringLiteral("%HTTP") << httpResponse("<p>gone</p>", "404 Not Found") << QString();
     QTest::newRow("page too large") << QStringLiteral("%HTTP")
@@ -123,7 +115,7 @@ void TestBrowserStrip::navigate()
 
 void TestBrowserStrip::laterNavigationWins()
 {
-    PageServer silent(QByteArray(), false); // takes the request and never answers
+    PageServer silent({}); // takes the request and never answers
     BrowserStrip strip;
     QSignalSpy finished(&strip, &BrowserStrip::loadFinished);
     strip.Navigate(silent.address());
