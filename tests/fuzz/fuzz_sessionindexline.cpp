@@ -7,14 +7,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArrayView line(reinterpret_cast<const char *>(data), qsizetype(size));
-    SessionEvent event;
+    QByteArray written;
     try {
-        event = SessionIndexLine::parse(line);
+        written = SessionIndexLine::format(SessionIndexLine::parse(QByteArrayView(data, qsizetype(size))));
     } catch (const SessionError &) {
         return 0;
     }
-    const QByteArray written = SessionIndexLine::format(event);
     require(written.endsWith('\n') && written.count('\n') == 1, "a line has one LF, at its end");
     try {
         const SessionEvent back = SessionIndexLine::parse(QByteArrayView(written).chopped(1));
