@@ -90,9 +90,10 @@ void TestSessionReplay::replay()
     const SessionIndex answers = SessionIndex::read(output.path());
     QMap<QString, QByteArray> echoes; // by the connection's local address, in the note
     QList<qint64> answerMs;
-    qint64 connectUs = 0;
-    for (const RecordedEvent &e : answers.events()) {
+    qint64 connectUs = 0, previousUs = 0;
+    for (const RecordedEvent &e : answers.events()) { // with the server as peer, at times that increase
         QCOMPARE(e.event.peer, address);
+        QVERIFY(e.event.timeUs >= std::exchange(previousUs, e.event.timeUs));
         connectUs = e.event.kind == Kind::Connect ? e.event.timeUs : connectUs;
         if (e.event.kind == Kind::Out) {
             echoes[e.event.note] += answers.bytesOf(e);
