@@ -280,7 +280,7 @@ void TestHeadless::windowStartPressesTheButton()
     // The window on the offscreen platform: --start presses the start button once it is shown,
     // with the presets of the command line in its controls.
     AnalyzerProcess analyzer(true);
-    start(analyzer, words("--start --command 41 --command-type HEX --send-on-connect"));
+    start(analyzer, words("--start --command getinfo --command-frame codec12 --send-on-connect"));
     QTcpSocket tracker;
     const auto connected = [&] {
         tracker.abort();
@@ -288,9 +288,12 @@ void TestHeadless::windowStartPressesTheButton()
         return tracker.waitForConnected(1000);
     };
     QVERIFY(QTest::qWaitFor(connected, 30000));
-    // The presets reached the window: the hex command goes out on connect.
+    // The presets reached the window: the Codec 12 frame goes out on connect, exactly the
+    // bytes of Teltonika's published getinfo example, with no CR LF or anything else after it.
+    const QByteArray frame = QByteArray::fromHex("000000000000000F0C010500000007676574696E666F0100004312");
     QByteArray received;
-    QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), QByteArray("A\r\n"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT((received += tracker.readAll()), frame, 30000);
+    QVERIFY(!tracker.waitForReadyRead(300));
 
     // SIGTERM ends the window as closing it does.
     analyzer.sendSignal(SIGTERM);

@@ -3,12 +3,9 @@
 
 #include "capturefiles.h"
 #include "enginerig.h"
-#include "platformerror.h"
 #include "sessionrecorder.h"
 
 #include <QtTest>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -25,21 +22,6 @@ const QByteArray TeltonikaAvl = hex("000000000000003608010000016B40D8EA300100000
 const QByteArray Gt06Login = hex("78780D01012345678901234500018CDD0D0A");
 const QByteArray Gt06LoginAnswer = hex("787805010001D9DC0D0A");
 
-// A rig whose run keeps its events.
-struct DialogueRig : EngineRig
-{
-    explicit DialogueRig(Relay relay = Relay::Off) : EngineRig(relay) { keepEvents(); }
-    // Sends a frame and returns what the tracker gets back within a short while.
-    QByteArray exchange(QTcpSocket &tracker, const QByteArray &frame)
-    {
-        if (!sendChunk(tracker, frame))
-            return "<not captured>";
-        QByteArray answer;
-        (void)QTest::qWaitFor([&] { return !(answer += tracker.readAll()).isEmpty(); }, 300);
-        return answer;
-    }
-};
-
 } // namespace
 
 class tst_TrackerDialogue final : public QObject
@@ -47,108 +29,106 @@ class tst_TrackerDialogue final : public QObject
     Q_OBJECT
 
 private slots:
-    void acknowledgedLikeAServer_data();
-    void acknowledgedLikeAServer();
-    void answersPassedThrough();
+    void acknowledgedLikeAServer_data()
+    {
+        QTest::addColumn<QString>("protocol"); // empty: detected
+        QTest::addColumn<QList<QByteArray>>("frames");
+        QTest::addColumn<QList<QByteArray>>("answers");
+        QTest::addColumn<QString>("spoken");
+        QTest::addColumn<QString>("notes");
+
+        const QString teltonika = QStringLiteral("Teltonika, device 356307042441013");
+        QTest::newRow("Teltonika session") << QString() << QList<QByteArray>{TeltonikaImei, TeltonikaAvl}
+                                           << QList<QByteArray>{hex("01"), hex("00000001")} << teltonika
+                                           << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record");
+        QTest::newRow("GT06 login, split in two chunks")
+            << QStringLiteral("gt06") << QList<QByteArray>{Gt06Login.left(7), Gt06Login.mid(7)}
+            << QList<QByteArray>{QByteArray(), Gt06LoginAnswer} << QStringLiteral("GT06, device 123456789012345")
+            << QStringLiteral("partial frame|GT06 login");
+        QByteArray wrongCrc = TeltonikaAvl;
+        wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 1);
+        QTest::newRow("a wrong checksum gets no answer")
+            << QStringLiteral("teltonika") << QList<QByteArray>{TeltonikaImei, wrongCrc}
+            << QList<QByteArray>{hex("01"), QByteArray()} << teltonika
+            << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record; bad checksum");
+        QTest::newRow("NMEA carries no device and gets no answer")
+            << QString() << QList<QByteArray>{"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"}
+            << QList<QByteArray>{QByteArray()} << QStringLiteral("NMEA") << QStringLiteral("NMEA GPGGA");
+    }
+
+    void acknowledgedLikeAServer()
+    {
+        QFETCH(QString, protocol);
+        QFETCH(QList<QByteArray>, frames);
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(QString, spoken);
+        QFETCH(QString, notes);
+        EngineRig rig;
+        rig.keepEvents();
+        rig.controls.switches.acknowledge = true;
+        if (!protocol.isEmpty())
+            rig.controls.switches.protocol = protocolChoiceFromName(protocol);
+        rig.start();
+        auto tracker = rig.connectTracker();
+        QVERIFY(tracker);
+        for (int i = 0; i < frames.size(); ++i) {
+            QVERIFY(rig.sendChunk(*tracker, frames.at(i)));
+            QByteArray answer;
+            (void)QTest::qWaitFor([&] { return !(answer += tracker->readAll()).isEmpty(); }, 300);
+            QCOMPARE(answer, answers.at(i));
+            // The captures stay byte-exact.
+            QCOMPARE(rig.file(EngineRig::name(i + 1, rig.inPort, "dat")), frames.at(i));
+        }
+        QVERIFY(rig.controls.log.contains(QStringLiteral("Tracker 127.0.0.1 speaks %1.\r\n").arg(spoken)));
+        QStringList acks;
+        QStringList inNotes;
+        for (const SessionEvent &event : std::as_const(rig.events)) {
+            if (event.kind == SessionEvent::Kind::Ack)
+                acks.append(QString::fromLatin1(event.bytes.toHex()));
+            if (event.kind == SessionEvent::Kind::In)
+                inNotes.append(event.note);
+        }
+        QCOMPARE(inNotes.join(QLatin1Char('|')), notes);
+        // Each answer shows in the pane as a capture does.
+        const QByteArray last = answers.constLast();
+        if (!last.isEmpty()) {
+            QCOMPARE(acks.constLast(), QString::fromLatin1(last.toHex()));
+            QCOMPARE(rig.controls.line(0) + rig.controls.line(1),
+                     QStringLiteral(": ACK (HEXAD):%1\r\n: ACK (ASCII):%2\r\n")
+                         .arg(CaptureFiles::hexRendering(last), CaptureFiles::asciiRendering(last)));
+        }
+    }
+
+    void answersPassedThrough()
+    {
+        // A transparent, recording proxy: the server answers, the analyzer stays silent.
+        EngineRig rig(EngineRig::Relay::ToOwnServer);
+        rig.keepEvents();
+        rig.controls.switches.passAnswers = true;
+        rig.controls.switches.acknowledge = true;
+        rig.start();
+        QTRY_VERIFY(rig.out->connection);
+        auto tracker = rig.connectTracker();
+        QVERIFY(tracker);
+        QVERIFY(rig.sendChunk(*tracker, TeltonikaImei));
+        QTRY_COMPARE(rig.out->received, TeltonikaImei);
+        rig.out->connection->write(hex("01"));
+        QByteArray answered;
+        QTRY_COMPARE((answered += tracker->readAll()), hex("01"));
+        QCOMPARE(rig.file(EngineRig::name(2, rig.outPort, "dat")), hex("01"));
+        QCOMPARE(rig.controls.line(0), QStringLiteral(":  -> (HEXAD): 1\r\n"));
+
+        // With the tracker gone, an answer is captured only, and the run goes on.
+        tracker->disconnectFromHost();
+        QTRY_VERIFY(!rig.engine.state().SlotInUse[1]);
+        rig.out->connection->write("late");
+        QTRY_COMPARE(rig.file(EngineRig::name(3, rig.outPort, "dat")), QByteArray("late"));
+        QVERIFY(!rig.engine.hasEnded());
+        QCOMPARE(kinds(rig.events), QStringLiteral("listen connect in out pass disconnect out"));
+        QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed
+        QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
+    }
 };
-
-void tst_TrackerDialogue::acknowledgedLikeAServer_data()
-{
-    QTest::addColumn<QString>("protocol"); // empty: detected
-    QTest::addColumn<QList<QByteArray>>("frames");
-    QTest::addColumn<QList<QByteArray>>("answers");
-    QTest::addColumn<QString>("spoken");
-    QTest::addColumn<QString>("notes");
-
-    QTest::newRow("Teltonika session") << QString() << QList<QByteArray>{TeltonikaImei, TeltonikaAvl}
-                                       << QList<QByteArray>{hex("01"), hex("00000001")}
-                                       << QStringLiteral("Teltonika, device 356307042441013")
-                                       << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record");
-    QTest::newRow("GT06 login, split in two chunks")
-        << QStringLiteral("gt06") << QList<QByteArray>{Gt06Login.left(7), Gt06Login.mid(7)}
-        << QList<QByteArray>{QByteArray(), Gt06LoginAnswer} << QStringLiteral("GT06, device 123456789012345")
-        << QStringLiteral("partial frame|GT06 login");
-    QByteArray wrongCrc = TeltonikaAvl;
-    wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 1);
-    QTest::newRow("a wrong checksum gets no answer")
-        << QStringLiteral("teltonika") << QList<QByteArray>{TeltonikaImei, wrongCrc}
-        << QList<QByteArray>{hex("01"), QByteArray()} << QStringLiteral("Teltonika, device 356307042441013")
-        << QStringLiteral("Teltonika IMEI|Teltonika AVL 1 record; bad checksum");
-    QTest::newRow("NMEA carries no device and gets no answer")
-        << QString() << QList<QByteArray>{"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"}
-        << QList<QByteArray>{QByteArray()} << QStringLiteral("NMEA") << QStringLiteral("NMEA GPGGA");
-}
-
-void tst_TrackerDialogue::acknowledgedLikeAServer()
-{
-    QFETCH(QString, protocol);
-    QFETCH(QList<QByteArray>, frames);
-    QFETCH(QList<QByteArray>, answers);
-    QFETCH(QString, spoken);
-    QFETCH(QString, notes);
-    DialogueRig rig;
-    rig.controls.switches.acknowledge = true;
-    if (!protocol.isEmpty())
-        rig.controls.switches.protocol = protocolChoiceFromName(protocol);
-    rig.start();
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QByteArray sent;
-    for (int i = 0; i < frames.size(); ++i) {
-        QCOMPARE(rig.exchange(*tracker, frames.at(i)), answers.at(i));
-        sent += frames.at(i);
-    }
-    QVERIFY(rig.controls.log.contains(QStringLiteral("Tracker 127.0.0.1 speaks %1.\r\n").arg(spoken)));
-    // The captures stay byte-exact; each answer shows in the pane as a capture does.
-    QByteArray captured;
-    for (int n = 1; n <= frames.size(); ++n)
-        captured += rig.file(EngineRig::name(n, rig.inPort, "dat"));
-    QCOMPARE(captured, sent);
-    QStringList acks;
-    QStringList inNotes;
-    for (const SessionEvent &event : std::as_const(rig.events)) {
-        if (event.kind == SessionEvent::Kind::Ack)
-            acks.append(QString::fromLatin1(event.bytes.toHex()));
-        if (event.kind == SessionEvent::Kind::In)
-            inNotes.append(event.note);
-    }
-    QCOMPARE(inNotes.join(QLatin1Char('|')), notes);
-    const QByteArray last = answers.constLast();
-    if (!last.isEmpty()) {
-        QCOMPARE(acks.constLast(), QString::fromLatin1(last.toHex()));
-        QCOMPARE(rig.controls.line(0), QStringLiteral(": ACK (HEXAD):") + CaptureFiles::hexRendering(last) + QStringLiteral("\r\n"));
-        QCOMPARE(rig.controls.line(1), QStringLiteral(": ACK (ASCII):") + CaptureFiles::asciiRendering(last) + QStringLiteral("\r\n"));
-    }
-}
-
-void tst_TrackerDialogue::answersPassedThrough()
-{
-    // A transparent, recording proxy: the server answers, the analyzer stays silent.
-    DialogueRig rig(EngineRig::Relay::ToOwnServer);
-    rig.controls.switches.passAnswers = true;
-    rig.controls.switches.acknowledge = true;
-    rig.start();
-    QTRY_VERIFY(rig.out->connection);
-    auto tracker = rig.connectTracker();
-    QVERIFY(tracker);
-    QVERIFY(rig.sendChunk(*tracker, TeltonikaImei));
-    QTRY_COMPARE(rig.out->received, TeltonikaImei);
-    rig.out->connection->write(hex("01"));
-    QByteArray answered;
-    QTRY_COMPARE((answered += tracker->readAll()), hex("01"));
-    QCOMPARE(rig.file(EngineRig::name(2, rig.outPort, "dat")), hex("01"));
-    QCOMPARE(rig.controls.line(0), QStringLiteral(":  -> (HEXAD): 1\r\n"));
-
-    // With the tracker gone, an answer is captured only, and the run goes on.
-    tracker->disconnectFromHost();
-    QTRY_VERIFY(!rig.engine.state().SlotInUse[1]);
-    rig.out->connection->write("late");
-    QTRY_COMPARE(rig.file(EngineRig::name(3, rig.outPort, "dat")), QByteArray("late"));
-    QVERIFY(!rig.engine.hasEnded());
-    QCOMPARE(kinds(rig.events), QStringLiteral("listen connect in out pass disconnect out"));
-    QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed
-    QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
-}
 
 QTEST_GUILESS_MAIN(tst_TrackerDialogue)
 #include "tst_trackerdialogue.moc"

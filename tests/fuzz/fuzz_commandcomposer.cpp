@@ -7,15 +7,6 @@
 
 #include <QStringList>
 
-namespace {
-
-bool isHexDigit(QChar c)
-{
-    return QLatin1StringView("0123456789abcdefABCDEF").contains(c);
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
@@ -40,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString stripped = text;
     stripped.remove(QLatin1Char(' '));
     const QStringList elements = stripped.isEmpty() ? QStringList() : stripped.split(QLatin1Char(','));
+    const auto isHexDigit = [](QChar c) { return QLatin1StringView("0123456789abcdefABCDEF").contains(c); };
     QByteArray legal;
     QStringList illegal;
     for (const QString &element : elements) {

@@ -5,26 +5,17 @@
 #include "capturefiles.h"
 #include "fuzzinput.h"
 
-namespace {
-
-int hexValue(QChar c)
-{
-    const qsizetype at = QLatin1StringView("0123456789ABCDEF").indexOf(c);
-    return at < 0 ? -1 : int(at);
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray chunk(reinterpret_cast<const char *>(data), qsizetype(size));
 
     const QString hex = CaptureFiles::hexRendering(chunk);
     require(hex.size() == 2 * chunk.size(), "hex: two characters per byte");
+    const QLatin1StringView digits("0123456789ABCDEF");
     QByteArray readBack;
     for (qsizetype i = 0; i < hex.size(); i += 2) {
-        const int high = hex[i] == QLatin1Char(' ') ? 0 : hexValue(hex[i]);
-        const int low = hexValue(hex[i + 1]);
+        const qsizetype high = hex[i] == QLatin1Char(' ') ? 0 : digits.indexOf(hex[i]);
+        const qsizetype low = digits.indexOf(hex[i + 1]);
         require(high >= 0 && low >= 0, "hex: uppercase digits, or a blank in front of one digit");
         require(hex[i] != QLatin1Char('0'), "hex: no leading zero");
         readBack += char(high * 16 + low);

@@ -15,9 +15,7 @@ build=${GPSA_FUZZ_BUILD:-$root/build-fuzz}
 targets="fuzz_portreading fuzz_commandcomposer fuzz_renderings fuzz_framers fuzz_commandframes fuzz_sessionindexline"
 
 generator=
-if command -v ninja >/dev/null 2>&1; then
-    generator="-G Ninja"
-fi
+command -v ninja >/dev/null 2>&1 && generator="-G Ninja"
 # shellcheck disable=SC2086
 cmake -S "$root" -B "$build" $generator -DGPSA_FUZZ=ON -DBUILD_TESTING=OFF -DGPSA_WERROR=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ >/dev/null
@@ -30,14 +28,10 @@ for target in $targets; do
     artifacts="$build/artifacts/$target/"
     mkdir -p "$corpus" "$artifacts"
     log="$build/$target.log"
-    if "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
+    result=clean
+    "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix="$artifacts" "$corpus" "$root/tests/fuzz/corpus/$target" \
-        >"$log" 2>&1; then
-        result=clean
-    else
-        result=FAILED
-        status=1
-    fi
+        >"$log" 2>&1 || { result=FAILED; status=1; }
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     echo "$target: ${executions:-?} executions in ${seconds} s, $result"
     if [ "$result" = FAILED ]; then

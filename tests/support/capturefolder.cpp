@@ -36,7 +36,7 @@ CaptureFolder::CaptureFolder(QString folder) : m_folder(std::move(folder))
     }
 }
 
-QString CaptureFolder::sequenceProblem(qint32 first, qint32 below) const
+QString CaptureFolder::problem(qint32 first, qint32 below) const
 {
     if (!m_duplicates.isEmpty())
         return QStringLiteral("several captures under one number: ") + m_duplicates.join(QLatin1Char(' '));
@@ -46,26 +46,17 @@ QString CaptureFolder::sequenceProblem(qint32 first, qint32 below) const
             break;
         if (capture.number != expected)
             return QStringLiteral("number %1 follows %2").arg(capture.number).arg(expected - 1);
+        ++expected;
         if (capture.logPath.isEmpty() || (!capture.errorLog && capture.dataPath.isEmpty()))
             return QStringLiteral("capture %1 lacks a file").arg(capture.number);
-        ++expected;
-    }
-    return {};
-}
-
-QString CaptureFolder::lengthLogProblem(qint32 below) const
-{
-    for (const Capture &capture : m_captures) {
-        if (capture.number >= below)
-            break;
         if (capture.errorLog)
             continue;
-        const QByteArray expected = CaptureFiles::lengthLine(QFileInfo(capture.dataPath).size());
+        const QByteArray line = CaptureFiles::lengthLine(QFileInfo(capture.dataPath).size());
         const QByteArray found = contents(capture.logPath);
-        if (found != expected)
+        if (found != line)
             return QStringLiteral("%1 holds \"%2\", its data file needs \"%3\"")
                 .arg(capture.logPath, QString::fromLatin1(found.toPercentEncoding()),
-                     QString::fromLatin1(expected.toPercentEncoding()));
+                     QString::fromLatin1(line.toPercentEncoding()));
     }
     return {};
 }

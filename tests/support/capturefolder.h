@@ -31,11 +31,10 @@ public:
     // Captures numbered below `below` only; the others are left out of the checks.
     static constexpr qint32 All = std::numeric_limits<qint32>::max();
 
-    // Empty when the numbers run from first without a gap, each with one pair of data
-    // file and length log (or one error log); otherwise what is wrong.
-    [[nodiscard]] QString sequenceProblem(qint32 first = 1, qint32 below = All) const;
-    // Empty when every length log holds the length line of its data file.
-    [[nodiscard]] QString lengthLogProblem(qint32 below = All) const;
+    // Empty when the numbers run from first without a gap, each with one pair of data file
+    // and length log holding the length line of its data file (or one error log); otherwise
+    // what is wrong.
+    [[nodiscard]] QString problem(qint32 first = 1, qint32 below = All) const;
     // The data files of port, joined in number order.
     [[nodiscard]] QByteArray joined(int port, qint32 below = All) const;
     // Every file of the folder with its contents.

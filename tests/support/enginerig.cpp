@@ -85,8 +85,3 @@ QByteArray EngineRig::file(const QString &name) const
     QFile f(folder.filePath(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-
-QStringList EngineRig::files() const
-{
-    return QDir(folder.path()).entryList(QDir::Files, QDir::Name);
-}

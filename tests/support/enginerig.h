@@ -29,10 +29,9 @@ struct EngineRig
     // Every event of the run from now on, kept in events: the session index switched on.
     void keepEvents();
 
-    // x<number>_<port>.<extension> and its contents, "<missing>" for a missing file.
+    // x<number>_<port>.<extension> and a file's contents, "<missing>" for a missing file.
     [[nodiscard]] static QString name(qint32 number, int port, const char *extension);
     [[nodiscard]] QByteArray file(const QString &name) const;
-    [[nodiscard]] QStringList files() const;
 
     QTemporaryDir folder;
     FakeControls controls;

@@ -47,12 +47,9 @@ public:
     [[nodiscard]] static QString afterTimestamp(const QString &line);
     // The i-th line of the data pane from the top, without its timestamp.
     [[nodiscard]] QString line(int i) const { return afterTimestamp(dataLines.value(i)); }
-    // Bytes shown by the hex lines of a tag: a hex line shows two characters per byte.
-    [[nodiscard]] qint64 bytesShown(QLatin1StringView hexTag) const;
 
     QMap<Control, QString> texts;
     QMap<Control, int> values;
-    QMap<Control, bool> enabled;
     CaptureFeatures switches;
     QList<Control> disabledInOrder;
     QString log;
@@ -61,7 +58,8 @@ public:
     QStringList dataLines;
     bool keepChunkLines = true;
     qint64 paneLines = 0;
-    QMap<QString, qint64> hexBytes;
+    // Bytes shown by the hex lines of each hex tag: a hex line shows two characters per byte.
+    QMap<QString, qint64> bytesShown;
     QList<Message> messages;
     QList<Report> reports;
     int endRequests = 0;

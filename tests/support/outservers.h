@@ -50,7 +50,6 @@ public:
     void closeConnection() { m_closing = true; }
 
     [[nodiscard]] qint64 received() const { return m_received; }
-    [[nodiscard]] qint64 answerSent() const { return m_answerSent; }
     // The offset of the first byte that differs from what was expected, -1 while none does;
     // bytes beyond the expected ones count as different.
     [[nodiscard]] qint64 firstMismatch() const { return m_firstMismatch; }
