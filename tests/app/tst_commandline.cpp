@@ -15,7 +15,7 @@
 
 #include <functional>
 
-class TestCommandLine final : public QObject
+class tst_CommandLine final : public QObject
 {
     Q_OBJECT
 
@@ -27,7 +27,7 @@ private slots:
 };
 
 
-void TestCommandLine::presets_data()
+void tst_CommandLine::presets_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<std::function<void(Options &)>>("change"); // of the load-time contents
@@ -85,7 +85,7 @@ void TestCommandLine::presets_data()
         framed("787812800c0000000052656c61792c312300009dee0d0a"));
 }
 
-void TestCommandLine::presets()
+void tst_CommandLine::presets()
 {
     QFETCH(QStringList, arguments);
     QFETCH(std::function<void(Options &)>, change);
@@ -129,7 +129,7 @@ void TestCommandLine::presets()
     QCOMPARE(headless.features().protocol, options.features.protocol);
 }
 
-void TestCommandLine::immediateExit_data()
+void tst_CommandLine::immediateExit_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
@@ -164,7 +164,7 @@ void TestCommandLine::immediateExit_data()
         << QStringLiteral("gps-analyzer: --command-frame gt06: The command is 246 bytes long; GT06 frames hold at most 245.");
 }
 
-void TestCommandLine::immediateExit()
+void tst_CommandLine::immediateExit()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
@@ -186,5 +186,5 @@ void TestCommandLine::immediateExit()
     }
 }
 
-QTEST_MAIN(TestCommandLine)
+QTEST_MAIN(tst_CommandLine)
 #include "tst_commandline.moc"

@@ -93,7 +93,7 @@ QString lastLine(const QByteArray &text)
 
 } // namespace
 
-class TestHeadless final : public QObject
+class tst_Headless final : public QObject
 {
     Q_OBJECT
 
@@ -129,13 +129,13 @@ private:
     quint16 m_inPort = 0;
 };
 
-void TestHeadless::init()
+void tst_Headless::init()
 {
     m_folder = std::make_unique<QTemporaryDir>();
     QVERIFY(m_folder->isValid());
 }
 
-void TestHeadless::endings_data()
+void tst_Headless::endings_data()
 {
     QTest::addColumn<QStringList>("arguments"); // %IN stands for a free port, %IN+ for a port in use
     QTest::addColumn<int>("status");
@@ -154,7 +154,7 @@ void TestHeadless::endings_data()
     row("IN port in use", "--in-port %IN+", 1, "", "Error on input socket!: Address in use");
 }
 
-void TestHeadless::endings()
+void tst_Headless::endings()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
@@ -174,7 +174,7 @@ void TestHeadless::endings()
     QVERIFY(!analyzer.output().contains("Listening"));
 }
 
-void TestHeadless::captureAndRelay()
+void tst_Headless::captureAndRelay()
 {
     // With a hex command, one element of it illegal, sent on connect.
     FakeOutServer outServer;
@@ -218,7 +218,7 @@ void TestHeadless::captureAndRelay()
     QCOMPARE(QString::fromUtf8(analyzer.errors()), QStringLiteral("This computer's IP: %1\n").arg(address));
 }
 
-void TestHeadless::failedRelayEndsTheProgram()
+void tst_Headless::failedRelayEndsTheProgram()
 {
     // The OUT server refuses the connection: the first chunk is captured, then the relay fails.
     AnalyzerProcess analyzer;
@@ -234,14 +234,14 @@ void TestHeadless::failedRelayEndsTheProgram()
     QCOMPARE(captured(m_inPort), QByteArray("lost?"));
 }
 
-void TestHeadless::signalsEndCleanly_data()
+void tst_Headless::signalsEndCleanly_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
 }
 
-void TestHeadless::signalsEndCleanly()
+void tst_Headless::signalsEndCleanly()
 {
     // The OUT server lags behind, so that the relay holds bytes queued for it when the signal
     // comes: they still go out, every one, before the program ends with status 0.
@@ -275,7 +275,7 @@ void TestHeadless::signalsEndCleanly()
     tracker.request_stop();
 }
 
-void TestHeadless::windowStartPressesTheButton()
+void tst_Headless::windowStartPressesTheButton()
 {
     // The window on the offscreen platform: --start presses the start button once it is shown,
     // with the presets of the command line in its controls.
@@ -300,5 +300,5 @@ void TestHeadless::windowStartPressesTheButton()
     QCOMPARE(analyzer.exitStatus(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestHeadless)
+QTEST_GUILESS_MAIN(tst_Headless)
 #include "tst_headless.moc"

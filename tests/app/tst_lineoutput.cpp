@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <functional>
 
-class TestLineOutput final : public QObject
+class tst_LineOutput final : public QObject
 {
     Q_OBJECT
 
@@ -44,7 +44,7 @@ QByteArray readAvailable(int descriptor)
 
 } // namespace
 
-void TestLineOutput::everyCharacterInUtf8_data()
+void tst_LineOutput::everyCharacterInUtf8_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("utf8");
@@ -61,7 +61,7 @@ void TestLineOutput::everyCharacterInUtf8_data()
     QTest::newRow("unpaired low surrogate") << QString(QChar(char16_t(0xDC00))) << QByteArray("\xEF\xBF\xBD");
 }
 
-void TestLineOutput::everyCharacterInUtf8()
+void tst_LineOutput::everyCharacterInUtf8()
 {
     QFETCH(QString, text);
     QFETCH(QByteArray, utf8);
@@ -75,7 +75,7 @@ void TestLineOutput::everyCharacterInUtf8()
     QCOMPARE(file.readAll(), utf8);
 }
 
-void TestLineOutput::flushWritesAllOfABigBuffer()
+void tst_LineOutput::flushWritesAllOfABigBuffer()
 {
     // More than a pipe holds and more than the threshold: the writer waits for the reader.
     int fds[2];
@@ -102,14 +102,14 @@ void TestLineOutput::flushWritesAllOfABigBuffer()
     QCOMPARE(received, line.toLatin1().repeated(lines));
 }
 
-void TestLineOutput::chunkLinesAreTheirTextInUtf8_data()
+void tst_LineOutput::chunkLinesAreTheirTextInUtf8_data()
 {
     QTest::addColumn<bool>("terminal");
     QTest::newRow("pipe") << false;
     QTest::newRow("terminal") << true;
 }
 
-void TestLineOutput::chunkLinesAreTheirTextInUtf8()
+void tst_LineOutput::chunkLinesAreTheirTextInUtf8()
 {
     // A chunk's lines rendered straight from its bytes are the UTF-8 of the lines as text.
     QFETCH(bool, terminal);
@@ -161,5 +161,5 @@ void TestLineOutput::chunkLinesAreTheirTextInUtf8()
         ::close(descriptor);
 }
 
-QTEST_GUILESS_MAIN(TestLineOutput)
+QTEST_GUILESS_MAIN(tst_LineOutput)
 #include "tst_lineoutput.moc"

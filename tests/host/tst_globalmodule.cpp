@@ -47,7 +47,7 @@ public:
 
 } // namespace
 
-class TestGlobalModule final : public QObject
+class tst_GlobalModule final : public QObject
 {
     Q_OBJECT
 
@@ -60,7 +60,7 @@ private slots:
     void posixLibrary();
 };
 
-void TestGlobalModule::localAddress_data()
+void tst_GlobalModule::localAddress_data()
 {
     QTest::addColumn<Setup>("setup"); // of a library that starts version 1.1 and finds 192.168.1.10
     QTest::addColumn<QString>("expected");
@@ -107,7 +107,7 @@ void TestGlobalModule::localAddress_data()
         {cleanup}, true);
 }
 
-void TestGlobalModule::localAddress()
+void tst_GlobalModule::localAddress()
 {
     QFETCH(Setup, setup);
     QFETCH(QString, expected);
@@ -138,7 +138,7 @@ void TestGlobalModule::localAddress()
         QCOMPARE(sockets.lookedUp, QByteArrayList{"tracker-host"}); // trimmed, ended at the NUL
 }
 
-void TestGlobalModule::fiftyOnTopThenReplacement()
+void tst_GlobalModule::fiftyOnTopThenReplacement()
 {
     FakeSocketsLibrary sockets;
     FakeControls controls;
@@ -161,7 +161,7 @@ void TestGlobalModule::fiftyOnTopThenReplacement()
     }
 }
 
-void TestGlobalModule::writeFailureIsReportedBelowTheMessage_data()
+void tst_GlobalModule::writeFailureIsReportedBelowTheMessage_data()
 {
     QTest::addColumn<int>("linesBefore");
     QTest::addColumn<int>("failures");
@@ -171,7 +171,7 @@ void TestGlobalModule::writeFailureIsReportedBelowTheMessage_data()
     QTest::newRow("the report fails too") << 3 << 2 << QString();
 }
 
-void TestGlobalModule::writeFailureIsReportedBelowTheMessage()
+void tst_GlobalModule::writeFailureIsReportedBelowTheMessage()
 {
     QFETCH(int, linesBefore);
     QFETCH(int, failures);
@@ -197,7 +197,7 @@ void TestGlobalModule::writeFailureIsReportedBelowTheMessage()
     QCOMPARE(module.StatusLineCount(), linesBefore);
 }
 
-void TestGlobalModule::posixLibrary()
+void tst_GlobalModule::posixLibrary()
 {
     // The machine's own address, found without a name service: one of its interfaces'.
     PosixSocketsLibrary sockets;
@@ -210,5 +210,5 @@ void TestGlobalModule::posixLibrary()
     QVERIFY2(local, qPrintable(address));
 }
 
-QTEST_GUILESS_MAIN(TestGlobalModule)
+QTEST_GUILESS_MAIN(tst_GlobalModule)
 #include "tst_globalmodule.moc"

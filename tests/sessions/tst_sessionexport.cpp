@@ -45,7 +45,7 @@ Streams readWithTshark(const QString &tshark, const QString &file, qint64 &first
 
 } // namespace
 
-class TestSessionExport final : public QObject
+class tst_SessionExport final : public QObject
 {
     Q_OBJECT
 
@@ -56,7 +56,7 @@ private slots:
     void refused();
 };
 
-void TestSessionExport::streamsAsTsharkReadsThem_data()
+void tst_SessionExport::streamsAsTsharkReadsThem_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("wrote");
@@ -77,7 +77,7 @@ void TestSessionExport::streamsAsTsharkReadsThem_data()
 }
 
 // Through the program itself.
-void TestSessionExport::streamsAsTsharkReadsThem()
+void tst_SessionExport::streamsAsTsharkReadsThem()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, wrote);
@@ -107,7 +107,7 @@ void TestSessionExport::streamsAsTsharkReadsThem()
 // Exit status 1 for what the two runs' folder (@DIR) holds, named in one line, and no output
 // file (@OUT) left; exit status 2 and the usage for a wrong option, of either subcommand. @GONE is
 // a missing folder.
-void TestSessionExport::refused_data()
+void tst_SessionExport::refused_data()
 {
     QTest::addColumn<QString>("arguments"); // split at spaces
     QTest::addColumn<QByteArray>("damage"); // a file cut short or removed, or a line added to the index
@@ -153,7 +153,7 @@ void TestSessionExport::refused_data()
     row("replay --to 127.0.0.1:5001 --trackers 0", "--trackers takes a number from 1");
 }
 
-void TestSessionExport::refused()
+void tst_SessionExport::refused()
 {
     QFETCH(QString, arguments);
     QFETCH(QByteArray, damage);
@@ -183,5 +183,5 @@ void TestSessionExport::refused()
     QCOMPARE(QDir(outputDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
-QTEST_GUILESS_MAIN(TestSessionExport)
+QTEST_GUILESS_MAIN(tst_SessionExport)
 #include "tst_sessionexport.moc"

@@ -32,7 +32,7 @@ QByteArray sessionsOf(const SessionIndex &index)
 
 } // namespace
 
-class TestSessionIndex final : public QObject
+class tst_SessionIndex final : public QObject
 {
     Q_OBJECT
 
@@ -45,7 +45,7 @@ private slots:
     void fallbackWithoutIndex();
 };
 
-void TestSessionIndex::roundTrip_data()
+void tst_SessionIndex::roundTrip_data()
 {
     QTest::addColumn<SessionEvent>("event");
     QTest::addColumn<QByteArray>("line"); // empty: not compared
@@ -65,7 +65,7 @@ void TestSessionIndex::roundTrip_data()
            "10054 a\\tb\\r\\nc\\\\d \\\\t caf\xc3\xa9 \xe2\x9c\x93\n"_ba;
 }
 
-void TestSessionIndex::roundTrip()
+void tst_SessionIndex::roundTrip()
 {
     QFETCH(SessionEvent, event);
     QFETCH(QByteArray, line);
@@ -79,7 +79,7 @@ void TestSessionIndex::roundTrip()
     QVERIFY(fields(back) == fields(event));
 }
 
-void TestSessionIndex::utcTimeAgreesWithQDateTime()
+void tst_SessionIndex::utcTimeAgreesWithQDateTime()
 {
     // Every 13th day from 1970 to 2110 (leap days, century years), at a time that moves too.
     for (qint64 day = 0; day < 51'000; day += 13) {
@@ -93,7 +93,7 @@ void TestSessionIndex::utcTimeAgreesWithQDateTime()
 }
 
 // The two runs append to one index under one header; a writer names a folder it cannot write in.
-void TestSessionIndex::twoRuns()
+void tst_SessionIndex::twoRuns()
 {
     SessionFolder f;
     f.recordTwoRuns();
@@ -117,7 +117,7 @@ void TestSessionIndex::twoRuns()
     }
 }
 
-void TestSessionIndex::fallbackWithoutIndex_data()
+void tst_SessionIndex::fallbackWithoutIndex_data()
 {
     QTest::addColumn<QString>("files");
     QTest::addColumn<int>("inPortGiven");
@@ -133,7 +133,7 @@ void TestSessionIndex::fallbackWithoutIndex_data()
         << u"x0001_err5000.log x0002_5000.dat"_s << 0 << "connect in disconnect"_ba;
 }
 
-void TestSessionIndex::fallbackWithoutIndex()
+void tst_SessionIndex::fallbackWithoutIndex()
 {
     QFETCH(QString, files);
     QFETCH(int, inPortGiven);
@@ -156,5 +156,5 @@ void TestSessionIndex::fallbackWithoutIndex()
     }
 }
 
-QTEST_GUILESS_MAIN(TestSessionIndex)
+QTEST_GUILESS_MAIN(tst_SessionIndex)
 #include "tst_sessionindex.moc"

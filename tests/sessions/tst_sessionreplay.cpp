@@ -10,7 +10,7 @@
 
 #include <sys/socket.h>
 
-class TestSessionReplay final : public QObject
+class tst_SessionReplay final : public QObject
 {
     Q_OBJECT
 
@@ -19,7 +19,7 @@ private slots:
     void replay();
 };
 
-void TestSessionReplay::replay_data()
+void tst_SessionReplay::replay_data()
 {
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("server");          // echo, reset (at the first chunk) or down
@@ -50,7 +50,7 @@ void TestSessionReplay::replay_data()
 // The last session of the two runs, three chunks sent 100, 400 and 500 ms after the connect, replayed
 // against a server in the test; its echoes, captured and indexed, tell what arrived on each connection,
 // and when.
-void TestSessionReplay::replay()
+void tst_SessionReplay::replay()
 {
     QFETCH(QString, options);
     QFETCH(QString, server);
@@ -110,5 +110,5 @@ void TestSessionReplay::replay()
                  qPrintable(QString::number(answerMs.value(i))));
 }
 
-QTEST_GUILESS_MAIN(TestSessionReplay)
+QTEST_GUILESS_MAIN(tst_SessionReplay)
 #include "tst_sessionreplay.moc"

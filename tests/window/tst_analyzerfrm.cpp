@@ -81,7 +81,7 @@ QString withoutTimestamps(const QString &paneText)
 
 } // namespace
 
-class TestAnalyzerFrm final : public QObject
+class tst_AnalyzerFrm final : public QObject
 {
     Q_OBJECT
 
@@ -100,7 +100,7 @@ private slots:
     void frameBuilder();
 };
 
-void TestAnalyzerFrm::windowSettings()
+void tst_AnalyzerFrm::windowSettings()
 {
     Fixture f;
     AnalyzerFrm &w = f.window;
@@ -157,7 +157,7 @@ void TestAnalyzerFrm::windowSettings()
     QVERIFY_THROWS_EXCEPTION(PlatformError, w.setValue(Control::Check1, 3));
 }
 
-void TestAnalyzerFrm::layout()
+void tst_AnalyzerFrm::layout()
 {
     Fixture f;
     f.showAndActivate();
@@ -237,7 +237,7 @@ void TestAnalyzerFrm::layout()
     QCOMPARE(w.size(), w.minimumSize());
 }
 
-void TestAnalyzerFrm::focusOrder()
+void tst_AnalyzerFrm::focusOrder()
 {
     Fixture f;
     f.showAndActivate();
@@ -260,7 +260,7 @@ void TestAnalyzerFrm::focusOrder()
         QCOMPARE(none->focusPolicy(), Qt::NoFocus);
 }
 
-void TestAnalyzerFrm::onlyTheHandlersRunCode()
+void tst_AnalyzerFrm::onlyTheHandlersRunCode()
 {
     Fixture f;
     f.showAndActivate();
@@ -298,7 +298,7 @@ void TestAnalyzerFrm::onlyTheHandlersRunCode()
     QVERIFY(!f.window.engine().hasEnded());
 }
 
-void TestAnalyzerFrm::formActivate_data()
+void tst_AnalyzerFrm::formActivate_data()
 {
     QTest::addColumn<bool>("activated"); // false: focus-stealing prevention keeps the activation away
     QTest::addColumn<bool>("resolves");
@@ -312,7 +312,7 @@ void TestAnalyzerFrm::formActivate_data()
         << true << false << 1 << QStringList{QStringLiteral("Socket error occurred in Cleanup."), notResolved};
 }
 
-void TestAnalyzerFrm::formActivate()
+void tst_AnalyzerFrm::formActivate()
 {
     QFETCH(bool, activated);
     QFETCH(bool, resolves);
@@ -352,7 +352,7 @@ void TestAnalyzerFrm::formActivate()
     QCOMPARE(f.sockets.requestedVersions.size(), 1);
 }
 
-void TestAnalyzerFrm::formActivateRunsWhenTheWindowBecomesActive()
+void tst_AnalyzerFrm::formActivateRunsWhenTheWindowBecomesActive()
 {
     Fixture f;
     QVERIFY(f.sockets.calls.isEmpty()); // nothing at load
@@ -378,7 +378,7 @@ void TestAnalyzerFrm::formActivateRunsWhenTheWindowBecomesActive()
     QCOMPARE(f.window.Label7()->text(), QString());
 }
 
-void TestAnalyzerFrm::messageBoxes()
+void tst_AnalyzerFrm::messageBoxes()
 {
     // A region's report and a run-time error report: critical, one OK button; after them the
     // program ends with status 1, while the operator's closing ends it with 0.
@@ -396,7 +396,7 @@ void TestAnalyzerFrm::messageBoxes()
     }
 }
 
-void TestAnalyzerFrm::endToEnd()
+void tst_AnalyzerFrm::endToEnd()
 {
     Fixture f;
     f.showAndActivate();
@@ -450,7 +450,7 @@ void TestAnalyzerFrm::endToEnd()
     QVERIFY(!f.window.engine().hasEnded());
 }
 
-void TestAnalyzerFrm::featureSwitchesAreFixedAtTheStart()
+void tst_AnalyzerFrm::featureSwitchesAreFixedAtTheStart()
 {
     Fixture f;
     FeatureMenus &menus = *f.window.menus();
@@ -470,7 +470,7 @@ void TestAnalyzerFrm::featureSwitchesAreFixedAtTheStart()
     QVERIFY(menus.buildFrame->isEnabled() && menus.appendCrLf->isEnabled());
 }
 
-void TestAnalyzerFrm::frameBuilder_data()
+void tst_AnalyzerFrm::frameBuilder_data()
 {
     QTest::addColumn<int>("kind"); // 0 Codec 12, 1 GT06, 2 NMEA
     QTest::addColumn<QString>("payload");
@@ -485,7 +485,7 @@ void TestAnalyzerFrm::frameBuilder_data()
     QTest::newRow("nothing yet") << 1 << QString() << QStringLiteral("ASCII") << QByteArray();
 }
 
-void TestAnalyzerFrm::frameBuilder()
+void tst_AnalyzerFrm::frameBuilder()
 {
     QFETCH(int, kind);
     QFETCH(QString, payload);
@@ -521,5 +521,5 @@ void TestAnalyzerFrm::frameBuilder()
              frame.isEmpty() ? QByteArray() : frame);
 }
 
-QTEST_MAIN(TestAnalyzerFrm)
+QTEST_MAIN(tst_AnalyzerFrm)
 #include "tst_analyzerfrm.moc"

@@ -51,7 +51,7 @@ QByteArray httpResponse(const QByteArray &body, const QByteArray &status = "200 
 
 } // namespace
 
-class TestBrowserStrip final : public QObject
+class tst_BrowserStrip final : public QObject
 {
     Q_OBJECT
 
@@ -61,7 +61,7 @@ private slots:
     void laterNavigationWins();
 };
 
-void TestBrowserStrip::navigate_data()
+void tst_BrowserStrip::navigate_data()
 {
     QTest::addColumn<QString>("address"); // %FILE: a page on disk as a file: address, %PATH: as a path, %HTTP: served
     QTest::addColumn<QByteArray>("served");
@@ -83,7 +83,7 @@ void TestBrowserStrip::navigate_data()
     QTest::newRow("unknown scheme") << QStringLiteral("gopher://127.0.0.1/ad") << QByteArray() << QString();
 }
 
-void TestBrowserStrip::navigate()
+void tst_BrowserStrip::navigate()
 {
     QFETCH(QString, address);
     QFETCH(QByteArray, served);
@@ -113,7 +113,7 @@ void TestBrowserStrip::navigate()
     QCOMPARE(server.requests, address.startsWith(server.address()) ? 1 : 0);
 }
 
-void TestBrowserStrip::laterNavigationWins()
+void tst_BrowserStrip::laterNavigationWins()
 {
     PageServer silent({}); // takes the request and never answers
     BrowserStrip strip;
@@ -128,5 +128,5 @@ void TestBrowserStrip::laterNavigationWins()
     QVERIFY(strip.toPlainText().contains(QStringLiteral("gps-analyzer")));
 }
 
-QTEST_MAIN(TestBrowserStrip)
+QTEST_MAIN(tst_BrowserStrip)
 #include "tst_browserstrip.moc"

@@ -5,7 +5,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-class TestTextPane final : public QObject
+class tst_TextPane final : public QObject
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ private slots:
     void lineLongerThanTheLimit();
 };
 
-void TestTextPane::prependGoesOnTop_data()
+void tst_TextPane::prependGoesOnTop_data()
 {
     QTest::addColumn<QString>("old");
     QTest::addColumn<QString>("line");
@@ -41,7 +41,7 @@ void TestTextPane::prependGoesOnTop_data()
         << QStringLiteral("\t\u00A0\u0080\u00FF\u00A6\x01\x1B\x7F\n");
 }
 
-void TestTextPane::prependGoesOnTop()
+void tst_TextPane::prependGoesOnTop()
 {
     QFETCH(QString, old);
     QFETCH(QString, line);
@@ -57,7 +57,7 @@ void TestTextPane::prependGoesOnTop()
     QVERIFY(!pane.document()->isUndoAvailable());
 }
 
-void TestTextPane::operatorTypedTextIsCarriedAlong()
+void tst_TextPane::operatorTypedTextIsCarriedAlong()
 {
     TextPane pane(TextPane::DropEnd::Bottom);
     pane.show();
@@ -80,7 +80,7 @@ void TestTextPane::operatorTypedTextIsCarriedAlong()
     QCOMPARE(pane.text(), QStringLiteral("third\nabcdsecond\nfirst\ntyped\nmore"));
 }
 
-void TestTextPane::dropsOldestFirst_data()
+void tst_TextPane::dropsOldestFirst_data()
 {
     QTest::addColumn<bool>("atTop"); // lines go on top (data pane) or at the end (log)
     QTest::addColumn<int>("lineLength"); // 0: varied
@@ -91,7 +91,7 @@ void TestTextPane::dropsOldestFirst_data()
     QTest::newRow("data pane, lines as long as a drop block") << true << 100;
 }
 
-void TestTextPane::dropsOldestFirst()
+void tst_TextPane::dropsOldestFirst()
 {
     QFETCH(bool, atTop);
     QFETCH(int, lineLength);
@@ -134,7 +134,7 @@ void TestTextPane::dropsOldestFirst()
     QVERIFY2(drops <= (added - limit) / (limit / 16) + 1, qPrintable(QString::number(drops)));
 }
 
-void TestTextPane::lineLongerThanTheLimit()
+void tst_TextPane::lineLongerThanTheLimit()
 {
     for (const auto end : {TextPane::DropEnd::Bottom, TextPane::DropEnd::Top}) {
         TextPane pane(end, 100);
@@ -149,7 +149,7 @@ void TestTextPane::lineLongerThanTheLimit()
     }
 }
 
-void TestTextPane::linesJoinAtTheNextTurn()
+void tst_TextPane::linesJoinAtTheNextTurn()
 {
     // The handler that adds lines does not wait for their layout: they join the document, all
     // of one turn at once, at either end in the order they came, when the event loop comes round.
@@ -164,7 +164,7 @@ void TestTextPane::linesJoinAtTheNextTurn()
     QCOMPARE(pane.text(), QStringLiteral("third\nsecond\nfirst\nListening\nconnected\n")); // what waits is taken in
 }
 
-void TestTextPane::longLinesAreLaidOutOnlyInView()
+void tst_TextPane::longLinesAreLaidOutOnlyInView()
 {
     TextPane pane(TextPane::DropEnd::Bottom, 10 * TextPane::LineBlock);
     pane.resize(400, 200);
@@ -187,7 +187,7 @@ void TestTextPane::longLinesAreLaidOutOnlyInView()
     QCOMPARE(pane.text(), QString(7 * TextPane::LineBlock, QLatin1Char('y')) + QStringLiteral("\n"));
 }
 
-void TestTextPane::chunkLinesAsTheirText()
+void tst_TextPane::chunkLinesAsTheirText()
 {
     // A chunk's line rendered when it joins the text is the line a capture builds; in a flood,
     // lines that the newer ones would push out at once never join.
@@ -208,5 +208,5 @@ void TestTextPane::chunkLinesAsTheirText()
     QVERIFY(direct.characterCount() <= 2000);
 }
 
-QTEST_MAIN(TestTextPane)
+QTEST_MAIN(tst_TextPane)
 #include "tst_textpane.moc"
