@@ -2,6 +2,8 @@
 
 #include "platformerror.h"
 
+#include <cstring>
+
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -45,6 +47,16 @@ bool waitWritable(qintptr fd, int ms)
 void shutdownSending(qintptr fd) { ::shutdown(SOCKET(fd), SD_SEND); }
 qint64 unacknowledgedBytes(qintptr) { return 0; }
 bool peerHasLeft(qintptr) { return false; }
+bool connectPending(int e) { return e == WSAEWOULDBLOCK; }
+namespace {
+qintptr newStreamSocket(int family)
+{
+    const SOCKET fd = ::WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    return fd == INVALID_SOCKET ? -1 : qintptr(fd);
+}
+int optionLength(int size) { return size; }
+using OptionPointer = char *;
+} // namespace
 #else
 int lastSystemError() { return errno; }
 bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
@@ -90,7 +102,62 @@ bool peerHasLeft(qintptr fd)
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
 #endif
 }
+bool connectPending(int e) { return e == EINPROGRESS; }
+namespace {
+qintptr newStreamSocket(int family)
+{
+    return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+socklen_t optionLength(int size) { return socklen_t(size); }
+using OptionPointer = void *;
+} // namespace
 #endif
+
+qintptr startConnect(const QHostAddress &address, quint16 port, int &systemError)
+{
+    sockaddr_storage target{};
+    int length = 0;
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&target);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&a->sin6_addr, bytes.c, 16);
+        length = sizeof *a;
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(&target);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        a->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof *a;
+    }
+    const qintptr fd = newStreamSocket(target.ss_family);
+    if (fd == -1) {
+        systemError = lastSystemError();
+        return -1;
+    }
+    setNonBlocking(fd);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), optionLength(sizeof on));
+    systemError = ::connect(fd, reinterpret_cast<sockaddr *>(&target), optionLength(length)) == 0 ? 0 : lastSystemError();
+    return fd;
+}
+
+int connectOutcome(qintptr descriptor)
+{
+    int error = 0;
+    auto length = optionLength(sizeof error);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, OptionPointer(&error), &length) != 0)
+        return lastSystemError();
+    return error;
+}
+
+void resetOnClose(qintptr descriptor)
+{
+    const linger abortive{1, 0};
+    ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&abortive),
+                 optionLength(sizeof abortive));
+}
 
 int numberFor(int systemError)
 {
@@ -108,6 +175,8 @@ int numberFor(int systemError)
         return ErrorNumber::HostUnreachable;
     case WSAENETUNREACH:
         return ErrorNumber::NetworkUnreachable;
+    case WSAECONNREFUSED:
+        return ErrorNumber::ConnectionRefused;
 #else
     case ECONNRESET:
         return ErrorNumber::ConnectionReset;
@@ -122,6 +191,8 @@ int numberFor(int systemError)
         return ErrorNumber::HostUnreachable;
     case ENETUNREACH:
         return ErrorNumber::NetworkUnreachable;
+    case ECONNREFUSED:
+        return ErrorNumber::ConnectionRefused;
 #endif
     default:
         return ErrorNumber::ConnectAborted;

@@ -28,6 +28,17 @@ void shutdownSending(qintptr descriptor);
 // been read. Where the system cannot tell without reading, false.
 [[nodiscard]] bool peerHasLeft(qintptr descriptor);
 
+// Starts a non-blocking connection to address:port whose writes go out at once (no Nagle
+// delay). Gives the descriptor, or -1; systemError is 0 when it connected at once, else the
+// system error code, for which connectPending() tells that the connection is still being made:
+// the descriptor turns writable when it is done, and connectOutcome() then tells how it went.
+[[nodiscard]] qintptr startConnect(const QHostAddress &address, quint16 port, int &systemError);
+[[nodiscard]] bool connectPending(int systemError);
+// 0 once connected, else the system error code of the failed connection.
+[[nodiscard]] int connectOutcome(qintptr descriptor);
+// Closing the descriptor will reset the connection instead of ending it in order.
+void resetOnClose(qintptr descriptor);
+
 // The socket error number for a system error code, and the description of a number.
 [[nodiscard]] int numberFor(int systemError);
 [[nodiscard]] QString descriptionFor(int number);

@@ -9,21 +9,7 @@
 
 #include <QSocketNotifier>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-int numberForConnect(int systemError)
-{
-    return systemError == ECONNREFUSED ? ErrorNumber::ConnectionRefused : NativeSocket::numberFor(systemError);
-}
 
 QString endpointText(const QHostAddress &address, quint16 port)
 {
@@ -34,14 +20,8 @@ QString endpointText(const QHostAddress &address, quint16 port)
 
 QString localEndpoint(qintptr descriptor)
 {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(int(descriptor), reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return QString();
-    const quint16 port = address.ss_family == AF_INET6
-                             ? ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port)
-                             : ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
-    return endpointText(QHostAddress(reinterpret_cast<sockaddr *>(&address)), port);
+    const auto [address, port] = NativeSocket::localOf(descriptor);
+    return address.isNull() ? QString() : endpointText(address, port);
 }
 
 } // namespace
@@ -58,8 +38,8 @@ ReplayConnection::ReplayConnection(ReplayShared &shared, QObject *parent) : QObj
 ReplayConnection::~ReplayConnection()
 {
     // Once connected, the stream socket (a child) owns the descriptor.
-    if (!m_stream && m_descriptor >= 0)
-        ::close(int(m_descriptor));
+    if (!m_stream)
+        NativeSocket::closeDescriptor(m_descriptor);
 }
 
 qint64 ReplayConnection::nowUs() const
@@ -75,45 +55,16 @@ void ReplayConnection::wakeAt(qint64 dueUs)
 
 void ReplayConnection::start()
 {
-    const bool v6 = m_shared.server.address.protocol() == QAbstractSocket::IPv6Protocol;
-    m_descriptor = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_descriptor < 0) {
-        const int error = errno;
-        fail(ErrorNumber::ConnectAborted, QString::fromLocal8Bit(std::strerror(error)), false);
-        return;
-    }
-    NativeSocket::setNonBlocking(m_descriptor);
-    // Each chunk leaves at once, as one segment where it fits, not held back for the next.
-    const int on = 1;
-    ::setsockopt(int(m_descriptor), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-
-    sockaddr_storage address{};
-    socklen_t length = 0;
-    if (v6) {
-        auto *a = reinterpret_cast<sockaddr_in6 *>(&address);
-        a->sin6_family = AF_INET6;
-        a->sin6_port = htons(m_shared.server.port);
-        const Q_IPV6ADDR bytes = m_shared.server.address.toIPv6Address();
-        std::memcpy(&a->sin6_addr, bytes.c, 16);
-        length = sizeof *a;
-    } else {
-        auto *a = reinterpret_cast<sockaddr_in *>(&address);
-        a->sin_family = AF_INET;
-        a->sin_port = htons(m_shared.server.port);
-        a->sin_addr.s_addr = htonl(m_shared.server.address.toIPv4Address());
-        length = sizeof *a;
-    }
-    if (::connect(int(m_descriptor), reinterpret_cast<sockaddr *>(&address), length) == 0) {
+    int error = 0;
+    m_descriptor = NativeSocket::startConnect(m_shared.server.address, m_shared.server.port, error);
+    if (error == 0) {
         connected();
-        return;
+    } else if (m_descriptor != -1 && NativeSocket::connectPending(error)) {
+        m_connecting = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
+        connect(m_connecting, &QSocketNotifier::activated, this, &ReplayConnection::onConnectDone);
+    } else {
+        fail(NativeSocket::numberFor(error), NativeSocket::descriptionFor(NativeSocket::numberFor(error)), false);
     }
-    const int error = errno;
-    if (error != EINPROGRESS) {
-        fail(numberForConnect(error), NativeSocket::descriptionFor(numberForConnect(error)), false);
-        return;
-    }
-    m_connecting = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
-    connect(m_connecting, &QSocketNotifier::activated, this, &ReplayConnection::onConnectDone);
 }
 
 void ReplayConnection::onConnectDone()
@@ -121,12 +72,9 @@ void ReplayConnection::onConnectDone()
     m_connecting->setEnabled(false);
     m_connecting->deleteLater();
     m_connecting = nullptr;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(int(m_descriptor), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-        error = errno;
+    const int error = NativeSocket::connectOutcome(m_descriptor);
     if (error != 0)
-        fail(numberForConnect(error), NativeSocket::descriptionFor(numberForConnect(error)), false);
+        fail(NativeSocket::numberFor(error), NativeSocket::descriptionFor(NativeSocket::numberFor(error)), false);
     else
         connected();
 }
@@ -228,11 +176,8 @@ void ReplayConnection::finish(bool reset)
         return;
     m_done = true;
     m_timer.stop();
-    if (reset) {
-        // As the tracker's connection ended: a reset, not an orderly close.
-        const linger abortive{1, 0};
-        ::setsockopt(int(m_descriptor), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    }
+    if (reset) // as the tracker's connection ended: a reset, not an orderly close
+        NativeSocket::resetOnClose(m_descriptor);
     m_stream->close();
     m_shared.capture.ended(m_server, m_local);
     ++m_shared.tally.finished;
@@ -247,8 +192,8 @@ void ReplayConnection::fail(int number, const QString &description, bool wasConn
     m_timer.stop();
     if (m_stream) {
         m_stream->close();
-    } else if (m_descriptor >= 0) {
-        ::close(int(m_descriptor));
+    } else {
+        NativeSocket::closeDescriptor(m_descriptor);
         m_descriptor = -1;
     }
     ++(wasConnected ? m_shared.tally.broken : m_shared.tally.failed);
