@@ -99,13 +99,19 @@ LoadGenerator::Throughput LoadGenerator::throughput(const QByteArray &stream, in
     const Clock::time_point start = Clock::now();
     Clock::time_point lastProgress = start;
     while (received < total) {
-        pollfd fds[2] = {{m_out.descriptor(), POLLIN, 0}, {m_tracker.descriptor(), short(sent < total ? POLLOUT : 0), 0}};
+        // The tracker reads what comes back, as a device reads its server's acknowledgements.
+        pollfd fds[2] = {{m_out.descriptor(), POLLIN, 0},
+                         {m_tracker.descriptor(), short(POLLIN | (sent < total ? POLLOUT : 0)), 0}};
         if (!waitUntil(fds, 2, lastProgress + m_patience)) {
             result.problem = QStringLiteral("no progress for %1 s at %2 bytes sent, %3 received")
                                  .arg(m_patience.count())
                                  .arg(sent)
                                  .arg(received);
             return result;
+        }
+        if (fds[1].revents & POLLIN) {
+            while (m_tracker.receive(buffer.data(), buffer.size()) > 0) {
+            }
         }
         if (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) {
             while (sent < total) {

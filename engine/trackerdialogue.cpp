@@ -77,16 +77,18 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
     // lines, as the chunk did.
     QByteArray answers;
     int answered = 0;
-    QString summary;
+    const TrackerFrame *firstAnswered = nullptr;
     for (const TrackerFrame &frame : std::as_const(frames.frames)) {
         const QByteArray ack = acknowledgement(frame);
         if (ack.isEmpty())
             continue;
         answers += ack;
-        summary = ++answered == 1 ? frame.summary() : QStringLiteral("%1 frames").arg(answered);
+        if (++answered == 1)
+            firstAnswered = &frame;
     }
     if (answers.isEmpty() || !trackerConnected(index))
         return;
+    const QString summary = answered == 1 ? firstAnswered->summary() : QStringLiteral("%1 frames").arg(answered);
     try {
         sckAccept(index).SendData(answers);
     } catch (const PlatformError &) {
