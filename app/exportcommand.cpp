@@ -87,11 +87,8 @@ int runExport(const ExportOptions &options, QTextStream &output, QTextStream &er
 int exportCommand(const QStringList &arguments, QTextStream &output, QTextStream &errors)
 {
     const ExportCommandLine commandLine = parseExportCommandLine(arguments);
-    if (commandLine.exit.exit) {
-        (commandLine.exit.toStandardError ? errors : output) << commandLine.exit.text;
-        return commandLine.exit.status;
-    }
-    return runExport(commandLine.options, output, errors);
+    return printedExit(commandLine.exit, output, errors) ? commandLine.exit.status
+                                                          : runExport(commandLine.options, output, errors);
 }
 
 int exportMain(int argc, char **argv)

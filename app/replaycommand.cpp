@@ -221,11 +221,8 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
 int replayCommand(const QStringList &arguments, QTextStream &output, QTextStream &errors)
 {
     const ReplayCommandLine commandLine = parseReplayCommandLine(arguments);
-    if (commandLine.exit.exit) {
-        (commandLine.exit.toStandardError ? errors : output) << commandLine.exit.text;
-        return commandLine.exit.status;
-    }
-    return runReplay(commandLine.options, output, errors);
+    return printedExit(commandLine.exit, output, errors) ? commandLine.exit.status
+                                                          : runReplay(commandLine.options, output, errors);
 }
 
 int replayMain(int argc, char **argv)
@@ -233,10 +230,8 @@ int replayMain(int argc, char **argv)
     QTextStream output(stdout);
     QTextStream errors(stderr);
     const ReplayCommandLine commandLine = parseReplayCommandLine(argumentList(argc, argv));
-    if (commandLine.exit.exit) {
-        (commandLine.exit.toStandardError ? errors : output) << commandLine.exit.text;
+    if (printedExit(commandLine.exit, output, errors))
         return commandLine.exit.status;
-    }
     QCoreApplication app(argc, argv);
     return runReplay(commandLine.options, output, errors);
 }

@@ -3,6 +3,7 @@
 #include "commandline.h"
 
 #include <QCommandLineParser>
+#include <QTextStream>
 
 namespace {
 
@@ -54,4 +55,11 @@ bool readCount(const QString &text, qint64 minimum, qint64 maximum, qint64 &valu
         return false;
     value = read;
     return true;
+}
+
+bool printedExit(const SubcommandExit &exit, QTextStream &output, QTextStream &errors)
+{
+    if (exit.exit)
+        (exit.toStandardError ? errors : output) << exit.text;
+    return exit.exit;
 }

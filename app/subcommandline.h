@@ -5,6 +5,7 @@
 #include <QStringList>
 
 class QCommandLineParser;
+class QTextStream;
 
 // What a subcommand's arguments ask for besides its options: to exit at once with a text and a
 // status (--help, a usage error).
@@ -25,6 +26,10 @@ struct SubcommandExit
 // Exit status 2 with the message and the subcommand's usage.
 [[nodiscard]] SubcommandExit subcommandUsageError(const QCommandLineParser &parser, const QString &name,
                                                   const QString &message);
+
+// Prints the text of an exit that the arguments asked for (to standard output or error, as it
+// says); false when they asked for none.
+[[nodiscard]] bool printedExit(const SubcommandExit &exit, QTextStream &output, QTextStream &errors);
 
 // A whole number from minimum to maximum, or nothing.
 [[nodiscard]] bool readCount(const QString &text, qint64 minimum, qint64 maximum, qint64 &value);
