@@ -72,8 +72,9 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
                 {u"127.0.0.1:5001>127.0.0.1:49152"_s, Ack + "late"}};
     all.insert(second);
     QTest::newRow("all sessions") << QStringList() << u"2 sessions"_s << all << SessionFolder::Start;
-    QTest::newRow("--session 2") << QStringList{u"--session"_s, u"2"_s} << u"1 session"_s << second
-                                 << SessionFolder::Start + 5'000'000;
+    // The lowest IN port, for a folder without an index, is accepted and left unused here.
+    QTest::newRow("--session 2") << QStringList{u"--session"_s, u"2"_s, u"--in-port"_s, u"1"_s} << u"1 session"_s
+                                 << second << SessionFolder::Start + 5'000'000;
 }
 
 // Through the program itself.
@@ -143,6 +144,7 @@ void tst_SessionExport::refused_data()
     row("export", "-o FILE is needed");
     row("export -o x.pcap --session 0", "--session takes a number from 1");
     row("export -o x.pcap --in-port 70000", "--in-port takes a port");
+    row("export -o x.pcap --in-port 0", "--in-port takes a port");
     row("export -o x.pcap --relay", "Unknown option 'relay'");
     row("export -o x.pcap now", "unexpected argument 'now'");
     row("replay", "--to HOST:PORT is needed");
