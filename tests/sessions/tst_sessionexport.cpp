@@ -150,6 +150,7 @@ void tst_SessionExport::refused_data()
     row("replay", "--to HOST:PORT is needed");
     row("replay --to 127.0.0.1", "--to takes HOST:PORT");
     row("replay --to 127.0.0.1:0", "--to takes HOST:PORT");
+    row("replay --to 127.0.0.1:65536", "--to takes HOST:PORT");
     row("replay --to 127.0.0.1:5001 --speed 0", "--speed takes a number above 0");
     row("replay --to 127.0.0.1:5001 --speed 2 --no-wait", "--speed and --no-wait exclude each other");
     row("replay --to 127.0.0.1:5001 --trackers 0", "--trackers takes a number from 1");

@@ -42,7 +42,8 @@ void tst_SessionReplay::replay_data()
     QTest::newRow("refused") << QString() << u"down"_s
                              << u"Connections: 0 made, 1 failed, 0 reset or closed early"_s << QList<qint64>()
                              << "Connection is forcefully rejected\r\n"_ba;
-    QTest::newRow("reset") << QString() << u"reset"_s
+    // The first session, on one connection, named with the lowest values the options take.
+    QTest::newRow("reset") << u"--session 1 --trackers 1 --in-port 1"_s << u"reset"_s
                            << u"Connections: 1 made, 0 failed, 1 reset or closed early"_s << QList<qint64>()
                            << "Connection is reset by remote side\r\n"_ba;
 }
