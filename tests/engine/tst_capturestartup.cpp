@@ -38,6 +38,7 @@ private slots:
             << error;
         QTest::newRow("relay, OUT 65535") << p << 1 << QStringLiteral("65535") << local << invalidOut << error;
         QTest::newRow("relay, OUT 1") << p << 1 << QStringLiteral("1") << local << invalidOut << error;
+        QTest::newRow("relay, OUT 2") << p << 1 << QStringLiteral("2") << local << none << none;
         QTest::newRow("relay, IN tested first")
             << QStringLiteral("65536") << 1 << QStringLiteral("65536") << local << invalidIn << error;
         QTest::newRow("IN port in use") << QStringLiteral("%U") << 0 << QStringLiteral("5001") << local

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The operator's controls as plain values, with the load-time contents of the window, and
 // a record of everything the engine did to them. Tests that need one write to behave
 // otherwise override just that one.
@@ -38,6 +40,8 @@ public:
     void messageBox(const QString &prompt, int style, const QString &title) override
     {
         messages.append({prompt, style, title});
+        if (whileMessageShows) // the events that a real message box's own loop would deliver
+            whileMessageShows();
     }
     void reportError(int number, const QString &description) override { reports.append({number, description}); }
     void endProgram() override { ++endRequests; }
@@ -61,6 +65,7 @@ public:
     // Bytes shown by the hex lines of each hex tag: a hex line shows two characters per byte.
     QMap<QString, qint64> bytesShown;
     QList<Message> messages;
+    std::function<void()> whileMessageShows;
     QList<Report> reports;
     int endRequests = 0;
 };
