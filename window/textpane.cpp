@@ -1,5 +1,7 @@
 #include "textpane.h"
 
+#include "capturefiles.h"
+
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -175,28 +177,16 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
             put(c.unicode());
         keep -= std::min(part.size(), keep);
     };
-    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
     for (const Pending *line : lines) {
         putText(line->text);
         if (!line->rendering)
             continue;
         putText(QString(line->tag));
-        const bool hex = *line->rendering == Rendering::Hex;
-        for (const char c : line->chunk) {
-            if (keep == 0)
-                break;
-            const auto b = static_cast<unsigned char>(c);
-            if (hex) {
-                put(b < 16 ? u' ' : Digits[b >> 4]);
-                if (--keep > 0) {
-                    put(Digits[b & 15]);
-                    --keep;
-                }
-            } else {
-                put(b == 0 ? u' ' : char16_t(b));
-                --keep;
-            }
-        }
+        // Only the bytes whose rendering may stay are rendered.
+        if (*line->rendering == Rendering::Hex)
+            putText(CaptureFiles::hexRendering(line->chunk.first(std::min(line->chunk.size(), (keep + 1) / 2))));
+        else
+            putText(CaptureFiles::asciiRendering(line->chunk.first(std::min(line->chunk.size(), keep))));
         putText(u"\r\n");
     }
     text.truncate(out - begin);
