@@ -221,8 +221,9 @@ void tst_Headless::captureAndRelay()
 void tst_Headless::failedRelayEndsTheProgram()
 {
     // The OUT server refuses the connection: the first chunk is captured, then the relay fails.
+    // The session index records the chunk.
     AnalyzerProcess analyzer;
-    start(analyzer, words("--headless --relay --out-port") << QString::number(LoopbackSocket::freePort()));
+    start(analyzer, words("--headless --session-index --relay --out-port") << QString::number(LoopbackSocket::freePort()));
     QVERIFY(analyzer.waitForOutput(listeningLine()));
     QTcpSocket tracker;
     QVERIFY(connectTracker(analyzer, tracker));
@@ -232,6 +233,8 @@ void tst_Headless::failedRelayEndsTheProgram()
              analyzer.errors().constData());
     QVERIFY(analyzer.paneText().endsWith(QStringLiteral("@:  IN (ASCII):lost?\r\n@:  IN (HEXAD):6C6F73743F\r\n")));
     QCOMPARE(captured(m_inPort), QByteArray("lost?"));
+    const QByteArray index = CaptureFolder::contents(m_folder->filePath(QStringLiteral("index.tsv")));
+    QVERIFY2(index.contains("\tin\t127.0.0.1:") && index.contains("\t5\tx0001_"), index.constData());
 }
 
 void tst_Headless::signalsEndCleanly_data()

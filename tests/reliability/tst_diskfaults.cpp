@@ -91,6 +91,12 @@ private slots:
             QVERIFY(sizeLimit->isActive());
         }
 
+        // While the report shows, the tracker's next bytes are left alone.
+        if (!flood)
+            controls.whileMessageShows = [&] {
+                tracker.sendAll("$GPRMC,while the report shows\r\n");
+                QTest::qWait(100);
+            };
         const QByteArray more = flood ? LoopbackSocket::randomBytes(8 * 1024 * 1024, 6004) : QByteArray("$GPRMC,after\r\n");
         std::jthread sender([&](const std::stop_token &stop) { tracker.sendAll(more, stop); });
         QTRY_VERIFY_WITH_TIMEOUT(engine.hasEnded(), 60000);

@@ -43,7 +43,12 @@ public:
         if (whileMessageShows) // the events that a real message box's own loop would deliver
             whileMessageShows();
     }
-    void reportError(int number, const QString &description) override { reports.append({number, description}); }
+    void reportError(int number, const QString &description) override
+    {
+        reports.append({number, description});
+        if (whileMessageShows)
+            whileMessageShows();
+    }
     void endProgram() override { ++endRequests; }
     [[nodiscard]] CaptureFeatures features() const override { return switches; }
 
