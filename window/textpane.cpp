@@ -96,6 +96,7 @@ void TextPane::replaceText(const QString &text)
     // What waited to join the text would have been replaced with it.
     m_pending.clear();
     m_pendingOnTop = 0;
+    m_singleLines = 0;
     setPlainText(QString());
     const Pending all{End::Bottom, text, {}, {}, std::nullopt};
     insert(End::Bottom, {&all});
@@ -148,29 +149,52 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
         length += line->length();
     qsizetype keep = makeRoom(length);
     // In one pass: every CR LF, lone CR and lone LF a single line end, and a long line in blocks
-    // of LineBlock characters, each but the first marked as the line's continuation.
+    // of LineBlock characters, each but the first marked as the line's continuation. Below the
+    // newest TopBlocks lines, up to GroupLines short lines share a block of at most LineBlock.
     QList<qsizetype> breaks;
     QString text(keep + keep / LineBlock + 1, Qt::Uninitialized);
     char16_t *const begin = reinterpret_cast<char16_t *>(text.data());
     char16_t *out = begin;
     qsizetype lineLength = 0;
+    qsizetype blockLength = 0;
+    int lineNumber = end == End::Top ? 0 : document()->blockCount() - 1;
+    int groupedLines = 0;
+    int newBlocks = 0;
+    char16_t *lastJoin = nullptr; // the last line separator of the block
     bool afterCr = false;
+    const auto endBlock = [&](char16_t *at) {
+        *at = u'\n';
+        ++newBlocks;
+        groupedLines = 0;
+        blockLength = out - at - 1;
+        lastJoin = nullptr;
+    };
     const auto put = [&](char16_t c) {
         const bool crLf = afterCr && c == u'\n';
         afterCr = c == u'\r';
         if (crLf)
             return;
         if (c == u'\r' || c == u'\n') {
-            *out++ = u'\n';
             lineLength = 0;
+            if (++lineNumber > TopBlocks && ++groupedLines < GroupLines && blockLength + 1 < LineBlock) {
+                lastJoin = out;
+                *out++ = QChar::LineSeparator;
+                ++blockLength;
+            } else {
+                endBlock(out++);
+            }
             return;
         }
-        if (lineLength++ == LineBlock) {
+        if (blockLength == LineBlock && lastJoin != nullptr)
+            endBlock(lastJoin); // the line goes on in a block of its own, whole
+        if (lineLength == LineBlock) {
             breaks.append(out - begin);
-            *out++ = u'\n';
-            lineLength = 1;
+            endBlock(out++);
+            lineLength = 0;
         }
         *out++ = c;
+        ++blockLength;
+        ++lineLength;
     };
     const auto putText = [&](QStringView part) {
         for (const QChar c : part.first(std::min(part.size(), keep)))
@@ -190,6 +214,10 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
         putText(u"\r\n");
     }
     text.truncate(out - begin);
+    if (!text.isEmpty() && text.back() == QChar::LineSeparator) {
+        text.back() = u'\n'; // the block after stays a block of its own
+        ++newBlocks;
+    }
 
     QTextCursor cursor(document());
     // Within an edit block the cursor leaves the lines' layout alone.
@@ -199,6 +227,47 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
     cursor.insertText(text);
     for (const qsizetype at : std::as_const(breaks))
         document()->findBlock(int(start + at + 1)).setUserState(Continuation);
+    cursor.endEditBlock();
+    if (end == End::Top)
+        groupPushedLines(newBlocks);
+}
+
+void TextPane::groupPushedLines(int newBlocks)
+{
+    if (newBlocks <= TopBlocks) {
+        // The lines pushed past the newest wait until there are enough of them for a group.
+        for (m_singleLines += newBlocks; m_singleLines >= GroupLines; m_singleLines -= GroupLines)
+            joinBlocks(TopBlocks + m_singleLines - GroupLines, GroupLines);
+        return;
+    }
+    // The new lines are grouped already; the single ones below them are grouped now.
+    const int singles = TopBlocks + std::exchange(m_singleLines, 0);
+    for (int first = newBlocks; first < newBlocks + singles; ++first)
+        joinBlocks(first, std::min(GroupLines, newBlocks + singles - first));
+}
+
+void TextPane::joinBlocks(int first, int count)
+{
+    // Each block with the ones after it, as long as the block stays within LineBlock
+    // characters; a line held in several blocks stays so.
+    QList<int> separators;
+    QTextBlock block = document()->findBlockByNumber(first);
+    qsizetype length = 0;
+    for (int i = 1; i < count && block.isValid(); ++i, block = block.next()) {
+        const QTextBlock next = block.next();
+        length += block.length();
+        if (next.isValid() && next.userState() != Continuation && length + next.length() <= LineBlock)
+            separators.append(block.position() + block.length() - 1);
+        else
+            length = 0;
+    }
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    for (const int at : std::as_const(separators)) {
+        cursor.setPosition(at);
+        cursor.setPosition(at + 1, QTextCursor::KeepAnchor);
+        cursor.insertText(QString(QChar::LineSeparator));
+    }
     cursor.endEditBlock();
 }
 
@@ -245,8 +314,10 @@ qsizetype TextPane::makeRoom(qsizetype length)
     const qsizetype count = storedCharacters();
     const qsizetype excess = count + keep - m_characterLimit;
     // When all of the old text goes, the document starts afresh: its buffer too is given back.
-    if (excess > 0 && excess + m_characterLimit / 16 >= count)
+    if (excess > 0 && excess + m_characterLimit / 16 >= count) {
         setPlainText(QString());
+        m_singleLines = 0;
+    }
     else if (excess > 0)
         dropCharacters(excess + m_characterLimit / 16);
     return keep;
@@ -259,19 +330,29 @@ void TextPane::dropCharacters(qsizetype count)
     QTextDocument *doc = document();
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
-    // A line held in several blocks goes whole.
+    // A line held in several blocks goes whole; of a block of several lines, only the lines
+    // that must go.
     if (m_dropEnd == DropEnd::Bottom) {
         QTextBlock first = doc->findBlock(int(total - count));
-        while (first.userState() == Continuation && first.previous().isValid())
+        int cut = int(total - count) - first.position();
+        while (first.userState() == Continuation && first.previous().isValid()) {
             first = first.previous();
-        cursor.setPosition(first.position());
+            cut = first.length() - 1;
+        }
+        const int separator = cut > 0 ? first.text().lastIndexOf(QChar::LineSeparator, cut - 1) : -1;
+        cursor.setPosition(first.position() + separator + 1);
         cursor.setPosition(int(total), QTextCursor::KeepAnchor);
     } else {
         QTextBlock last = doc->findBlock(int(count - 1));
-        while (last.next().isValid() && last.next().userState() == Continuation)
+        int cut = int(count - 1) - last.position();
+        while (last.next().isValid() && last.next().userState() == Continuation) {
             last = last.next();
+            cut = 0;
+        }
+        const int separator = last.text().indexOf(QChar::LineSeparator, cut);
         const QTextBlock next = last.next();
-        cursor.setPosition(next.isValid() ? next.position() : int(total), QTextCursor::KeepAnchor);
+        cursor.setPosition(separator >= 0 ? last.position() + separator + 1 : next.isValid() ? next.position() : int(total),
+                           QTextCursor::KeepAnchor);
     }
     cursor.removeSelectedText();
     cursor.endEditBlock();

@@ -28,6 +28,11 @@ inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
 // dropping too costs in proportion to what was added. A single addition longer than the
 // limit keeps its first limit characters.
 //
+// Below the newest TopBlocks lines, lines are held up to GroupLines to a block, joined by line
+// separators, so that a pane of a million lines has some sixteen thousand blocks and adding a
+// line at the top costs about what it costs in a pane of a thousand. The newest lines stay one
+// to a block, so that a line added at the top lays out only itself.
+//
 // Lines join the text FlushIntervalMs after the first of them came (longer after taking in
 // many took long), all those that came meanwhile at once, so that a handler that adds them does
 // not wait for their layout and a flood is laid out and painted a few times a second; text()
@@ -66,6 +71,8 @@ public:
 
     static constexpr qsizetype LineBlock = 4096;
     static constexpr int FlushIntervalMs = 50;
+    static constexpr int TopBlocks = 256;
+    static constexpr int GroupLines = 64;
 
 private:
     // A line that waits: a text, or a chunk's line still to be rendered.
@@ -86,6 +93,10 @@ private:
     // Makes room for an addition of length characters; returns how much of it may stay.
     qsizetype makeRoom(qsizetype length);
     void dropCharacters(qsizetype count);
+    // Joins the single lines pushed down past the newest by newBlocks new blocks on top.
+    void groupPushedLines(int newBlocks);
+    // Joins the count blocks from the one numbered first into as few as LineBlock allows.
+    void joinBlocks(int first, int count);
 
     DropEnd m_dropEnd;
     qsizetype m_characterLimit;
@@ -93,6 +104,8 @@ private:
     // them go on top.
     QList<Pending> m_pending;
     qsizetype m_pendingOnTop = 0;
+    // Blocks of single lines below the newest TopBlocks, not yet joined.
+    int m_singleLines = 0;
     QTimer *m_flushTimer;
 };
 

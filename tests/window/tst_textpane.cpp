@@ -35,6 +35,10 @@ void tst_TextPane::prependGoesOnTop_data()
                                                    << QStringLiteral("a\nb\nc\n");
     QTest::newRow("CR before CR LF, LF before CR") << QString() << QStringLiteral("a\r\r\nb\n\r\n")
                                                   << QStringLiteral("a\n\nb\n\n");
+    const QString longLine(TextPane::LineBlock - 100, QLatin1Char('l')); // below the newest lines, after a group
+    QTest::newRow("a long line among many")
+        << QStringLiteral("old\r\n").repeated(300) + longLine + QStringLiteral("\r\nlast\r\n") << QStringLiteral("a\r\n")
+        << QStringLiteral("a\n") + QStringLiteral("old\n").repeated(300) + longLine + QStringLiteral("\nlast\n");
     QTest::newRow("empty payload") << QString() << QStringLiteral("\r\n") << QStringLiteral("\n");
     QTest::newRow("tab, no-break space, codes 128 to 255 and control characters stay")
         << QString() << QStringLiteral("\t\u00A0\u0080\u00FF\u00A6\x01\x1B\x7F\r\n")
@@ -52,6 +56,8 @@ void tst_TextPane::prependGoesOnTop()
     QCOMPARE(pane.text(), expected);
     QCOMPARE(pane.text(), TextPane::plainText(line + old));
     QCOMPARE(pane.characterCount(), expected.size());
+    for (QTextBlock block = pane.document()->begin(); block.isValid(); block = block.next())
+        QVERIFY(block.length() <= TextPane::LineBlock + 1); // each one laid out in one go
     QCOMPARE(pane.toPlainText(), QString(expected).replace(QChar(0xA0), QLatin1Char(' ')));
     // No undo history: the document also reclaims what the status writer replaces.
     QVERIFY(!pane.document()->isUndoAvailable());
@@ -84,24 +90,32 @@ void tst_TextPane::dropsOldestFirst_data()
 {
     QTest::addColumn<bool>("atTop"); // lines go on top (data pane) or at the end (log)
     QTest::addColumn<int>("lineLength"); // 0: varied
-    QTest::newRow("data pane") << true << 20;
-    QTest::newRow("data pane, lines of varied length") << true << 0;
-    QTest::newRow("log") << false << 20;
-    QTest::newRow("log, lines of varied length") << false << 0;
-    QTest::newRow("data pane, lines as long as a drop block") << true << 100;
+    QTest::addColumn<int>("limit");
+    QTest::newRow("data pane") << true << 20 << 1600;
+    QTest::newRow("data pane, lines of varied length") << true << 0 << 1600;
+    QTest::newRow("log") << false << 20 << 1600;
+    QTest::newRow("log, lines of varied length") << false << 0 << 1600;
+    QTest::newRow("data pane, lines as long as a drop block") << true << 100 << 1600;
+    // Below the newest lines, several lines share a block.
+    QTest::newRow("data pane, lines grouped") << true << 0 << 40000;
+    QTest::newRow("log, lines grouped") << false << 0 << 40000;
 }
 
 void tst_TextPane::dropsOldestFirst()
 {
     QFETCH(bool, atTop);
     QFETCH(int, lineLength);
-    const int limit = 1600;
+    QFETCH(int, limit);
     TextPane pane(atTop ? TextPane::DropEnd::Bottom : TextPane::DropEnd::Top, limit);
+    // The log's first lines in one piece, as a saved log comes back.
+    const QString saved = QStringLiteral("saved by the last run, forty characters");
+    if (!atTop)
+        pane.replaceText((saved + QStringLiteral("\r\n")).repeated(limit / 100));
 
     // Every line as the pane shows it, oldest first.
-    QStringList shown;
+    QStringList shown(atTop ? 0 : limit / 100, saved + QLatin1Char('\n'));
     int drops = 0;
-    qsizetype added = 0;
+    qsizetype added = shown.join(QString()).size();
     for (int i = 0; i < 1000; ++i) {
         const int length = lineLength > 0 ? lineLength : 1 + (i * 37) % 150;
         QString body = QString::number(i) + QLatin1Char(':');
@@ -123,12 +137,14 @@ void tst_TextPane::dropsOldestFirst()
         qsizetype kept = 0;
         QString expected;
         for (qsizetype n = shown.size() - 1; n >= 0 && expected.size() < text.size(); --n, ++kept)
-            expected = atTop ? expected + shown.at(n) : shown.at(n) + expected;
+            atTop ? expected.append(shown.at(n)) : expected.prepend(shown.at(n));
         QCOMPARE(text, expected);
         // Dropping takes a block at a time, never the whole pane.
         if (shown.size() > kept)
             QVERIFY2(text.size() >= limit - limit / 16 - 2 * 151, qPrintable(QString::number(text.size())));
     }
+    QVERIFY2(!atTop || limit < 2000 || pane.document()->blockCount() < TextPane::TopBlocks + pane.text().count(u'\n') / 8,
+             qPrintable(QString::number(pane.document()->blockCount())));
     // Each drop takes at least a sixteenth of the limit.
     QVERIFY(drops > 0);
     QVERIFY2(drops <= (added - limit) / (limit / 16) + 1, qPrintable(QString::number(drops)));
