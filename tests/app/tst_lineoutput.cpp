@@ -77,9 +77,11 @@ void tst_LineOutput::everyCharacterInUtf8()
 
 void tst_LineOutput::flushWritesAllOfABigBuffer()
 {
-    // More than a pipe holds and more than the threshold: the writer waits for the reader.
+    // More than a pipe holds and more than the threshold: the writer waits for the reader, also
+    // on a descriptor inherited in non-blocking mode, where a write takes only part.
     int fds[2];
-    QCOMPARE(::pipe(fds), 0);
+    QCOMPARE(::pipe2(fds, O_NONBLOCK), 0);
+    QCOMPARE(::fcntl(fds[0], F_SETFL, 0), 0); // the reader blocks
     const QString line = QString(1000, QLatin1Char('x')) + QStringLiteral("\r\n");
     const int lines = 3 * int(LineOutput::FlushThreshold) / int(line.size());
     const pid_t writer = ::fork();

@@ -71,8 +71,10 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
                 {u"127.0.0.1:49152>127.0.0.1:5001"_s, Rmc + Big},
                 {u"127.0.0.1:5001>127.0.0.1:49152"_s, Ack + "late"}};
     all.insert(second);
-    QTest::newRow("all sessions") << QStringList() << u"2 sessions"_s << all << SessionFolder::Start;
-    // The lowest IN port, for a folder without an index, is accepted and left unused here.
+    // The highest and the lowest IN port, for a folder without an index, are accepted and left
+    // unused here.
+    QTest::newRow("all sessions") << QStringList{u"--in-port"_s, u"65535"_s} << u"2 sessions"_s << all
+                                  << SessionFolder::Start;
     QTest::newRow("--session 2") << QStringList{u"--session"_s, u"2"_s, u"--in-port"_s, u"1"_s} << u"1 session"_s
                                  << second << SessionFolder::Start + 5'000'000;
 }
@@ -154,6 +156,7 @@ void tst_SessionExport::refused_data()
     row("replay --to 127.0.0.1:5001 --speed 0", "--speed takes a number above 0");
     row("replay --to 127.0.0.1:5001 --speed 2 --no-wait", "--speed and --no-wait exclude each other");
     row("replay --to 127.0.0.1:5001 --trackers 0", "--trackers takes a number from 1");
+    row("replay --to 127.0.0.1:5001 --in-port 65536", "--in-port takes a port");
 }
 
 void tst_SessionExport::refused()
@@ -184,6 +187,13 @@ void tst_SessionExport::refused()
     QCOMPARE(errors.count(QLatin1Char('\n')) == 1, status == 1);
     QCOMPARE(errors.contains(u"Usage: gps-analyzer %1 [options]"_s.arg(list[0])), status == 2);
     QCOMPARE(QDir(outputDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    if (list[0] == "replay"_L1) { // the program itself hands the subcommand its arguments
+        QProcess program;
+        program.start(QStringLiteral(GPSA_ANALYZER_BINARY), list);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), status);
+        QCOMPARE(QString::fromUtf8(program.readAllStandardError()), errors);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_SessionExport)
