@@ -18,10 +18,10 @@ constexpr std::array<std::uint16_t, 256> reflectedTable(std::uint16_t reflectedP
     return table;
 }
 
-using Tables = std::array<std::array<std::uint16_t, 256>, 8>;
+using Tables = std::array<std::array<std::uint16_t, 256>, 16>;
 
-// Slicing by eight: table k gives the remainder of a byte followed by k zero bytes, so that
-// eight bytes take eight independent lookups instead of a chain of eight.
+// Slicing by sixteen: table k gives the remainder of a byte followed by k zero bytes, so that
+// sixteen bytes take sixteen independent lookups instead of a chain of sixteen.
 constexpr Tables slicingTables(std::uint16_t reflectedPolynomial)
 {
     Tables tables{};
@@ -40,10 +40,11 @@ std::uint16_t reflectedCrc(const Tables &t, std::uint16_t crc, QByteArrayView by
 {
     const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
     const auto *const end = p + bytes.size();
-    for (; end - p >= 8; p += 8) {
+    for (; end - p >= 16; p += 16) {
         const unsigned x = crc ^ (unsigned(p[0]) | unsigned(p[1]) << 8);
-        crc = std::uint16_t(t[7][x & 0xFF] ^ t[6][x >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
-                            t[1][p[6]] ^ t[0][p[7]]);
+        crc = std::uint16_t(t[15][x & 0xFF] ^ t[14][x >> 8] ^ t[13][p[2]] ^ t[12][p[3]] ^ t[11][p[4]] ^
+                            t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^
+                            t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]]);
     }
     for (; p < end; ++p)
         crc = std::uint16_t((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);

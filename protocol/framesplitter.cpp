@@ -83,13 +83,39 @@ FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
         result.unexamined = chunk.size();
         return result;
     }
-    QByteArrayView data = chunk;
+    qsizetype position = 0; // in the chunk
     if (!m_held.isEmpty()) {
-        m_held.append(chunk);
-        data = m_held;
+        // The held bytes go on in the chunk: joined to as much of it as a frame can take, they
+        // are split until the held ones are done with; the rest of the chunk is split where it
+        // lies, not copied.
+        const qsizetype held = m_held.size();
+        const qsizetype joined = std::min(chunk.size(), BufferLimit);
+        m_held.append(chunk.first(joined));
+        const qsizetype reached = split(m_held, 0, held, result);
+        if (m_stopped) {
+            result.unexamined += chunk.size() - joined;
+            m_held.clear();
+            return result;
+        }
+        if (reached < held) { // a partial frame: it waits with all of the chunk
+            m_held.remove(0, reached);
+            m_held.append(chunk.sliced(joined));
+            result.waiting = m_held.size();
+            return result;
+        }
+        m_held.clear();
+        position = reached - held;
     }
-    qsizetype position = 0;
-    while (position < data.size()) {
+    position = split(chunk, position, chunk.size(), result);
+    if (!m_stopped)
+        m_held = chunk.sliced(position).toByteArray();
+    result.waiting = m_held.size();
+    return result;
+}
+
+qsizetype FrameSplitter::split(QByteArrayView data, qsizetype position, qsizetype until, Result &result)
+{
+    while (position < until) {
         const QByteArrayView rest = data.sliced(position);
         const Fitting fitting = fitAt(rest);
         if (fitting.fit.fit == Fit::Whole) {
@@ -113,14 +139,11 @@ FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
         if (!m_protocol && m_skippedWhileDetecting >= DetectionLimit) {
             m_stopped = true;
             result.detectionStopped = true;
-            result.unexamined = data.size() - position;
+            result.unexamined += data.size() - position;
             position = data.size();
         }
     }
-    if (position > 0 || data.data() != m_held.constData())
-        m_held = data.sliced(position).toByteArray();
-    result.waiting = m_held.size();
-    return result;
+    return position;
 }
 
 QString FrameSplitter::Result::note() const

@@ -67,6 +67,9 @@ private:
     [[nodiscard]] qsizetype nextStart(QByteArrayView data, qsizetype from) const;
     void fixProtocol(TrackerProtocol protocol);
     void takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result);
+    // Splits data from position on while the position is before until; returns where it
+    // stopped: at until or after, or at a partial frame.
+    qsizetype split(QByteArrayView data, qsizetype position, qsizetype until, Result &result);
 
     std::optional<TrackerProtocol> m_protocol;
     bool m_stopped = false;
