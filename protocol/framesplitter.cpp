@@ -67,13 +67,12 @@ void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Re
         fixProtocol(protocol);
     if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
         m_h02BinaryLength = bytes.size();
-    TrackerFrame frame;
+    TrackerFrame &frame = result.frames.emplace_back();
     frame.protocol = protocol;
     frame.bytes = bytes.toByteArray();
     Framing::framingOf(protocol).describe(bytes, frame);
     if (!frame.deviceId.isEmpty())
         m_deviceId = frame.deviceId;
-    result.frames.append(std::move(frame));
 }
 
 FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
