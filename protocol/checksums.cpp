@@ -1,6 +1,12 @@
 #include "checksums.h"
 
 #include <array>
+#include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define GPSA_CLMUL_CRC 1
+#endif
 
 namespace {
 
@@ -36,7 +42,7 @@ constexpr Tables slicingTables(std::uint16_t reflectedPolynomial)
 constexpr Tables IbmTables = slicingTables(0xA001);
 constexpr Tables X25Tables = slicingTables(0x8408);
 
-std::uint16_t reflectedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
+std::uint16_t tableCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
     const auto *const end = p + bytes.size();
@@ -51,16 +57,71 @@ std::uint16_t reflectedCrc(const Tables &t, std::uint16_t crc, QByteArrayView by
     return crc;
 }
 
+#ifdef GPSA_CLMUL_CRC
+// x^n modulo the polynomial (given with its x^16 term), and a remainder with its bits reversed
+// in 64, as carry-less multiplication of reflected operands wants it.
+constexpr std::uint64_t reflectedPower(unsigned n, std::uint32_t polynomial)
+{
+    std::uint32_t remainder = 1;
+    for (unsigned i = 0; i < n; ++i) {
+        remainder <<= 1;
+        if (remainder & 0x10000)
+            remainder ^= polynomial;
+    }
+    std::uint64_t reflected = 0;
+    for (int degree = 0; degree < 16; ++degree)
+        reflected |= std::uint64_t(remainder >> degree & 1) << (63 - degree);
+    return reflected;
+}
+
+// Folding by carry-less multiplication: sixteen bytes at a time are folded into the next
+// sixteen (the remainder does not change modulo the polynomial), and the last sixteen with
+// what is left over go through the tables. The product of two reflected 64-bit operands stands
+// one bit off a reflected 128-bit one, hence x^191 and x^127 rather than x^192 and x^128.
+template <std::uint32_t Polynomial>
+__attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
+{
+    static constexpr std::uint64_t High = reflectedPower(191, Polynomial);
+    static constexpr std::uint64_t Low = reflectedPower(127, Polynomial);
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
+    const qsizetype size = bytes.size();
+    const __m128i k = _mm_set_epi64x(qint64(Low), qint64(High));
+    // A starting value works as the same bits XORed into the first sixteen of the message.
+    __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), _mm_cvtsi32_si128(crc));
+    qsizetype at = 16;
+    for (; size - at >= 16; at += 16) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
+        x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+    }
+    std::uint8_t last[32];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), x);
+    std::memcpy(last + 16, p + at, size_t(size - at));
+    return tableCrc(t, 0, QByteArrayView(last, 16 + size - at));
+}
+
+const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+#endif
+
+template <std::uint32_t Polynomial>
+std::uint16_t reflectedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
+{
+#ifdef GPSA_CLMUL_CRC
+    if (CarryLessMultiply && bytes.size() >= 32)
+        return foldedCrc<Polynomial>(t, crc, bytes);
+#endif
+    return tableCrc(t, crc, bytes);
+}
+
 } // namespace
 
 std::uint16_t crc16Ibm(QByteArrayView bytes)
 {
-    return reflectedCrc(IbmTables, 0, bytes);
+    return reflectedCrc<0x18005>(IbmTables, 0, bytes);
 }
 
 std::uint16_t crc16X25(QByteArrayView bytes)
 {
-    return reflectedCrc(X25Tables, 0xFFFF, bytes) ^ 0xFFFF;
+    return reflectedCrc<0x11021>(X25Tables, 0xFFFF, bytes) ^ 0xFFFF;
 }
 
 std::uint8_t nmeaChecksum(QByteArrayView bytes)

@@ -22,6 +22,21 @@ void tst_CommandFrames::checkValues()
     QCOMPARE(crc16X25("123456789"), 0x906E);
     QCOMPARE(meitrackChecksum("\xFF\x02"), 1);
     QCOMPARE(nmeaChecksum("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,"), 0x47);
+    // Every length up to 200 bytes (from 32 on the CRCs are folded), as the bit-by-bit
+    // definition gives them.
+    const auto bitwise = [](QByteArrayView bytes, quint16 crc, quint16 reflectedPolynomial) {
+        for (const char c : bytes) {
+            crc ^= quint8(c);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? quint16((crc >> 1) ^ reflectedPolynomial) : quint16(crc >> 1);
+        }
+        return crc;
+    };
+    QByteArray bytes;
+    for (int i = 0; i < 200; bytes += char(i * 37 + (i >> 3)), ++i) {
+        QCOMPARE(crc16Ibm(bytes), bitwise(bytes, 0, 0xA001));
+        QCOMPARE(crc16X25(bytes), quint16(bitwise(bytes, 0xFFFF, 0x8408) ^ 0xFFFF));
+    }
 }
 
 void tst_CommandFrames::buildsFrames_data()
