@@ -93,10 +93,13 @@ __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, 
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
         x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
     }
-    std::uint8_t last[32];
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), x);
-    std::memcpy(last + 16, p + at, size_t(size - at));
-    return tableCrc(t, 0, QByteArrayView(last, 16 + size - at));
+    // Zero bytes before a message change nothing of a CRC that starts at zero: padded in front
+    // to 32 bytes, the rest takes two independent rounds of the tables rather than a chain.
+    const qsizetype rest = size - at;
+    std::uint8_t last[32] = {};
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last + 16 - rest), x);
+    std::memcpy(last + 32 - rest, p + at, size_t(rest));
+    return tableCrc(t, 0, QByteArrayView(last, 32));
 }
 
 const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
