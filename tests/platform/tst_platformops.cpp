@@ -47,6 +47,28 @@ private slots:
         }
     }
 
+    void descriptorsAreGivenBack()
+    {
+        // A capture folder held open, and files in it left without a close by a failed handler:
+        // every descriptor goes back when they go.
+        const auto openDescriptors = [] {
+            const QDir open(QStringLiteral("/proc/self/fd"));
+            return open.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+        };
+        if (openDescriptors() == 0)
+            QSKIP("needs /proc");
+        QTemporaryDir dir;
+        const qsizetype before = openDescriptors();
+        for (int i = 0; i < 20; ++i) {
+            OutputFolder folder;
+            folder.open(dir.path());
+            OutputFile file;
+            file.open(folder, QStringLiteral("x0001_5000.dat"), OutputFile::Mode::Raw);
+            file.write("unclosed");
+        }
+        QCOMPARE(openDescriptors(), before);
+    }
+
     void outputFile_data()
     {
         QTest::addColumn<QString>("relativePath");
