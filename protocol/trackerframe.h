@@ -36,5 +36,7 @@ struct TrackerFrame
     // "Teltonika IMEI", "NMEA GPRMC", "Queclink location (GTFRI)".
     [[nodiscard]] QString summary() const;
 };
+// Its members move by their bytes, and so may a list of frames when it grows.
+Q_DECLARE_TYPEINFO(TrackerFrame, Q_RELOCATABLE_TYPE);
 
 #endif
