@@ -81,10 +81,13 @@ private slots:
         }
         QVERIFY(rig.controls.log.contains(QStringLiteral("Tracker 127.0.0.1 speaks %1.\r\n").arg(spoken)));
         QStringList acks;
+        QStringList ackNotes;
         QStringList inNotes;
         for (const SessionEvent &event : std::as_const(rig.events)) {
-            if (event.kind == SessionEvent::Kind::Ack)
+            if (event.kind == SessionEvent::Kind::Ack) {
                 acks.append(QString::fromLatin1(event.bytes.toHex()));
+                ackNotes.append(event.note);
+            }
             if (event.kind == SessionEvent::Kind::In)
                 inNotes.append(event.note);
         }
@@ -93,6 +96,7 @@ private slots:
         const QByteArray last = answers.constLast();
         if (!last.isEmpty()) {
             QCOMPARE(acks.constLast(), QString::fromLatin1(last.toHex()));
+            QCOMPARE(ackNotes.constLast(), inNotes.constLast()); // the one frame answered
             QCOMPARE(rig.controls.line(0) + rig.controls.line(1),
                      QStringLiteral(": ACK (HEXAD):%1\r\n: ACK (ASCII):%2\r\n")
                          .arg(CaptureFiles::hexRendering(last), CaptureFiles::asciiRendering(last)));
@@ -125,7 +129,8 @@ private slots:
         QTRY_COMPARE(rig.file(EngineRig::name(3, rig.outPort, "dat")), QByteArray("late"));
         QVERIFY(!rig.engine.hasEnded());
         QCOMPARE(kinds(rig.events), QStringLiteral("listen connect in out pass disconnect out"));
-        QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed
+        QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed, and the tracker
+        QCOMPARE(rig.events.at(4).peer, rig.events.at(1).peer);
         QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
     }
 };
