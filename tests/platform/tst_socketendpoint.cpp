@@ -66,6 +66,15 @@ private slots:
             e.setRemoteHost(QString());
             e.Connect();
         });
+        // The lowest port is tried (and refused later, not here); port 0 is no port.
+        for (const int port : {1, 0}) {
+            QTest::newRow(qPrintable(QStringLiteral("connect to port %1").arg(port)))
+                << (port == 0 ? int(ErrorNumber::InvalidArgument) : 0) << Operation([port](SocketEndpoint &e) {
+                       e.setRemoteHost(QStringLiteral("127.0.0.1"));
+                       e.setRemotePort(port);
+                       e.Connect();
+                   });
+        }
         QTest::newRow("listen on a port in use") << ErrorNumber::AddressInUse << Operation([](SocketEndpoint &e) {
             static const LoopbackSocket occupant = LoopbackSocket::listen();
             e.setLocalPort(occupant.localPort());
