@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 // Every byte value, in an order that no relay could produce by accident.
@@ -215,6 +217,9 @@ void Benchmark::measure(RelayPeer::Kind kind, const QString &executable, RelayPe
     LoadGenerator generator(tracker, out, m_options.patience);
     measurement(generator, peer);
     peer.stop();
+    // What this run wrote goes to the disk now, not in the background of the next run: the
+    // peers are measured one after the other, and the second would pay for the first.
+    ::sync();
     // The folders go with the temporary root at the end: a file system that has just
     // deleted thousands of files creates new ones slower for minutes (ext4 passes over
     // recently freed inodes), which would slow the runs after this one.
