@@ -29,7 +29,7 @@ inline constexpr qsizetype PaneCharacterLimit = 16 * 1024 * 1024;
 // limit keeps its first limit characters.
 //
 // Below the newest TopBlocks lines, lines are held up to GroupLines to a block, joined by line
-// separators, so that a pane of a million lines has some sixteen thousand blocks and adding a
+// separators, so that a pane of a million lines has some eight thousand blocks and adding a
 // line at the top costs about what it costs in a pane of a thousand. The newest lines stay one
 // to a block, so that a line added at the top lays out only itself.
 //
@@ -72,7 +72,7 @@ public:
     static constexpr qsizetype LineBlock = 4096;
     static constexpr int FlushIntervalMs = 50;
     static constexpr int TopBlocks = 256;
-    static constexpr int GroupLines = 64;
+    static constexpr int GroupLines = 128;
 
 private:
     // A line that waits: a text, or a chunk's line still to be rendered.
