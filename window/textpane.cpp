@@ -241,12 +241,12 @@ void TextPane::groupPushedLines(int newBlocks)
         return;
     }
     // The new lines are grouped already; the single ones below them are grouped now.
-    const int singles = TopBlocks + std::exchange(m_singleLines, 0);
-    for (int first = newBlocks; first < newBlocks + singles; ++first)
-        joinBlocks(first, std::min(GroupLines, newBlocks + singles - first));
+    int first = newBlocks;
+    for (int left = TopBlocks + std::exchange(m_singleLines, 0); left > 0; left -= GroupLines)
+        first += joinBlocks(first, std::min(GroupLines, left));
 }
 
-void TextPane::joinBlocks(int first, int count)
+int TextPane::joinBlocks(int first, int count)
 {
     // Each block with the ones after it, as long as the block stays within LineBlock
     // characters; a line held in several blocks stays so.
@@ -269,6 +269,7 @@ void TextPane::joinBlocks(int first, int count)
         cursor.insertText(QString(QChar::LineSeparator));
     }
     cursor.endEditBlock();
+    return count - int(separators.size());
 }
 
 QString TextPane::text() const

@@ -95,8 +95,9 @@ private:
     void dropCharacters(qsizetype count);
     // Joins the single lines pushed down past the newest by newBlocks new blocks on top.
     void groupPushedLines(int newBlocks);
-    // Joins the count blocks from the one numbered first into as few as LineBlock allows.
-    void joinBlocks(int first, int count);
+    // Joins the count blocks from the one numbered first into as few as LineBlock allows;
+    // returns how many are left of them.
+    int joinBlocks(int first, int count);
 
     DropEnd m_dropEnd;
     qsizetype m_characterLimit;
