@@ -8,6 +8,7 @@
 #include "framing.h"
 
 #include <algorithm>
+#include <array>
 
 namespace Framing {
 
@@ -106,17 +107,23 @@ void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
                               : QStringLiteral("message");
 }
 
+// Every answer to an AVL packet (its count is one byte), so that answering one allocates nothing.
+constexpr std::array<char, 256 * 4> RecordCountAnswers = [] {
+    std::array<char, 256 * 4> answers{};
+    for (int count = 0; count < 256; ++count)
+        answers[std::size_t(4 * count + 3)] = char(count);
+    return answers;
+}();
+
 // The server accepts the IMEI with 01 and an AVL packet with its record count as 4 bytes, big
 // endian; the device resends a packet whose count comes back different.
 QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
 {
     if (frame.kind == QLatin1StringView("IMEI"))
-        return QByteArray(1, '\x01');
+        return QByteArray::fromRawData("\x01", 1);
     if (frame.kind != QLatin1StringView("AVL"))
         return {};
-    const quint32 records = quint32(frame.records);
-    const char answer[] = {char(records >> 24), char(records >> 16), char(records >> 8), char(records)};
-    return QByteArray(answer, sizeof answer);
+    return QByteArray::fromRawData(RecordCountAnswers.data() + 4 * quint8(frame.records), 4);
 }
 
 } // namespace
