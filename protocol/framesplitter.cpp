@@ -61,21 +61,24 @@ qsizetype FrameSplitter::nextStart(QByteArrayView data, qsizetype from) const
     return from;
 }
 
-void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
+void FrameSplitter::takeFrame(TrackerProtocol protocol, const QByteArray &data, qsizetype position,
+                              qsizetype length, Result &result)
 {
     if (!m_protocol)
         fixProtocol(protocol);
-    if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
-        m_h02BinaryLength = bytes.size();
+    if (protocol == TrackerProtocol::H02 && data[position] == '$')
+        m_h02BinaryLength = length;
     TrackerFrame &frame = result.frames.emplace_back();
     frame.protocol = protocol;
-    frame.bytes = bytes.toByteArray();
-    Framing::framingOf(protocol).describe(bytes, frame);
+    frame.source = data;
+    frame.offset = position;
+    frame.length = length;
+    Framing::framingOf(protocol).describe(frame.bytes(), frame);
     if (!frame.deviceId.isEmpty())
         m_deviceId = frame.deviceId;
 }
 
-FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
+FrameSplitter::Result FrameSplitter::feed(const QByteArray &chunk)
 {
     Result result;
     if (m_stopped) {
@@ -89,7 +92,7 @@ FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
         // lies, not copied.
         const qsizetype held = m_held.size();
         const qsizetype joined = std::min(chunk.size(), BufferLimit);
-        m_held.append(chunk.first(joined));
+        m_held.append(QByteArrayView(chunk).first(joined));
         const qsizetype reached = split(m_held, 0, held, result);
         if (m_stopped) {
             result.unexamined += chunk.size() - joined;
@@ -98,7 +101,7 @@ FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
         }
         if (reached < held) { // a partial frame: it waits with all of the chunk
             m_held.remove(0, reached);
-            m_held.append(chunk.sliced(joined));
+            m_held.append(QByteArrayView(chunk).sliced(joined));
             result.waiting = m_held.size();
             return result;
         }
@@ -107,18 +110,17 @@ FrameSplitter::Result FrameSplitter::feed(QByteArrayView chunk)
     }
     position = split(chunk, position, chunk.size(), result);
     if (!m_stopped)
-        m_held = chunk.sliced(position).toByteArray();
+        m_held = QByteArrayView(chunk).sliced(position).toByteArray();
     result.waiting = m_held.size();
     return result;
 }
 
-qsizetype FrameSplitter::split(QByteArrayView data, qsizetype position, qsizetype until, Result &result)
+qsizetype FrameSplitter::split(const QByteArray &data, qsizetype position, qsizetype until, Result &result)
 {
     while (position < until) {
-        const QByteArrayView rest = data.sliced(position);
-        const Fitting fitting = fitAt(rest);
+        const Fitting fitting = fitAt(QByteArrayView(data).sliced(position));
         if (fitting.fit.fit == Fit::Whole) {
-            takeFrame(fitting.protocol, rest.first(fitting.fit.length), result);
+            takeFrame(fitting.protocol, data, position, fitting.fit.length, result);
             position += fitting.fit.length;
             continue;
         }

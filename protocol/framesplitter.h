@@ -52,7 +52,9 @@ public:
     // A choice with neither detection nor a protocol detects.
     explicit FrameSplitter(ProtocolChoice choice);
 
-    [[nodiscard]] Result feed(QByteArrayView chunk);
+    // The frames share the chunk's bytes; a view is copied first.
+    [[nodiscard]] Result feed(const QByteArray &chunk);
+    [[nodiscard]] Result feed(QByteArrayView chunk) { return feed(chunk.toByteArray()); }
 
     // The chosen or detected protocol; nothing while detection goes on or after it stopped.
     [[nodiscard]] std::optional<TrackerProtocol> protocol() const { return m_protocol; }
@@ -66,10 +68,11 @@ private:
     [[nodiscard]] Fitting fitAt(QByteArrayView data) const;
     [[nodiscard]] qsizetype nextStart(QByteArrayView data, qsizetype from) const;
     void fixProtocol(TrackerProtocol protocol);
-    void takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result);
+    void takeFrame(TrackerProtocol protocol, const QByteArray &data, qsizetype position, qsizetype length,
+                   Result &result);
     // Splits data from position on while the position is before until; returns where it
     // stopped: at until or after, or at a partial frame.
-    qsizetype split(QByteArrayView data, qsizetype position, qsizetype until, Result &result);
+    qsizetype split(const QByteArray &data, qsizetype position, qsizetype until, Result &result);
 
     std::optional<TrackerProtocol> m_protocol;
     bool m_stopped = false;

@@ -4,14 +4,19 @@
 #include "trackerprotocol.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // One frame of a tracker's byte stream, as FrameSplitter found it.
 struct TrackerFrame
 {
     TrackerProtocol protocol = TrackerProtocol::NMEA;
-    // The frame's bytes exactly as they arrived.
-    QByteArray bytes;
+    // The frame's bytes exactly as they arrived: where they lie in the chunk or the held bytes
+    // they came in, which the frame shares rather than copies.
+    QByteArray source;
+    qsizetype offset = 0;
+    qsizetype length = 0;
+    [[nodiscard]] QByteArrayView bytes() const { return QByteArrayView(source).sliced(offset, length); }
     // What the frame is: "IMEI", "AVL", "login", "heartbeat", "location", "alarm", "status",
     // "response", "command", "message", "ping"; for NMEA the sentence's address ("GPRMC").
     QString kind;

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const TrackerProtocol protocol =
         kind == CommandFrameKind::GT06 ? TrackerProtocol::GT06 : TrackerProtocol::Teltonika;
     const QList<TrackerFrame> read = FrameSplitter(ProtocolChoice::only(protocol)).feed(bytes).frames;
-    require(read.size() == 1 && read.first().bytes == bytes && read.first().intact(),
+    require(read.size() == 1 && read.first().bytes() == bytes && read.first().intact(),
             "the splitter reads the frame back intact");
     return 0;
 }
