@@ -67,6 +67,7 @@ void CaptureEngine::runHandler(const std::function<void()> &handler)
         return;
     try {
         handler();
+        writeRecords();
     } catch (const ProgramEnded &) {
     } catch (const PlatformError &error) {
         try {
@@ -80,6 +81,7 @@ void CaptureEngine::runHandler(const std::function<void()> &handler)
 void CaptureEngine::endAfterError(const PlatformError &error)
 {
     m_ended = true;
+    writeRecordsBeforeTheEnd();
     m_controls.reportError(error.number(), error.description());
     endProgram();
 }
@@ -89,6 +91,7 @@ void CaptureEngine::endAfterMessage(const QString &prompt, const QString &title)
     // No further event is handled while the message waits for the operator: the program
     // ends once it is dismissed.
     m_ended = true;
+    writeRecordsBeforeTheEnd();
     m_controls.messageBox(prompt, vbCritical, title);
     endProgram();
 }
@@ -96,6 +99,7 @@ void CaptureEngine::endAfterMessage(const QString &prompt, const QString &title)
 void CaptureEngine::endProgram()
 {
     m_ended = true;
+    writeRecordsBeforeTheEnd();
     // Bytes handed to an endpoint before the end (the armed command before a failed relay,
     // say) still reach the network.
     finishEndpoints();

@@ -131,8 +131,12 @@ private:
                        const QString &note = {});
     // The tracker's connection has ended, in order or by an error.
     void trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description);
-    // One line of the session index, when it is on.
+    // One line of the session index, when it is on. The lines wait until the handler is done,
+    // so that the relay's write does not wait for the index; a report or the end of the program
+    // writes them first.
     void record(SessionEvent event);
+    void writeRecords();
+    void writeRecordsBeforeTheEnd();
     [[nodiscard]] QString trackerPeer(qint16 index) const;
     // True while the slot's tracker connection is open: it has neither ended nor been closed.
     [[nodiscard]] bool trackerConnected(qint16 index) const;
@@ -164,6 +168,7 @@ private:
     CaptureFeatures m_features;
     RecorderFactory m_recorderFactory;
     std::unique_ptr<SessionRecorder> m_recorder;
+    QList<SessionEvent> m_records;
     // The tracker connection's frames, while recognition is on.
     std::unique_ptr<FrameSplitter> m_frames;
     bool m_protocolAnnounced = false;

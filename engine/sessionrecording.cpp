@@ -6,7 +6,10 @@
 #include "capturefiles.h"
 #include "endpointarray.h"
 #include "framesplitter.h"
+#include "platformerror.h"
 #include "socketendpoint.h"
+
+#include <utility>
 
 void CaptureEngine::prepareFeatures()
 {
@@ -30,7 +33,24 @@ void CaptureEngine::recordListening()
 void CaptureEngine::record(SessionEvent event)
 {
     if (m_recorder)
+        m_records.append(std::move(event));
+}
+
+void CaptureEngine::writeRecords()
+{
+    // Taken first: a line that fails is not tried again by the report of its failure.
+    const QList<SessionEvent> records = std::exchange(m_records, {});
+    for (const SessionEvent &event : records)
         m_recorder->record(event);
+}
+
+void CaptureEngine::writeRecordsBeforeTheEnd()
+{
+    try {
+        writeRecords();
+    } catch (const PlatformError &) {
+        // The failure being reported stands; the index ends with the lines written so far.
+    }
 }
 
 QString CaptureEngine::trackerPeer(qint16 index) const

@@ -3,9 +3,12 @@
 
 #include "capturefiles.h"
 #include "enginerig.h"
+#include "outputfile.h"
 #include "sessionrecorder.h"
 
 #include <QtTest>
+
+#include <cerrno>
 
 namespace {
 
@@ -132,6 +135,37 @@ private slots:
         QCOMPARE(rig.events.at(4).number, 2); // the pass names the capture it passed, and the tracker
         QCOMPARE(rig.events.at(4).peer, rig.events.at(1).peer);
         QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
+    }
+
+    // The index line of a chunk is written once the chunk has gone on to the OUT server, so that
+    // the relay never waits for the index: when that line cannot be written, the chunk has been
+    // relayed all the same, and the failure is reported once, with the lines before it written.
+    void indexWrittenAfterTheRelay()
+    {
+        struct FullDisk final : SessionRecorder
+        {
+            explicit FullDisk(QList<SessionEvent> &kept) : events(kept) {}
+            void record(const SessionEvent &event) override
+            {
+                if (event.kind == SessionEvent::Kind::In)
+                    throw fileError(ENOSPC, QStringLiteral("index.tsv"));
+                events.append(event);
+            }
+            QList<SessionEvent> &events;
+        };
+        EngineRig rig(EngineRig::Relay::ToOwnServer);
+        rig.controls.switches.sessionIndex = true;
+        rig.engine.setRecorderFactory([&rig](const QString &) { return std::make_unique<FullDisk>(rig.events); });
+        rig.start();
+        QTRY_VERIFY(rig.out->connection);
+        auto tracker = rig.connectTracker();
+        QVERIFY(tracker);
+        QVERIFY(rig.sendChunk(*tracker, TeltonikaImei));
+        QTRY_COMPARE(rig.out->received, TeltonikaImei);
+        QVERIFY(rig.engine.hasEnded());
+        QCOMPARE(rig.controls.reports.size(), 1);
+        QCOMPARE(rig.controls.reports.constFirst().number, 61);
+        QCOMPARE(kinds(rig.events), QStringLiteral("listen connect"));
     }
 };
 
