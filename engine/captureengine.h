@@ -4,6 +4,7 @@
 #include "capturefeatures.h"
 #include "capturestate.h"
 #include "controls.h"
+#include "framesplitter.h"
 #include "outputfile.h"
 #include "sessionrecorder.h"
 
@@ -15,7 +16,6 @@
 #include <memory>
 
 class EndpointArray;
-class FrameSplitter;
 class PlatformError;
 class SocketEndpoint;
 
@@ -124,6 +124,8 @@ private:
     void requestDeclined(qint32 requestID);
     // After a tracker chunk's capture: its frames recognised and acknowledged, its index line.
     void trackerChunkCaptured(qint16 index, const Capture &capture);
+    void announceProtocol(qint16 index, const TrackerFrame &first);
+    void acknowledgeFrames(qint16 index, const QList<TrackerFrame> &frames);
     // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
     void answerCaptured(const Capture &capture);
     // Bytes sent to the tracker that its index line records.
@@ -171,6 +173,7 @@ private:
     QList<SessionEvent> m_records;
     // The tracker connection's frames, while recognition is on.
     std::unique_ptr<FrameSplitter> m_frames;
+    FrameSplitter::Result m_split;
     bool m_protocolAnnounced = false;
     // The tracker's end is being handled as an error: its index line tells the error.
     bool m_trackerFailing = false;

@@ -48,55 +48,54 @@ void CaptureEngine::trackerAccepted(qint16 index)
 
 void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
 {
-    FrameSplitter::Result frames;
     if (m_frames)
-        frames = m_frames->feed(capture.chunk);
+        m_frames->feed(capture.chunk, m_split);
     if (m_recorder) {
         SessionEvent event = capturedEvent(SessionEvent::Kind::In, capture, trackerPeer(index), m_sckListen->localPort());
-        event.note = frames.note();
+        event.note = m_split.note();
         record(event);
     }
-    if (!m_frames || frames.frames.isEmpty())
-        return;
-
-    if (!m_protocolAnnounced) {
-        m_protocolAnnounced = true;
-        const TrackerFrame &first = frames.frames.constFirst();
-        const QString device = first.deviceId.isEmpty() ? m_frames->deviceId() : first.deviceId;
-        m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() +
-                               QStringLiteral(" speaks ") + protocolName(first.protocol) +
-                               (device.isEmpty() ? QString() : QStringLiteral(", device ") + device) +
-                               QStringLiteral(".\r\n"));
+    if (m_frames && !m_split.frames.isEmpty()) {
+        announceProtocol(index, m_split.frames.constFirst());
+        acknowledgeFrames(index, m_split.frames);
     }
+    // The list keeps its room for the next chunk; the frames let go of this one's bytes.
+    m_split.frames.clear();
+}
 
+void CaptureEngine::announceProtocol(qint16 index, const TrackerFrame &first)
+{
+    if (m_protocolAnnounced)
+        return;
+    m_protocolAnnounced = true;
+    const QString device = first.deviceId.isEmpty() ? m_frames->deviceId() : first.deviceId;
+    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() + QStringLiteral(" speaks ") +
+                           protocolName(first.protocol) +
+                           (device.isEmpty() ? QString() : QStringLiteral(", device ") + device) +
+                           QStringLiteral(".\r\n"));
+}
+
+void CaptureEngine::acknowledgeFrames(qint16 index, const QList<TrackerFrame> &frames)
+{
     // A server behind the relay that passes its answers on answers for itself.
     const bool serverAnswers = m_features.passAnswers && m_sckOUT->state() == SocketEndpoint::State::Connected;
     if (!m_features.acknowledge || serverAnswers)
         return;
     // The answers to a chunk's frames go out together, as one write, and show as one pair of
     // lines, as the chunk did.
-    QByteArray answers;
-    int answered = 0;
-    const TrackerFrame *firstAnswered = nullptr;
-    for (const TrackerFrame &frame : std::as_const(frames.frames)) {
-        const QByteArray ack = acknowledgement(frame);
-        if (ack.isEmpty())
-            continue;
-        answers += ack;
-        if (++answered == 1)
-            firstAnswered = &frame;
-    }
-    if (answers.isEmpty() || !trackerConnected(index))
+    const Acknowledgements answers = acknowledgements(frames);
+    if (answers.bytes.isEmpty() || !trackerConnected(index))
         return;
-    const QString summary = answered == 1 ? firstAnswered->summary() : QStringLiteral("%1 frames").arg(answered);
+    const QString summary = answers.answered == 1 ? frames.at(answers.first).summary()
+                                                  : QStringLiteral("%1 frames").arg(answers.answered);
     try {
-        sckAccept(index).SendData(answers);
+        sckAccept(index).SendData(answers.bytes);
     } catch (const PlatformError &) {
         return; // the tracker has just gone
     }
     const qint64 sentAt = sessionClockUs();
-    m_controls.prependChunkLines(AckAsciiTag, AckHexTag, answers);
-    sentToTracker(index, SessionEvent::Kind::Ack, answers, sentAt, summary);
+    m_controls.prependChunkLines(AckAsciiTag, AckHexTag, answers.bytes);
+    sentToTracker(index, SessionEvent::Kind::Ack, answers.bytes, sentAt, summary);
 }
 
 void CaptureEngine::answerCaptured(const Capture &capture)

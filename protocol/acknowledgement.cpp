@@ -2,9 +2,33 @@
 
 #include "framing.h"
 
+#include <algorithm>
+#include <cstring>
+
 QByteArray acknowledgement(const TrackerFrame &frame)
 {
     if (!frame.intact() || frame.bytes().isEmpty())
         return {};
     return Framing::framingOf(frame.protocol).acknowledge(frame);
+}
+
+Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
+{
+    // A chunk may hold thousands of frames with a few bytes of answer each: they are copied
+    // into room made ahead, not appended one by one.
+    Acknowledgements result;
+    qsizetype used = 0;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const QByteArray answer = acknowledgement(frames.at(i));
+        if (answer.isEmpty())
+            continue;
+        if (used + answer.size() > result.bytes.size())
+            result.bytes.resize(std::max(2 * (used + answer.size()), qsizetype(64)));
+        std::memcpy(result.bytes.data() + used, answer.constData(), size_t(answer.size()));
+        used += answer.size();
+        if (result.answered++ == 0)
+            result.first = i;
+    }
+    result.bytes.truncate(used);
+    return result;
 }

@@ -4,6 +4,7 @@
 #include "trackerframe.h"
 
 #include <QByteArray>
+#include <QList>
 
 // The bytes a tracking server answers the frame with, as the device maker documents them;
 // empty when the protocol defines no answer for the frame, and for a frame that is not
@@ -15,5 +16,15 @@
 //   Queclink: the heartbeat gets "+SACK:GTHBD,<version>,<count>$", a report "+SACK:<count>$".
 //   Meitrack and NMEA: none.
 [[nodiscard]] QByteArray acknowledgement(const TrackerFrame &frame);
+
+// The answers to a chunk's frames, one after the other in the frames' order, as they go out in
+// one write; how many frames they answer, and the first of those (-1: none).
+struct Acknowledgements
+{
+    QByteArray bytes;
+    int answered = 0;
+    qsizetype first = -1;
+};
+[[nodiscard]] Acknowledgements acknowledgements(const QList<TrackerFrame> &frames);
 
 #endif

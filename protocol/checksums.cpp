@@ -75,8 +75,8 @@ constexpr std::uint64_t reflectedPower(unsigned n, std::uint32_t polynomial)
 }
 
 // Folding by carry-less multiplication: sixteen bytes at a time are folded into the next
-// sixteen (the remainder does not change modulo the polynomial), and the last sixteen with
-// what is left over go through the tables. The product of two reflected 64-bit operands stands
+// sixteen (the remainder does not change modulo the polynomial), and the last sixteen go
+// through the tables. The product of two reflected 64-bit operands stands
 // one bit off a reflected 128-bit one, hence x^191 and x^127 rather than x^192 and x^128.
 template <std::uint32_t Polynomial>
 __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
@@ -94,12 +94,17 @@ __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, 
         x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
     }
     // Zero bytes before a message change nothing of a CRC that starts at zero: padded in front
-    // to 32 bytes, the rest takes two independent rounds of the tables rather than a chain.
+    // to 32 bytes, the first sixteen are folded into the last like any others, and the last
+    // sixteen take one round of the tables.
     const qsizetype rest = size - at;
-    std::uint8_t last[32] = {};
+    alignas(16) std::uint8_t last[32] = {};
     _mm_storeu_si128(reinterpret_cast<__m128i *>(last + 16 - rest), x);
     std::memcpy(last + 32 - rest, p + at, size_t(rest));
-    return tableCrc(t, 0, QByteArrayView(last, 32));
+    x = _mm_load_si128(reinterpret_cast<const __m128i *>(last));
+    x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
+                      _mm_load_si128(reinterpret_cast<const __m128i *>(last + 16)));
+    _mm_store_si128(reinterpret_cast<__m128i *>(last), x);
+    return tableCrc(t, 0, QByteArrayView(last, 16));
 }
 
 const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");

@@ -81,9 +81,19 @@ void FrameSplitter::takeFrame(TrackerProtocol protocol, const QByteArray &data, 
 FrameSplitter::Result FrameSplitter::feed(const QByteArray &chunk)
 {
     Result result;
+    feed(chunk, result);
+    return result;
+}
+
+void FrameSplitter::feed(const QByteArray &chunk, Result &result)
+{
+    QList<TrackerFrame> frames = std::move(result.frames);
+    frames.clear();
+    result = Result{};
+    result.frames = std::move(frames);
     if (m_stopped) {
         result.unexamined = chunk.size();
-        return result;
+        return;
     }
     qsizetype position = 0; // in the chunk
     if (!m_held.isEmpty()) {
@@ -97,13 +107,13 @@ FrameSplitter::Result FrameSplitter::feed(const QByteArray &chunk)
         if (m_stopped) {
             result.unexamined += chunk.size() - joined;
             m_held.clear();
-            return result;
+            return;
         }
         if (reached < held) { // a partial frame: it waits with all of the chunk
             m_held.remove(0, reached);
             m_held.append(QByteArrayView(chunk).sliced(joined));
             result.waiting = m_held.size();
-            return result;
+            return;
         }
         m_held.clear();
         position = reached - held;
@@ -112,7 +122,7 @@ FrameSplitter::Result FrameSplitter::feed(const QByteArray &chunk)
     if (!m_stopped)
         m_held = QByteArrayView(chunk).sliced(position).toByteArray();
     result.waiting = m_held.size();
-    return result;
+    return;
 }
 
 qsizetype FrameSplitter::split(const QByteArray &data, qsizetype position, qsizetype until, Result &result)

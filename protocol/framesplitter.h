@@ -55,6 +55,9 @@ public:
     // The frames share the chunk's bytes; a view is copied first.
     [[nodiscard]] Result feed(const QByteArray &chunk);
     [[nodiscard]] Result feed(QByteArrayView chunk) { return feed(chunk.toByteArray()); }
+    // The same into a result of the caller's, emptied first: its list of frames keeps its room
+    // from one chunk to the next.
+    void feed(const QByteArray &chunk, Result &result);
 
     // The chosen or detected protocol; nothing while detection goes on or after it stopped.
     [[nodiscard]] std::optional<TrackerProtocol> protocol() const { return m_protocol; }
