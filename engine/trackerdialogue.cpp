@@ -60,7 +60,7 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
         acknowledgeFrames(index, m_split.frames);
     }
     // The list keeps its room for the next chunk; the frames let go of this one's bytes.
-    m_split.frames.clear();
+    m_split.clear();
 }
 
 void CaptureEngine::announceProtocol(qint16 index, const TrackerFrame &first)

@@ -7,7 +7,7 @@
 
 QByteArray acknowledgement(const TrackerFrame &frame)
 {
-    if (!frame.intact() || frame.bytes().isEmpty())
+    if (!frame.intact() || frame.bytes.isEmpty())
         return {};
     return Framing::framingOf(frame.protocol).acknowledge(frame);
 }

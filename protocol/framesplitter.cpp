@@ -61,19 +61,16 @@ qsizetype FrameSplitter::nextStart(QByteArrayView data, qsizetype from) const
     return from;
 }
 
-void FrameSplitter::takeFrame(TrackerProtocol protocol, const QByteArray &data, qsizetype position,
-                              qsizetype length, Result &result)
+void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
 {
     if (!m_protocol)
         fixProtocol(protocol);
-    if (protocol == TrackerProtocol::H02 && data[position] == '$')
-        m_h02BinaryLength = length;
+    if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
+        m_h02BinaryLength = bytes.size();
     TrackerFrame &frame = result.frames.emplace_back();
     frame.protocol = protocol;
-    frame.source = data;
-    frame.offset = position;
-    frame.length = length;
-    Framing::framingOf(protocol).describe(frame.bytes(), frame);
+    frame.bytes = bytes;
+    Framing::framingOf(protocol).describe(bytes, frame);
     if (!frame.deviceId.isEmpty())
         m_deviceId = frame.deviceId;
 }
@@ -87,10 +84,8 @@ FrameSplitter::Result FrameSplitter::feed(const QByteArray &chunk)
 
 void FrameSplitter::feed(const QByteArray &chunk, Result &result)
 {
-    QList<TrackerFrame> frames = std::move(result.frames);
-    frames.clear();
-    result = Result{};
-    result.frames = std::move(frames);
+    result.clear();
+    result.chunk = chunk;
     if (m_stopped) {
         result.unexamined = chunk.size();
         return;
@@ -104,6 +99,8 @@ void FrameSplitter::feed(const QByteArray &chunk, Result &result)
         const qsizetype joined = std::min(chunk.size(), BufferLimit);
         m_held.append(QByteArrayView(chunk).first(joined));
         const qsizetype reached = split(m_held, 0, held, result);
+        if (!result.frames.isEmpty())
+            result.joined = m_held; // the frames lie in it, whatever becomes of the held bytes
         if (m_stopped) {
             result.unexamined += chunk.size() - joined;
             m_held.clear();
@@ -125,12 +122,13 @@ void FrameSplitter::feed(const QByteArray &chunk, Result &result)
     return;
 }
 
-qsizetype FrameSplitter::split(const QByteArray &data, qsizetype position, qsizetype until, Result &result)
+qsizetype FrameSplitter::split(QByteArrayView data, qsizetype position, qsizetype until, Result &result)
 {
     while (position < until) {
-        const Fitting fitting = fitAt(QByteArrayView(data).sliced(position));
+        const QByteArrayView rest = data.sliced(position);
+        const Fitting fitting = fitAt(rest);
         if (fitting.fit.fit == Fit::Whole) {
-            takeFrame(fitting.protocol, data, position, fitting.fit.length, result);
+            takeFrame(fitting.protocol, rest.first(fitting.fit.length), result);
             position += fitting.fit.length;
             continue;
         }
@@ -155,6 +153,14 @@ qsizetype FrameSplitter::split(const QByteArray &data, qsizetype position, qsize
         }
     }
     return position;
+}
+
+void FrameSplitter::Result::clear()
+{
+    QList<TrackerFrame> room = std::move(frames);
+    room.clear();
+    *this = Result{};
+    frames = std::move(room);
 }
 
 QString FrameSplitter::Result::note() const

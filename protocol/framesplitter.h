@@ -47,12 +47,18 @@ public:
         // bytes wait; "bad checksum"; "record counts differ"; the resynchronisation with the
         // count of skipped bytes; the end of detection.
         [[nodiscard]] QString note() const;
+        // Forgets the frames and lets go of their bytes; the list keeps its room.
+        void clear();
+
+        // The bytes the frames lie in: the chunk, shared, and the held bytes joined to it.
+        QByteArray chunk;
+        QByteArray joined;
     };
 
     // A choice with neither detection nor a protocol detects.
     explicit FrameSplitter(ProtocolChoice choice);
 
-    // The frames share the chunk's bytes; a view is copied first.
+    // The frames lie in the chunk's bytes, which the result shares; a view is copied first.
     [[nodiscard]] Result feed(const QByteArray &chunk);
     [[nodiscard]] Result feed(QByteArrayView chunk) { return feed(chunk.toByteArray()); }
     // The same into a result of the caller's, emptied first: its list of frames keeps its room
@@ -71,11 +77,10 @@ private:
     [[nodiscard]] Fitting fitAt(QByteArrayView data) const;
     [[nodiscard]] qsizetype nextStart(QByteArrayView data, qsizetype from) const;
     void fixProtocol(TrackerProtocol protocol);
-    void takeFrame(TrackerProtocol protocol, const QByteArray &data, qsizetype position, qsizetype length,
-                   Result &result);
+    void takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result);
     // Splits data from position on while the position is before until; returns where it
     // stopped: at until or after, or at a partial frame.
-    qsizetype split(const QByteArray &data, qsizetype position, qsizetype until, Result &result);
+    qsizetype split(QByteArrayView data, qsizetype position, qsizetype until, Result &result);
 
     std::optional<TrackerProtocol> m_protocol;
     bool m_stopped = false;

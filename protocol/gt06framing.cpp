@@ -107,9 +107,9 @@ QByteArray acknowledgeGt06(const TrackerFrame &frame)
 {
     static const QStringList answered{QStringLiteral("login"), QStringLiteral("heartbeat"),
                                       QStringLiteral("location"), QStringLiteral("alarm")};
-    if (!answered.contains(frame.kind) || frame.bytes().size() < 11)
+    if (!answered.contains(frame.kind) || frame.bytes.size() < 11)
         return {};
-    const QByteArrayView bytes = frame.bytes();
+    const QByteArrayView bytes = frame.bytes;
     const qsizetype header = headerLength(bytes);
     QByteArray answer = bytes.first(2).toByteArray();
     if (header == 4)

@@ -98,7 +98,7 @@ void describeH02(QByteArrayView frame, TrackerFrame &out)
 // A heartbeat "*HQ,<id>,HTBT,...#" is answered "*HQ,<id>,HTBT#".
 QByteArray acknowledgeH02(const TrackerFrame &frame)
 {
-    const QByteArrayView body = textBody(frame.bytes());
+    const QByteArrayView body = textBody(frame.bytes);
     if (body.size() < 4 || body[0] != '*' || field(body, 2) != "HTBT")
         return {};
     return body.first(3).toByteArray() + ',' + field(body, 1).toByteArray() + ",HTBT#";

@@ -66,7 +66,7 @@ void describeQueclink(QByteArrayView frame, TrackerFrame &out)
 
 QByteArray acknowledgeQueclink(const TrackerFrame &frame)
 {
-    const QByteArrayView body = textBody(frame.bytes());
+    const QByteArrayView body = textBody(frame.bytes);
     const QByteArrayView count = countNumber(body);
     if (count.isEmpty() || !body.contains(','))
         return {};

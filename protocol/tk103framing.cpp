@@ -87,7 +87,7 @@ QByteArray acknowledgeTk103(const TrackerFrame &frame)
     if (frame.kind == QLatin1StringView("heartbeat"))
         return QByteArrayLiteral("ON");
     if (frame.message == QLatin1StringView("help me"))
-        return "**,imei:" + imeiOf(textBody(frame.bytes())).toByteArray() + ",E;";
+        return "**,imei:" + imeiOf(textBody(frame.bytes)).toByteArray() + ",E;";
     return {};
 }
 

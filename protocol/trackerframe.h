@@ -3,7 +3,6 @@
 
 #include "trackerprotocol.h"
 
-#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -11,12 +10,9 @@
 struct TrackerFrame
 {
     TrackerProtocol protocol = TrackerProtocol::NMEA;
-    // The frame's bytes exactly as they arrived: where they lie in the chunk or the held bytes
-    // they came in, which the frame shares rather than copies.
-    QByteArray source;
-    qsizetype offset = 0;
-    qsizetype length = 0;
-    [[nodiscard]] QByteArrayView bytes() const { return QByteArrayView(source).sliced(offset, length); }
+    // The frame's bytes exactly as they arrived, where they lie in the bytes that the splitter's
+    // result holds: valid while that result (or a copy of it) is neither emptied nor gone.
+    QByteArrayView bytes;
     // What the frame is: "IMEI", "AVL", "login", "heartbeat", "location", "alarm", "status",
     // "response", "command", "message", "ping"; for NMEA the sentence's address ("GPRMC").
     QString kind;

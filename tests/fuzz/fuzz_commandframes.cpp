@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The splitter reads a Codec 12 or GT06 frame back.
     const TrackerProtocol protocol =
         kind == CommandFrameKind::GT06 ? TrackerProtocol::GT06 : TrackerProtocol::Teltonika;
-    const QList<TrackerFrame> read = FrameSplitter(ProtocolChoice::only(protocol)).feed(bytes).frames;
-    require(read.size() == 1 && read.first().bytes() == bytes && read.first().intact(),
+    const FrameSplitter::Result read = FrameSplitter(ProtocolChoice::only(protocol)).feed(bytes);
+    require(read.frames.size() == 1 && read.frames.first().bytes == bytes && read.frames.first().intact(),
             "the splitter reads the frame back intact");
     return 0;
 }

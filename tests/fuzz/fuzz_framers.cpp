@@ -35,14 +35,14 @@ QList<QByteArray> split(const ProtocolChoice &choice, QByteArrayView input, quin
         require(fed.waiting <= FrameSplitter::BufferLimit, "at most the bound waits");
         qsizetype counted = fed.skipped + fed.unexamined + fed.waiting - waiting;
         for (const TrackerFrame &frame : fed.frames) {
-            require(!frame.bytes().isEmpty() && frame.bytes().size() <= FrameSplitter::BufferLimit,
+            require(!frame.bytes.isEmpty() && frame.bytes.size() <= FrameSplitter::BufferLimit,
                     "a frame is within the bound");
             require(isOneLine(frame.summary()), "a summary is one line");
             require(choice.autoDetect || frame.protocol == *choice.protocol,
                     "a chosen protocol is the only one");
             require(frame.intact() || acknowledgement(frame).isEmpty(), "a broken frame gets no answer");
-            counted += frame.bytes().size();
-            frames += frame.bytes().toByteArray();
+            counted += frame.bytes.size();
+            frames += frame.bytes.toByteArray();
         }
         require(counted == length, "every byte is framed, skipped, unexamined or waiting");
         waiting = fed.waiting;

@@ -148,7 +148,7 @@ void tst_FrameSplitter::splitsRealFrames()
         const FrameSplitter::Result result = splitter.feed(bytes);
         QCOMPARE(result.note(), note);
         const TrackerFrame frame = result.frames.value(0);
-        QCOMPARE(frame.bytes().toByteArray(), bytes);
+        QCOMPARE(frame.bytes.toByteArray(), bytes);
         QCOMPARE(frame.deviceId, deviceId);
         QCOMPARE(frame.intact(), faults.isEmpty());
         QCOMPARE(acknowledgement(frame), answer);
@@ -162,7 +162,7 @@ void tst_FrameSplitter::splitsRealFrames()
             QCOMPARE(first.note(), QStringLiteral("partial frame"));
             const FrameSplitter::Result second = split.feed(QByteArrayView(bytes).sliced(at));
             QCOMPARE(second.note(), note);
-            QCOMPARE(second.frames.value(0).bytes().toByteArray(), bytes);
+            QCOMPARE(second.frames.value(0).bytes.toByteArray(), bytes);
         }
 
         // Garbage before three frames in one chunk: skipped up to the first frame.
@@ -170,7 +170,7 @@ void tst_FrameSplitter::splitsRealFrames()
         const FrameSplitter::Result three = merged.feed("\x01\x02\x03\x04\x05" + bytes + bytes + bytes);
         QCOMPARE(three.note(), QStringLiteral("3 frames%1; resynchronised: 5 bytes skipped").arg(faults));
         for (const TrackerFrame &each : three.frames)
-            QCOMPARE(each.bytes().toByteArray(), bytes);
+            QCOMPARE(each.bytes.toByteArray(), bytes);
     }
 }
 
@@ -236,7 +236,7 @@ void tst_FrameSplitter::splitsStreams()
         // Every byte fed is counted once.
         qsizetype counted = result.skipped + result.unexamined + result.waiting - waiting;
         for (const TrackerFrame &frame : result.frames)
-            counted += frame.bytes().size();
+            counted += frame.bytes.size();
         QCOMPARE(counted, chunks.at(i).size());
         waiting = result.waiting;
     }
