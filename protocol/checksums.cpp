@@ -78,6 +78,12 @@ constexpr std::uint64_t reflectedPower(unsigned n, std::uint32_t polynomial)
 // sixteen (the remainder does not change modulo the polynomial), and the last sixteen go
 // through the tables. The product of two reflected 64-bit operands stands
 // one bit off a reflected 128-bit one, hence x^191 and x^127 rather than x^192 and x^128.
+// x moved ahead by the distance that `by` stands for, onto next.
+__attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i x, __m128i by, __m128i next)
+{
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, by, 0x00), _mm_clmulepi64_si128(x, by, 0x11)), next);
+}
+
 template <std::uint32_t Polynomial>
 __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
 {
@@ -85,14 +91,26 @@ __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, 
     static constexpr std::uint64_t Low = reflectedPower(127, Polynomial);
     const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
     const qsizetype size = bytes.size();
+    static constexpr std::uint64_t High2 = reflectedPower(319, Polynomial);
+    static constexpr std::uint64_t Low2 = reflectedPower(255, Polynomial);
     const __m128i k = _mm_set_epi64x(qint64(Low), qint64(High));
+    const auto load = [p](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)); };
     // A starting value works as the same bits XORed into the first sixteen of the message.
-    __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), _mm_cvtsi32_si128(crc));
+    __m128i x = _mm_xor_si128(load(0), _mm_cvtsi32_si128(crc));
     qsizetype at = 16;
-    for (; size - at >= 16; at += 16) {
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
-        x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+    if (size >= 64) {
+        // Two independent chains, each folded 32 bytes ahead, so that one multiplication's
+        // latency is spent on the other's; then the first is folded into the second.
+        const __m128i k2 = _mm_set_epi64x(qint64(Low2), qint64(High2));
+        __m128i y = load(16);
+        for (at = 32; size - at >= 32; at += 32) {
+            x = fold(x, k2, load(at));
+            y = fold(y, k2, load(at + 16));
+        }
+        x = fold(x, k, y);
     }
+    for (; size - at >= 16; at += 16)
+        x = fold(x, k, load(at));
     // Zero bytes before a message change nothing of a CRC that starts at zero: padded in front
     // to 32 bytes, the first sixteen are folded into the last like any others, and the last
     // sixteen take one round of the tables.
@@ -100,9 +118,8 @@ __attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, 
     alignas(16) std::uint8_t last[32] = {};
     _mm_storeu_si128(reinterpret_cast<__m128i *>(last + 16 - rest), x);
     std::memcpy(last + 32 - rest, p + at, size_t(rest));
-    x = _mm_load_si128(reinterpret_cast<const __m128i *>(last));
-    x = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)),
-                      _mm_load_si128(reinterpret_cast<const __m128i *>(last + 16)));
+    x = fold(_mm_load_si128(reinterpret_cast<const __m128i *>(last)), k,
+             _mm_load_si128(reinterpret_cast<const __m128i *>(last + 16)));
     _mm_store_si128(reinterpret_cast<__m128i *>(last), x);
     return tableCrc(t, 0, QByteArrayView(last, 16));
 }

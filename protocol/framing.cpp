@@ -4,35 +4,6 @@
 
 namespace Framing {
 
-const ProtocolFraming &framingOf(TrackerProtocol protocol)
-{
-    switch (protocol) {
-    case TrackerProtocol::Teltonika:
-        return TeltonikaFraming;
-    case TrackerProtocol::GT06:
-        return Gt06Framing;
-    case TrackerProtocol::H02:
-        return H02Framing;
-    case TrackerProtocol::Meitrack:
-        return MeitrackFraming;
-    case TrackerProtocol::TK103:
-        return Tk103Framing;
-    case TrackerProtocol::Queclink:
-        return QueclinkFraming;
-    case TrackerProtocol::NMEA:
-        break;
-    }
-    return NmeaFraming;
-}
-
-quint32 bigEndian(QByteArrayView data, qsizetype at, int count)
-{
-    quint32 value = 0;
-    for (int i = 0; i < count; ++i)
-        value = (value << 8) | byteAt(data, at + i);
-    return value;
-}
-
 namespace {
 
 int hexValue(char c)

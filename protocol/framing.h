@@ -61,8 +61,6 @@ struct ProtocolFraming
     std::string_view startBytes;
 };
 
-[[nodiscard]] const ProtocolFraming &framingOf(TrackerProtocol protocol);
-
 extern const ProtocolFraming TeltonikaFraming;
 extern const ProtocolFraming Gt06Framing;
 extern const ProtocolFraming H02Framing;
@@ -70,6 +68,28 @@ extern const ProtocolFraming MeitrackFraming;
 extern const ProtocolFraming Tk103Framing;
 extern const ProtocolFraming QueclinkFraming;
 extern const ProtocolFraming NmeaFraming;
+
+// Asked for every frame, several times: inline.
+[[nodiscard]] inline const ProtocolFraming &framingOf(TrackerProtocol protocol)
+{
+    switch (protocol) {
+    case TrackerProtocol::Teltonika:
+        return TeltonikaFraming;
+    case TrackerProtocol::GT06:
+        return Gt06Framing;
+    case TrackerProtocol::H02:
+        return H02Framing;
+    case TrackerProtocol::Meitrack:
+        return MeitrackFraming;
+    case TrackerProtocol::TK103:
+        return Tk103Framing;
+    case TrackerProtocol::Queclink:
+        return QueclinkFraming;
+    case TrackerProtocol::NMEA:
+        break;
+    }
+    return NmeaFraming;
+}
 
 // Helpers shared by the protocols.
 
@@ -90,7 +110,13 @@ extern const ProtocolFraming NmeaFraming;
 {
     return quint8(data[index]);
 }
-[[nodiscard]] quint32 bigEndian(QByteArrayView data, qsizetype at, int count);
+[[nodiscard]] constexpr quint32 bigEndian(QByteArrayView data, qsizetype at, int count)
+{
+    quint32 value = 0;
+    for (int i = 0; i < count; ++i)
+        value = (value << 8) | byteAt(data, at + i);
+    return value;
+}
 
 // The value of two hexadecimal digits at `at`, or -1.
 [[nodiscard]] int hexByteAt(QByteArrayView data, qsizetype at);

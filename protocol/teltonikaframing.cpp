@@ -119,9 +119,10 @@ constexpr std::array<char, 256 * 4> RecordCountAnswers = [] {
 // endian; the device resends a packet whose count comes back different.
 QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
 {
-    if (frame.kind == QLatin1StringView("IMEI"))
+    const QStringView kind = frame.kind;
+    if (kind == u"IMEI")
         return QByteArray::fromRawData("\x01", 1);
-    if (frame.kind != QLatin1StringView("AVL"))
+    if (kind != u"AVL")
         return {};
     return QByteArray::fromRawData(RecordCountAnswers.data() + 4 * quint8(frame.records), 4);
 }
