@@ -7,6 +7,8 @@
 #include "panebench.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -220,9 +223,27 @@ void Benchmark::measure(RelayPeer::Kind kind, const QString &executable, RelayPe
     // What this run wrote goes to the disk now, not in the background of the next run: the
     // peers are measured one after the other, and the second would pay for the first.
     ::sync();
-    // The folders go with the temporary root at the end: a file system that has just
-    // deleted thousands of files creates new ones slower for minutes (ext4 passes over
-    // recently freed inodes), which would slow the runs after this one.
+    // And its pages leave the page cache, so that the next run's files take the memory this
+    // one's gave back, as every run's do. On a virtual machine, memory the guest has not used
+    // before costs many times more to take than memory it has just given back: 64 MiB written
+    // to new files took 10 ms of system time in pages just freed, 110 ms in others, so that
+    // which peer came after which decided the stream's figures.
+    dropFromPageCache(folder);
+    // The folders go with the temporary root at the end: a file system that has just deleted
+    // thousands of files creates new ones slower for minutes (ext4 passes over recently freed
+    // inodes), which would slow the runs after this one.
+}
+
+void Benchmark::dropFromPageCache(const QString &folder)
+{
+    QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const int descriptor = ::open(QFile::encodeName(files.next()).constData(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            continue;
+        ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(descriptor);
+    }
 }
 
 void Benchmark::fail(const QString &peer, const QString &what, const QString &problem)

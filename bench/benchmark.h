@@ -25,6 +25,7 @@ private:
     using Measurement = std::function<void(LoadGenerator &, RelayPeer &)>;
     void measure(RelayPeer::Kind kind, const QString &executable, RelayPeer::Output output,
                  const QString &what, const Measurement &measurement);
+    static void dropFromPageCache(const QString &folder);
 
     void latency(LoadGenerator &generator, RelayPeer &peer);
     void throughput(LoadGenerator &generator, RelayPeer &peer);
