@@ -1,7 +1,6 @@
 #include "checksums.h"
 
 #include <array>
-#include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -75,56 +74,76 @@ constexpr std::uint64_t reflectedPower(unsigned n, std::uint32_t polynomial)
 }
 
 // Folding by carry-less multiplication: sixteen bytes at a time are folded into the next
-// sixteen (the remainder does not change modulo the polynomial), and the last sixteen go
-// through the tables. The product of two reflected 64-bit operands stands
-// one bit off a reflected 128-bit one, hence x^191 and x^127 rather than x^192 and x^128.
+// sixteen (the remainder does not change modulo the polynomial), and the last sixteen are
+// reduced with one more multiplication and eight table lookups. The product of two reflected
+// 64-bit operands stands one bit off a reflected 128-bit one, hence x^191 and x^127 rather than
+// x^192 and x^128.
+
 // x moved ahead by the distance that `by` stands for, onto next.
 __attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i x, __m128i by, __m128i next)
 {
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, by, 0x00), _mm_clmulepi64_si128(x, by, 0x11)), next);
 }
 
+// Byte shuffles that move sixteen bytes by 0 to 15 places, read at an offset: 0x80 clears.
+constexpr std::array<std::uint8_t, 48> ShiftTable = [] {
+    std::array<std::uint8_t, 48> table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = i >= 16 && i < 32 ? std::uint8_t(i - 16) : 0x80;
+    return table;
+}();
+
 template <std::uint32_t Polynomial>
-__attribute__((target("pclmul,sse2"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
+__attribute__((target("pclmul,ssse3"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
 {
     static constexpr std::uint64_t High = reflectedPower(191, Polynomial);
     static constexpr std::uint64_t Low = reflectedPower(127, Polynomial);
-    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
-    const qsizetype size = bytes.size();
     static constexpr std::uint64_t High2 = reflectedPower(319, Polynomial);
     static constexpr std::uint64_t Low2 = reflectedPower(255, Polynomial);
+    static constexpr std::uint64_t Last = reflectedPower(80, Polynomial) >> 47;
+    const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
+    const qsizetype size = bytes.size();
     const __m128i k = _mm_set_epi64x(qint64(Low), qint64(High));
-    const auto load = [p](qsizetype at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at)); };
+    const auto load = [](const std::uint8_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); };
     // A starting value works as the same bits XORed into the first sixteen of the message.
-    __m128i x = _mm_xor_si128(load(0), _mm_cvtsi32_si128(crc));
+    __m128i x = _mm_xor_si128(load(p), _mm_cvtsi32_si128(crc));
     qsizetype at = 16;
     if (size >= 64) {
         // Two independent chains, each folded 32 bytes ahead, so that one multiplication's
         // latency is spent on the other's; then the first is folded into the second.
         const __m128i k2 = _mm_set_epi64x(qint64(Low2), qint64(High2));
-        __m128i y = load(16);
+        __m128i y = load(p + 16);
         for (at = 32; size - at >= 32; at += 32) {
-            x = fold(x, k2, load(at));
-            y = fold(y, k2, load(at + 16));
+            x = fold(x, k2, load(p + at));
+            y = fold(y, k2, load(p + at + 16));
         }
         x = fold(x, k, y);
     }
     for (; size - at >= 16; at += 16)
-        x = fold(x, k, load(at));
-    // Zero bytes before a message change nothing of a CRC that starts at zero: padded in front
-    // to 32 bytes, the first sixteen are folded into the last like any others, and the last
-    // sixteen take one round of the tables.
+        x = fold(x, k, load(p + at));
+    // Zero bytes before a message change nothing of a CRC that starts at zero: x and the rest,
+    // padded in front to 32 bytes, are two blocks, and the first is folded into the second.
+    // The rest is the end of the last sixteen bytes of the message.
     const qsizetype rest = size - at;
-    alignas(16) std::uint8_t last[32] = {};
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(last + 16 - rest), x);
-    std::memcpy(last + 32 - rest, p + at, size_t(rest));
-    x = fold(_mm_load_si128(reinterpret_cast<const __m128i *>(last)), k,
-             _mm_load_si128(reinterpret_cast<const __m128i *>(last + 16)));
-    _mm_store_si128(reinterpret_cast<__m128i *>(last), x);
-    return tableCrc(t, 0, QByteArrayView(last, 16));
+    const __m128i toFirst = load(ShiftTable.data() + rest);
+    const __m128i toSecond = load(ShiftTable.data() + 16 + rest);
+    const __m128i restPlaces = _mm_cmplt_epi8(toSecond, _mm_setzero_si128()); // where 0x80 clears
+    const __m128i second =
+        _mm_or_si128(_mm_shuffle_epi8(x, toSecond), _mm_and_si128(restPlaces, load(p + size - 16)));
+    x = fold(_mm_shuffle_epi8(x, toFirst), k, second);
+    // The last sixteen bytes, L then H (eight bytes each), leave the remainder of L x^80 + H x^16.
+    // One multiplication makes that the remainder of ten bytes, L (x^80 mod P) + H x^16: the
+    // first eight go through the tables, the last two are already reduced.
+    const __m128i ten = _mm_xor_si128(_mm_clmulepi64_si128(x, _mm_cvtsi64_si128(qint64(Last)), 0x00),
+                                      _mm_srli_si128(x, 8));
+    const auto eight = std::uint64_t(_mm_cvtsi128_si64(ten));
+    auto remainder = std::uint16_t(_mm_extract_epi16(ten, 4));
+    for (int i = 0; i < 8; ++i)
+        remainder ^= t[std::size_t(7 - i)][(eight >> (8 * i)) & 0xFF];
+    return remainder;
 }
 
-const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
 #endif
 
 template <std::uint32_t Polynomial>
