@@ -19,7 +19,10 @@ Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
     Acknowledgements result;
     qsizetype used = 0;
     for (qsizetype i = 0; i < frames.size(); ++i) {
-        const QByteArray answer = acknowledgement(frames.at(i));
+        const TrackerFrame &frame = frames.at(i);
+        if (!frame.intact() || frame.bytes.isEmpty())
+            continue;
+        const QByteArray answer = Framing::framingOf(frame.protocol).acknowledge(frame);
         if (answer.isEmpty())
             continue;
         if (used + answer.size() > result.bytes.size())

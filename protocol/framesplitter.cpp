@@ -71,6 +71,8 @@ void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Re
     frame.protocol = protocol;
     frame.bytes = bytes;
     Framing::framingOf(protocol).describe(bytes, frame);
+    result.badChecksum = result.badChecksum || !frame.checksumOk;
+    result.countsDiffer = result.countsDiffer || !frame.countsAgree;
     if (!frame.deviceId.isEmpty())
         m_deviceId = frame.deviceId;
 }
@@ -172,12 +174,6 @@ QString FrameSplitter::Result::note() const
         parts.append(QStringLiteral("%1 frames").arg(frames.size()));
     if (waiting > 0)
         parts.append(QStringLiteral("partial frame"));
-    bool badChecksum = false;
-    bool countsDiffer = false;
-    for (const TrackerFrame &frame : frames) {
-        badChecksum = badChecksum || !frame.checksumOk;
-        countsDiffer = countsDiffer || !frame.countsAgree;
-    }
     if (badChecksum)
         parts.append(QStringLiteral("bad checksum"));
     if (countsDiffer)

@@ -41,6 +41,9 @@ public:
         qsizetype unexamined = 0;
         // Detection stopped with this chunk.
         bool detectionStopped = false;
+        // Some frame's checksum does not match; some Teltonika packet's record counts differ.
+        bool badChecksum = false;
+        bool countsDiffer = false;
 
         // A note for the session index, free of tabs and line ends, empty when the chunk gave
         // nothing to say: the single frame's summary or "N frames"; "partial frame" while
