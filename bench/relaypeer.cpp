@@ -31,6 +31,8 @@ QString RelayPeer::name(Kind kind)
     case Kind::Window:
         return QStringLiteral("gps-analyzer window");
     case Kind::Recognising:
+        return QStringLiteral("gps-analyzer, protocol + ack");
+    case Kind::AllFeatures:
         return QStringLiteral("gps-analyzer, protocol + ack + index");
     case Kind::Indexing:
         return QStringLiteral("gps-analyzer, session index");
@@ -69,14 +71,15 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     case Kind::Program:
     case Kind::Window:
     case Kind::Recognising:
+    case Kind::AllFeatures:
     case Kind::Indexing:
         arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
                   << QStringLiteral("--in-port") << in << QStringLiteral("--out-port") << out
                   << QStringLiteral("--out-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--relay")
                   << QStringLiteral("--capture-dir") << m_captureFolder;
-        if (m_kind == Kind::Recognising)
+        if (m_kind == Kind::Recognising || m_kind == Kind::AllFeatures)
             arguments << QStringLiteral("--protocol") << QStringLiteral("auto") << QStringLiteral("--auto-ack");
-        if (m_kind == Kind::Recognising || m_kind == Kind::Indexing)
+        if (m_kind == Kind::AllFeatures || m_kind == Kind::Indexing)
             arguments << QStringLiteral("--session-index");
         break;
     case Kind::Direct:
