@@ -48,6 +48,10 @@ private slots:
             << QStringLiteral("gt06") << QList<QByteArray>{Gt06Login.left(7), Gt06Login.mid(7)}
             << QList<QByteArray>{QByteArray(), Gt06LoginAnswer} << QStringLiteral("GT06, device 123456789012345")
             << QStringLiteral("partial frame|GT06 login");
+        QTest::newRow("twenty packets in one chunk, answered in one write")
+            << QString() << QList<QByteArray>{TeltonikaImei, TeltonikaAvl.repeated(20)}
+            << QList<QByteArray>{hex("01"), hex("00000001").repeated(20)} << teltonika
+            << QStringLiteral("Teltonika IMEI|20 frames");
         QByteArray wrongCrc = TeltonikaAvl;
         wrongCrc[wrongCrc.size() - 1] = char(wrongCrc.back() ^ 1);
         QTest::newRow("a wrong checksum gets no answer")
