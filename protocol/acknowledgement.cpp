@@ -5,11 +5,21 @@
 #include <algorithm>
 #include <cstring>
 
-QByteArray acknowledgement(const TrackerFrame &frame)
+namespace {
+
+// Asked for every frame of a chunk: inline in both.
+inline QByteArray answerTo(const TrackerFrame &frame)
 {
     if (!frame.intact() || frame.bytes.isEmpty())
         return {};
     return Framing::framingOf(frame.protocol).acknowledge(frame);
+}
+
+} // namespace
+
+QByteArray acknowledgement(const TrackerFrame &frame)
+{
+    return answerTo(frame);
 }
 
 Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
@@ -19,10 +29,7 @@ Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
     Acknowledgements result;
     qsizetype used = 0;
     for (qsizetype i = 0; i < frames.size(); ++i) {
-        const TrackerFrame &frame = frames.at(i);
-        if (!frame.intact() || frame.bytes.isEmpty())
-            continue;
-        const QByteArray answer = Framing::framingOf(frame.protocol).acknowledge(frame);
+        const QByteArray answer = answerTo(frames.at(i));
         if (answer.isEmpty())
             continue;
         if (used + answer.size() > result.bytes.size())
