@@ -236,8 +236,8 @@ void Benchmark::measure(RelayPeer::Kind kind, const QString &executable, RelayPe
     // And its pages leave the page cache, so that the next run's files take the memory this
     // one's gave back, as every run's do. On a virtual machine, memory the guest has not used
     // before costs many times more to take than memory it has just given back: 64 MiB written
-    // to new files took 10 ms of system time in pages just freed, 110 ms in others, so that
-    // which peer came after which decided the stream's figures.
+    // to new files took 10 ms of system time in pages just freed, 110 to 170 ms in others, so
+    // that which peer came after which weighed on the stream's figures.
     dropFromPageCache(folder);
     // The folders go with the temporary root at the end: a file system that has just deleted
     // thousands of files creates new ones slower for minutes (ext4 passes over recently freed

@@ -121,7 +121,6 @@ void FrameSplitter::feed(const QByteArray &chunk, Result &result)
     if (!m_stopped)
         m_held = QByteArrayView(chunk).sliced(position).toByteArray();
     result.waiting = m_held.size();
-    return;
 }
 
 qsizetype FrameSplitter::split(QByteArrayView data, qsizetype position, qsizetype until, Result &result)
