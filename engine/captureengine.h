@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <span>
 
 class EndpointArray;
 class PlatformError;
@@ -125,7 +126,7 @@ private:
     // After a tracker chunk's capture: its frames recognised and acknowledged, its index line.
     void trackerChunkCaptured(qint16 index, const Capture &capture);
     void announceProtocol(qint16 index, const TrackerFrame &first);
-    void acknowledgeFrames(qint16 index, const QList<TrackerFrame> &frames);
+    void acknowledgeFrames(qint16 index, std::span<const TrackerFrame> frames);
     // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
     void answerCaptured(const Capture &capture);
     // Bytes sent to the tracker that its index line records.

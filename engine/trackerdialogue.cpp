@@ -55,8 +55,8 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
         event.note = m_split.note();
         record(event);
     }
-    if (m_frames && !m_split.frames.isEmpty()) {
-        announceProtocol(index, m_split.frames.constFirst());
+    if (m_frames && !m_split.frames.empty()) {
+        announceProtocol(index, m_split.frames.front());
         acknowledgeFrames(index, m_split.frames);
     }
     // The list keeps its room for the next chunk; the frames let go of this one's bytes.
@@ -75,7 +75,7 @@ void CaptureEngine::announceProtocol(qint16 index, const TrackerFrame &first)
                            QStringLiteral(".\r\n"));
 }
 
-void CaptureEngine::acknowledgeFrames(qint16 index, const QList<TrackerFrame> &frames)
+void CaptureEngine::acknowledgeFrames(qint16 index, std::span<const TrackerFrame> frames)
 {
     // A server behind the relay that passes its answers on answers for itself.
     const bool serverAnswers = m_features.passAnswers && m_sckOUT->state() == SocketEndpoint::State::Connected;
@@ -86,7 +86,7 @@ void CaptureEngine::acknowledgeFrames(qint16 index, const QList<TrackerFrame> &f
     const Acknowledgements answers = acknowledgements(frames);
     if (answers.bytes.isEmpty() || !trackerConnected(index))
         return;
-    const QString summary = answers.answered == 1 ? frames.at(answers.first).summary()
+    const QString summary = answers.answered == 1 ? frames[std::size_t(answers.first)].summary()
                                                   : QStringLiteral("%1 frames").arg(answers.answered);
     try {
         sckAccept(index).SendData(answers.bytes);

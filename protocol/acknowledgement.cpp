@@ -22,14 +22,14 @@ QByteArray acknowledgement(const TrackerFrame &frame)
     return answerTo(frame);
 }
 
-Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
+Acknowledgements acknowledgements(std::span<const TrackerFrame> frames)
 {
     // A chunk may hold thousands of frames with a few bytes of answer each: they are copied
     // into room made ahead, not appended one by one.
     Acknowledgements result;
     qsizetype used = 0;
-    for (qsizetype i = 0; i < frames.size(); ++i) {
-        const QByteArray answer = answerTo(frames.at(i));
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const QByteArray answer = answerTo(frames[i]);
         if (answer.isEmpty())
             continue;
         if (used + answer.size() > result.bytes.size())
@@ -37,7 +37,7 @@ Acknowledgements acknowledgements(const QList<TrackerFrame> &frames)
         std::memcpy(result.bytes.data() + used, answer.constData(), size_t(answer.size()));
         used += answer.size();
         if (result.answered++ == 0)
-            result.first = i;
+            result.first = qsizetype(i);
     }
     result.bytes.truncate(used);
     return result;

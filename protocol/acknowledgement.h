@@ -4,7 +4,7 @@
 #include "trackerframe.h"
 
 #include <QByteArray>
-#include <QList>
+#include <span>
 
 // The bytes a tracking server answers the frame with, as the device maker documents them;
 // empty when the protocol defines no answer for the frame, and for a frame that is not
@@ -25,6 +25,6 @@ struct Acknowledgements
     int answered = 0;
     qsizetype first = -1;
 };
-[[nodiscard]] Acknowledgements acknowledgements(const QList<TrackerFrame> &frames);
+[[nodiscard]] Acknowledgements acknowledgements(std::span<const TrackerFrame> frames);
 
 #endif

@@ -30,6 +30,7 @@ FrameSplitter::FrameSplitter(ProtocolChoice choice)
 void FrameSplitter::fixProtocol(TrackerProtocol protocol)
 {
     m_protocol = protocol;
+    m_framing = &Framing::framingOf(protocol);
     m_teltonikaPing = protocol == TrackerProtocol::Teltonika;
     m_startBytes.fill(false);
     for (const char c : Framing::framingOf(protocol).startBytes)
@@ -39,8 +40,8 @@ void FrameSplitter::fixProtocol(TrackerProtocol protocol)
 FrameSplitter::Fitting FrameSplitter::fitAt(QByteArrayView data) const
 {
     const Framing::FramingContext context{m_teltonikaPing, m_h02BinaryLength};
-    if (m_protocol)
-        return {Framing::framingOf(*m_protocol).fit(data, context), *m_protocol};
+    if (m_framing)
+        return {m_framing->fit(data, context), *m_protocol};
     // Detection: the first protocol with a whole frame here wins; while any protocol still
     // sees the beginning of a frame, the bytes wait for more.
     Fitting found;
@@ -67,9 +68,7 @@ void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Re
         fixProtocol(protocol);
     if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
         m_h02BinaryLength = bytes.size();
-    TrackerFrame &frame = result.frames.emplace_back();
-    frame.protocol = protocol;
-    frame.bytes = bytes;
+    TrackerFrame &frame = result.frames.emplace_back(protocol, bytes);
     Framing::framingOf(protocol).describe(bytes, frame);
     result.badChecksum = result.badChecksum || !frame.checksumOk;
     result.countsDiffer = result.countsDiffer || !frame.countsAgree;
@@ -101,7 +100,7 @@ void FrameSplitter::feed(const QByteArray &chunk, Result &result)
         const qsizetype joined = std::min(chunk.size(), BufferLimit);
         m_held.append(QByteArrayView(chunk).first(joined));
         const qsizetype reached = split(m_held, 0, held, result);
-        if (!result.frames.isEmpty())
+        if (!result.frames.empty())
             result.joined = m_held; // the frames lie in it, whatever becomes of the held bytes
         if (m_stopped) {
             result.unexamined += chunk.size() - joined;
@@ -158,7 +157,7 @@ qsizetype FrameSplitter::split(QByteArrayView data, qsizetype position, qsizetyp
 
 void FrameSplitter::Result::clear()
 {
-    QList<TrackerFrame> room = std::move(frames);
+    std::vector<TrackerFrame> room = std::move(frames);
     room.clear();
     *this = Result{};
     frames = std::move(room);
@@ -168,9 +167,9 @@ QString FrameSplitter::Result::note() const
 {
     QStringList parts;
     if (frames.size() == 1)
-        parts.append(frames.constFirst().summary());
+        parts.append(frames.front().summary());
     else if (frames.size() > 1)
-        parts.append(QStringLiteral("%1 frames").arg(frames.size()));
+        parts.append(QStringLiteral("%1 frames").arg(qsizetype(frames.size())));
     if (waiting > 0)
         parts.append(QStringLiteral("partial frame"));
     if (badChecksum)

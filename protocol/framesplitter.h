@@ -6,17 +6,21 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
 
 #include <array>
 #include <optional>
+#include <vector>
 
 // Splits one tracker connection's byte stream into the frames of its protocol: a frame may
 // span chunks, and a chunk may hold several frames. Bytes that fit no frame are skipped up to
 // the next byte that can begin one (resynchronisation). With detection, the first frame that
 // fits a protocol fixes the protocol for the connection; a chosen protocol is the only one
 // tried. Each byte is looked at a bounded number of times, and no regular expressions run.
+namespace Framing {
+struct ProtocolFraming;
+}
+
 class FrameSplitter final
 {
 public:
@@ -30,7 +34,7 @@ public:
     // unexamined, or as waiting until a later chunk completes or skips it.
     struct Result
     {
-        QList<TrackerFrame> frames;
+        std::vector<TrackerFrame> frames;
         // Bytes passed over: line ends between frames and bytes that fit no frame.
         qsizetype skipped = 0;
         // Some of the skipped bytes were more than line ends: the stream was resynchronised.
@@ -86,6 +90,8 @@ private:
     qsizetype split(QByteArrayView data, qsizetype position, qsizetype until, Result &result);
 
     std::optional<TrackerProtocol> m_protocol;
+    // The chosen or detected protocol's framing, asked for every frame.
+    const Framing::ProtocolFraming *m_framing = nullptr;
     bool m_stopped = false;
     qsizetype m_skippedWhileDetecting = 0;
     bool m_teltonikaPing = false;

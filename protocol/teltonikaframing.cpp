@@ -53,6 +53,21 @@ FrameFit fitTeltonika(QByteArrayView data, const FramingContext &context)
     return data.size() < length ? partial() : whole(length);
 }
 
+// What a whole frame is, as its first bytes say.
+enum class Packet { Ping, Imei, Data };
+Packet packetOf(QByteArrayView frame)
+{
+    if (frame.size() == 1)
+        return Packet::Ping;
+    return byteAt(frame, 1) == ImeiLength ? Packet::Imei : Packet::Data;
+}
+
+// Codec 7, 8, 8 extended and 16 carry AVL records; codec 12 to 15 commands and responses.
+constexpr bool carriesRecords(quint8 codec)
+{
+    return codec == 0x07 || codec == 0x08 || codec == 0x8E || codec == 0x10;
+}
+
 QString codecName(quint8 codec)
 {
     switch (codec) {
@@ -73,11 +88,12 @@ QString codecName(quint8 codec)
 
 void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
 {
-    if (frame.size() == 1) {
+    const Packet packet = packetOf(frame);
+    if (packet == Packet::Ping) {
         out.kind = QStringLiteral("ping");
         return;
     }
-    if (byteAt(frame, 1) == ImeiLength) {
+    if (packet == Packet::Imei) {
         out.kind = QStringLiteral("IMEI");
         out.deviceId = QString::fromLatin1(frame.sliced(2));
         return;
@@ -89,16 +105,10 @@ void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
     out.countsAgree = firstCount == byteAt(packetData, packetData.size() - 1);
     if (codec != 0x08)
         out.message = codecName(codec);
-    switch (codec) {
-    case 0x07:
-    case 0x08:
-    case 0x8E:
-    case 0x10:
+    if (carriesRecords(codec)) {
         out.kind = QStringLiteral("AVL");
         out.records = firstCount;
         return;
-    default:
-        break;
     }
     // Codec 12 to 15: the type byte after the count tells a command from a response.
     const quint8 type = packetData.size() > 3 ? byteAt(packetData, 2) : 0;
@@ -119,10 +129,11 @@ constexpr std::array<char, 256 * 4> RecordCountAnswers = [] {
 // endian; the device resends a packet whose count comes back different.
 QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
 {
-    const QStringView kind = frame.kind;
-    if (kind == u"IMEI")
+    // Decided by the packet's bytes as its description was: a chunk may hold thousands of frames.
+    const Packet packet = packetOf(frame.bytes);
+    if (packet == Packet::Imei)
         return QByteArray::fromRawData("\x01", 1);
-    if (kind != u"AVL")
+    if (packet == Packet::Ping || !carriesRecords(byteAt(frame.bytes, PacketHeader)))
         return {};
     return QByteArray::fromRawData(RecordCountAnswers.data() + 4 * quint8(frame.records), 4);
 }

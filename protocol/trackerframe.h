@@ -9,6 +9,15 @@
 // One frame of a tracker's byte stream, as FrameSplitter found it.
 struct TrackerFrame
 {
+    TrackerFrame() = default;
+    // Made member by member rather than zeroed whole and then filled: a chunk may hold
+    // thousands of frames.
+    TrackerFrame(TrackerProtocol protocol, QByteArrayView bytes)
+        : protocol(protocol)
+        , bytes(bytes)
+    {
+    }
+
     TrackerProtocol protocol = TrackerProtocol::NMEA;
     // The frame's bytes exactly as they arrived, where they lie in the bytes that the splitter's
     // result holds: valid while that result (or a copy of it) is neither emptied nor gone.
@@ -37,7 +46,5 @@ struct TrackerFrame
     // "Teltonika IMEI", "NMEA GPRMC", "Queclink location (GTFRI)".
     [[nodiscard]] QString summary() const;
 };
-// Its members move by their bytes, and so may a list of frames when it grows.
-Q_DECLARE_TYPEINFO(TrackerFrame, Q_RELOCATABLE_TYPE);
 
 #endif

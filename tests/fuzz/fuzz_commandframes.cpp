@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const TrackerProtocol protocol =
         kind == CommandFrameKind::GT06 ? TrackerProtocol::GT06 : TrackerProtocol::Teltonika;
     const FrameSplitter::Result read = FrameSplitter(ProtocolChoice::only(protocol)).feed(bytes);
-    require(read.frames.size() == 1 && read.frames.first().bytes == bytes && read.frames.first().intact(),
+    require(read.frames.size() == 1 && read.frames.front().bytes == bytes && read.frames.front().intact(),
             "the splitter reads the frame back intact");
     return 0;
 }

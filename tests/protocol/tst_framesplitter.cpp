@@ -147,7 +147,8 @@ void tst_FrameSplitter::splitsRealFrames()
         FrameSplitter splitter(*protocolChoiceFromName(choice));
         const FrameSplitter::Result result = splitter.feed(bytes);
         QCOMPARE(result.note(), note);
-        const TrackerFrame frame = result.frames.value(0);
+        QCOMPARE(result.frames.size(), std::size_t(1));
+        const TrackerFrame &frame = result.frames.front();
         QCOMPARE(frame.bytes.toByteArray(), bytes);
         QCOMPARE(frame.deviceId, deviceId);
         QCOMPARE(frame.intact(), faults.isEmpty());
@@ -162,7 +163,8 @@ void tst_FrameSplitter::splitsRealFrames()
             QCOMPARE(first.note(), QStringLiteral("partial frame"));
             const FrameSplitter::Result second = split.feed(QByteArrayView(bytes).sliced(at));
             QCOMPARE(second.note(), note);
-            QCOMPARE(second.frames.value(0).bytes.toByteArray(), bytes);
+            QCOMPARE(second.frames.size(), std::size_t(1));
+            QCOMPARE(second.frames.front().bytes.toByteArray(), bytes);
         }
 
         // Garbage before three frames in one chunk: skipped up to the first frame.
