@@ -12,15 +12,15 @@
 #include <optional>
 #include <vector>
 
+namespace Framing {
+struct ProtocolFraming;
+}
+
 // Splits one tracker connection's byte stream into the frames of its protocol: a frame may
 // span chunks, and a chunk may hold several frames. Bytes that fit no frame are skipped up to
 // the next byte that can begin one (resynchronisation). With detection, the first frame that
 // fits a protocol fixes the protocol for the connection; a chosen protocol is the only one
 // tried. Each byte is looked at a bounded number of times, and no regular expressions run.
-namespace Framing {
-struct ProtocolFraming;
-}
-
 class FrameSplitter final
 {
 public:

@@ -133,7 +133,7 @@ QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
     const Packet packet = packetOf(frame.bytes);
     if (packet == Packet::Imei)
         return QByteArray::fromRawData("\x01", 1);
-    if (packet == Packet::Ping || !carriesRecords(byteAt(frame.bytes, PacketHeader)))
+    if (packet == Packet::Ping || frame.bytes.size() <= PacketHeader || !carriesRecords(byteAt(frame.bytes, PacketHeader)))
         return {};
     return QByteArray::fromRawData(RecordCountAnswers.data() + 4 * quint8(frame.records), 4);
 }
