@@ -73,9 +73,37 @@ constexpr std::uint64_t reflectedPower(unsigned n, std::uint32_t polynomial)
     return reflected;
 }
 
+// The polynomial itself, its x^16 term too, its bits reversed in 64.
+constexpr std::uint64_t reflectedPolynomial(std::uint32_t polynomial)
+{
+    std::uint64_t reflected = 0;
+    for (int degree = 0; degree <= 16; ++degree)
+        reflected |= std::uint64_t(polynomial >> degree & 1) << (63 - degree);
+    return reflected;
+}
+static_assert(reflectedPolynomial(0x18005) == 0xA001800000000000);
+
+// x^80 divided by the polynomial, without its x^64 term (the quotient's degree is 64), its bits
+// reversed in 64: long division, a quotient bit for each degree of x^80 from 80 down to 16.
+constexpr std::uint64_t reflectedBarrettQuotient(std::uint32_t polynomial)
+{
+    std::uint32_t window = 0x10000; // the dividend's degrees d to d - 16
+    std::uint64_t quotient = 0;
+    for (int degree = 80; degree >= 16; --degree) {
+        if (window & 0x10000) {
+            if (degree < 80)
+                quotient |= std::uint64_t(1) << (63 - (degree - 16));
+            window ^= polynomial;
+        }
+        window = (window << 1) & 0x1FFFF;
+    }
+    return quotient;
+}
+static_assert(reflectedBarrettQuotient(0x18005) == 0xF87FF5FFE7FFDFFF);
+
 // Folding by carry-less multiplication: sixteen bytes at a time are folded into the next
 // sixteen (the remainder does not change modulo the polynomial), and the last sixteen are
-// reduced with one more multiplication and eight table lookups. The product of two reflected
+// reduced to ten bytes with one more multiplication, and those to two by Barrett's reduction. The product of two reflected
 // 64-bit operands stands one bit off a reflected 128-bit one, hence x^191 and x^127 rather than
 // x^192 and x^128.
 
@@ -94,13 +122,15 @@ constexpr std::array<std::uint8_t, 48> ShiftTable = [] {
 }();
 
 template <std::uint32_t Polynomial>
-__attribute__((target("pclmul,ssse3"))) std::uint16_t foldedCrc(const Tables &t, std::uint16_t crc, QByteArrayView bytes)
+__attribute__((target("pclmul,ssse3"))) std::uint16_t foldedCrc(std::uint16_t crc, QByteArrayView bytes)
 {
     static constexpr std::uint64_t High = reflectedPower(191, Polynomial);
     static constexpr std::uint64_t Low = reflectedPower(127, Polynomial);
     static constexpr std::uint64_t High2 = reflectedPower(319, Polynomial);
     static constexpr std::uint64_t Low2 = reflectedPower(255, Polynomial);
     static constexpr std::uint64_t Last = reflectedPower(80, Polynomial) >> 47;
+    static constexpr std::uint64_t Quotient = reflectedBarrettQuotient(Polynomial);
+    static constexpr std::uint64_t Divisor = reflectedPolynomial(Polynomial);
     const auto *p = reinterpret_cast<const std::uint8_t *>(bytes.data());
     const qsizetype size = bytes.size();
     const __m128i k = _mm_set_epi64x(qint64(Low), qint64(High));
@@ -133,14 +163,17 @@ __attribute__((target("pclmul,ssse3"))) std::uint16_t foldedCrc(const Tables &t,
     x = fold(_mm_shuffle_epi8(x, toFirst), k, second);
     // The last sixteen bytes, L then H (eight bytes each), leave the remainder of L x^80 + H x^16.
     // One multiplication makes that the remainder of ten bytes, L (x^80 mod P) + H x^16: the
-    // first eight go through the tables, the last two are already reduced.
+    // last two are already reduced; the first eight, E, leave E x^16 mod P, which is E x^16
+    // less Q P with Q = E x^64 / P, that is E + (E (x^80 / P - x^64)) / x^64 by Barrett.
     const __m128i ten = _mm_xor_si128(_mm_clmulepi64_si128(x, _mm_cvtsi64_si128(qint64(Last)), 0x00),
                                       _mm_srli_si128(x, 8));
     const auto eight = std::uint64_t(_mm_cvtsi128_si64(ten));
-    auto remainder = std::uint16_t(_mm_extract_epi16(ten, 4));
-    for (int i = 0; i < 8; ++i)
-        remainder ^= t[std::size_t(7 - i)][(eight >> (8 * i)) & 0xFF];
-    return remainder;
+    const auto quotient =
+        eight ^ std::uint64_t(_mm_cvtsi128_si64(_mm_clmulepi64_si128(ten, _mm_cvtsi64_si128(qint64(Quotient)), 0x00))) << 1;
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_cvtsi64_si128(qint64(quotient)), _mm_cvtsi64_si128(qint64(Divisor)), 0x00);
+    const auto remainder = std::uint16_t(std::uint64_t(_mm_cvtsi128_si64(_mm_srli_si128(product, 8))) >> 47);
+    return remainder ^ std::uint16_t(_mm_extract_epi16(ten, 4));
 }
 
 const bool CarryLessMultiply = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
@@ -151,7 +184,7 @@ std::uint16_t reflectedCrc(const Tables &t, std::uint16_t crc, QByteArrayView by
 {
 #ifdef GPSA_CLMUL_CRC
     if (CarryLessMultiply && bytes.size() >= 32)
-        return foldedCrc<Polynomial>(t, crc, bytes);
+        return foldedCrc<Polynomial>(crc, bytes);
 #endif
     return tableCrc(t, crc, bytes);
 }

@@ -7,6 +7,8 @@
 #include "checksums.h"
 #include "framing.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <array>
 
@@ -23,8 +25,24 @@ constexpr qsizetype PacketTrailer = 4;
 // Codec id, N1 and N2.
 constexpr quint32 MinimumData = 3;
 
+// A packet from its header on, which is at hand: the data length within bounds and the codec,
+// once there, not a zero or 0xFF byte.
+FrameFit fitPacket(QByteArrayView data)
+{
+    const quint32 dataLength = qFromBigEndian<quint32>(data.data() + 4);
+    if (dataLength < MinimumData || dataLength > quint32(MaximumFrame - PacketHeader - PacketTrailer))
+        return none();
+    if (data.size() > PacketHeader && (byteAt(data, PacketHeader) == 0 || byteAt(data, PacketHeader) == 0xFF))
+        return none();
+    const qsizetype length = PacketHeader + qsizetype(dataLength) + PacketTrailer;
+    return data.size() < length ? partial() : whole(length);
+}
+
 FrameFit fitTeltonika(QByteArrayView data, const FramingContext &context)
 {
+    // Most often a packet's four zero bytes and length are all there, and are read as two words.
+    if (data.size() >= PacketHeader && qFromUnaligned<quint32>(data.data()) == 0)
+        return fitPacket(data);
     if (byteAt(data, 0) == Ping)
         return context.teltonikaPing ? whole(1) : none();
     if (byteAt(data, 0) != 0)
@@ -42,15 +60,7 @@ FrameFit fitTeltonika(QByteArrayView data, const FramingContext &context)
         if (byteAt(data, i) != 0)
             return none();
     }
-    if (data.size() < PacketHeader)
-        return partial();
-    const quint32 dataLength = bigEndian(data, 4, 4);
-    if (dataLength < MinimumData || dataLength > quint32(MaximumFrame - PacketHeader - PacketTrailer))
-        return none();
-    if (data.size() > PacketHeader && (byteAt(data, PacketHeader) == 0 || byteAt(data, PacketHeader) == 0xFF))
-        return none();
-    const qsizetype length = PacketHeader + qsizetype(dataLength) + PacketTrailer;
-    return data.size() < length ? partial() : whole(length);
+    return data.size() < PacketHeader ? partial() : fitPacket(data);
 }
 
 // What a whole frame is, as its first bytes say.
