@@ -37,13 +37,19 @@ void FrameSplitter::fixProtocol(TrackerProtocol protocol)
         m_startBytes[quint8(c)] = true;
 }
 
-FrameSplitter::Fitting FrameSplitter::fitAt(QByteArrayView data) const
+// Asked for every frame: small enough to be inlined, detection apart.
+inline FrameSplitter::Fitting FrameSplitter::fitAt(QByteArrayView data) const
 {
-    const Framing::FramingContext context{m_teltonikaPing, m_h02BinaryLength};
     if (m_framing)
-        return {m_framing->fit(data, context), *m_protocol};
-    // Detection: the first protocol with a whole frame here wins; while any protocol still
-    // sees the beginning of a frame, the bytes wait for more.
+        return {m_framing->fit(data, {m_teltonikaPing, m_h02BinaryLength}), *m_protocol};
+    return detectAt(data);
+}
+
+FrameSplitter::Fitting FrameSplitter::detectAt(QByteArrayView data) const
+{
+    // The first protocol with a whole frame here wins; while any protocol still sees the
+    // beginning of a frame, the bytes wait for more.
+    const Framing::FramingContext context{m_teltonikaPing, m_h02BinaryLength};
     Fitting found;
     for (const TrackerProtocol protocol : AllTrackerProtocols) {
         const FrameFit fit = Framing::framingOf(protocol).fit(data, context);

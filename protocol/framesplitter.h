@@ -82,6 +82,7 @@ public:
 private:
     struct Fitting;
     [[nodiscard]] Fitting fitAt(QByteArrayView data) const;
+    [[nodiscard]] Fitting detectAt(QByteArrayView data) const;
     [[nodiscard]] qsizetype nextStart(QByteArrayView data, qsizetype from) const;
     void fixProtocol(TrackerProtocol protocol);
     void takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result);
