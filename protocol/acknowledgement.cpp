@@ -32,8 +32,11 @@ Acknowledgements acknowledgements(std::span<const TrackerFrame> frames)
         const QByteArray answer = answerTo(frames[i]);
         if (answer.isEmpty())
             continue;
-        if (used + answer.size() > result.bytes.size())
-            result.bytes.resize(std::max(2 * (used + answer.size()), qsizetype(64)));
+        // Room for an answer of this size to each frame left, or twice the room so far.
+        if (used + answer.size() > result.bytes.size()) {
+            const qsizetype left = qsizetype(frames.size() - i) * answer.size();
+            result.bytes.resize(std::max(used + left, 2 * result.bytes.size()));
+        }
         std::memcpy(result.bytes.data() + used, answer.constData(), size_t(answer.size()));
         used += answer.size();
         if (result.answered++ == 0)
