@@ -68,7 +68,8 @@ qsizetype FrameSplitter::nextStart(QByteArrayView data, qsizetype from) const
     return from;
 }
 
-void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
+// Asked for every frame, from one place: inline.
+inline void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
 {
     if (!m_protocol)
         fixProtocol(protocol);
