@@ -177,12 +177,12 @@ int Benchmark::run()
                     QStringLiteral("throughput"), [this](LoadGenerator &g, RelayPeer &p) { throughput(g, p); });
         }
         if (features) {
-            // Whoever runs first after the other parts finds the machine as they left it: the
-            // order turns round from one repetition to the next.
+            // Where a run stands in the order weighs on it (whoever runs first finds the machine
+            // as the other parts left it): each takes each place in turn, one repetition after
+            // the other.
             QList<RelayPeer::Kind> kinds{RelayPeer::Kind::Program, RelayPeer::Kind::Recognising,
                                          RelayPeer::Kind::AllFeatures};
-            if (repetition % 2 == 0)
-                std::reverse(kinds.begin(), kinds.end());
+            std::rotate(kinds.begin(), kinds.begin() + repetition % kinds.size(), kinds.end());
             for (const RelayPeer::Kind kind : std::as_const(kinds))
                 measure(kind, m_options.program, RelayPeer::Output::Discard, QStringLiteral("throughput on frames"),
                         [this](LoadGenerator &g, RelayPeer &p) { framesThroughput(g, p); });
