@@ -33,7 +33,7 @@ void FrameSplitter::fixProtocol(TrackerProtocol protocol)
     m_framing = &Framing::framingOf(protocol);
     m_teltonikaPing = protocol == TrackerProtocol::Teltonika;
     m_startBytes.fill(false);
-    for (const char c : Framing::framingOf(protocol).startBytes)
+    for (const char c : m_framing->startBytes)
         m_startBytes[quint8(c)] = true;
 }
 
@@ -76,7 +76,7 @@ inline void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView by
     if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
         m_h02BinaryLength = bytes.size();
     TrackerFrame &frame = result.frames.emplace_back(protocol, bytes);
-    Framing::framingOf(protocol).describe(bytes, frame);
+    m_framing->describe(bytes, frame); // the protocol's, fixed by now
     result.badChecksum = result.badChecksum || !frame.checksumOk;
     result.countsDiffer = result.countsDiffer || !frame.countsAgree;
     if (!frame.deviceId.isEmpty())
