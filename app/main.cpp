@@ -7,6 +7,7 @@
 #include "exportcommand.h"
 #include "headlessfrontend.h"
 #include "memorytuning.h"
+#include "parentconsole.h"
 #include "replaycommand.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
@@ -66,6 +67,7 @@ int runWindow(int &argc, char **argv, const Options &options)
 
 int main(int argc, char *argv[])
 {
+    useParentConsole();
     keepLargeBuffersForReuse();
     if (argc > 1 && std::strcmp(argv[1], "export") == 0)
         return exportMain(argc, argv);

@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "outputfile.h"
 #include "platformerror.h"
+#include "processlimits.h"
 #include "replayrun.h"
 #include "sessionerror.h"
 #include "sessionindex.h"
@@ -162,7 +163,7 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
     if (!problem.isEmpty())
         return failWith(QStringLiteral("The capture folder %1 cannot be used: %2.")
                             .arg(QDir::toNativeSeparators(folder), problem));
-    const qint64 descriptors = ReplayRun::raiseDescriptorLimit();
+    const qint64 descriptors = raiseDescriptorLimit();
     if (descriptors >= 0 && descriptors < options.trackers + 64)
         errors << QStringLiteral("gps-analyzer replay: this process may open only %1 files; some of the %2 "
                                  "connections will fail.\n")

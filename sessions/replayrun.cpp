@@ -2,8 +2,6 @@
 
 #include "platformerror.h"
 
-#include <sys/resource.h>
-
 ReplayRun::ReplayRun(const ReplayPlan &plan, const TcpEndpoint &server, double speed, bool noWait, int trackers,
                      const QString &outputFolder, QObject *parent)
     : QObject(parent)
@@ -33,17 +31,4 @@ void ReplayRun::start()
     m_shared.clock.start();
     for (const auto &connection : m_connections)
         connection->start();
-}
-
-qint64 ReplayRun::raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return -1;
-    if (limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-    }
-    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max() : qint64(limit.rlim_cur);
 }

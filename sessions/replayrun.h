@@ -34,10 +34,6 @@ public:
     [[nodiscard]] const QString &failure() const { return m_failure; }
     [[nodiscard]] bool isFinished() const { return m_tally.finished == trackers() || !m_failure.isEmpty(); }
 
-    // Lets this process have as many descriptors as the system allows it (a thousand
-    // connections need more than the usual soft limit of 1024). Returns the limit now in force.
-    static qint64 raiseDescriptorLimit();
-
 signals:
     void finished();
 

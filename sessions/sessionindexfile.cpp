@@ -2,48 +2,28 @@
 
 #include "outputfile.h"
 #include "sessionindexline.h"
+#include "systemfile.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <cerrno>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef Q_OS_WIN
-#include <io.h>
-#define GPSA_OPEN ::_open
-#define GPSA_WRITE ::_write
-#define GPSA_CLOSE ::_close
-#define GPSA_FSTAT ::_fstat64
-using StatBuffer = struct _stat64;
-constexpr int OpenFlags = _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT;
-#else
-#include <unistd.h>
-#define GPSA_OPEN ::open
-#define GPSA_WRITE ::write
-#define GPSA_CLOSE ::close
-#define GPSA_FSTAT ::fstat
-using StatBuffer = struct stat;
-constexpr int OpenFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-#endif
-
 SessionIndexFile::SessionIndexFile(const QString &folder) : m_path(QDir(folder).filePath(FileName))
 {
-    m_descriptor = GPSA_OPEN(QFile::encodeName(m_path).constData(), OpenFlags, 0644);
+    m_descriptor = SystemFile::open(m_path, SystemFile::Open::Append, 0644);
     if (m_descriptor < 0)
         throw fileError(errno, m_path);
-    StatBuffer status{};
-    if (GPSA_FSTAT(m_descriptor, &status) != 0) {
+    const qint64 size = SystemFile::size(m_descriptor);
+    if (size < 0) {
         const int error = errno;
-        GPSA_CLOSE(m_descriptor);
+        SystemFile::close(m_descriptor);
         throw fileError(error, m_path);
     }
-    if (status.st_size == 0) {
+    if (size == 0) {
         try {
             writeAll(SessionIndexLine::Header.toByteArray() + '\n');
         } catch (...) {
-            GPSA_CLOSE(m_descriptor);
+            SystemFile::close(m_descriptor);
             throw;
         }
     }
@@ -51,7 +31,7 @@ SessionIndexFile::SessionIndexFile(const QString &folder) : m_path(QDir(folder).
 
 SessionIndexFile::~SessionIndexFile()
 {
-    GPSA_CLOSE(m_descriptor);
+    SystemFile::close(m_descriptor);
 }
 
 void SessionIndexFile::record(const SessionEvent &event)
@@ -64,7 +44,7 @@ void SessionIndexFile::writeAll(const QByteArray &bytes)
     // One write for the whole line; the loop only finishes what a signal or a nearly full disk
     // cut short, still at the end of the file.
     for (qsizetype done = 0; done < bytes.size();) {
-        const auto written = GPSA_WRITE(m_descriptor, bytes.constData() + done, unsigned(bytes.size() - done));
+        const qint64 written = SystemFile::write(m_descriptor, bytes.constData() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)

@@ -5,12 +5,11 @@
 #include "capturefolder.h"
 #include "datetimetext.h"
 #include "enginerig.h"
+#include "nativesocket.h"
 #include "platformerror.h"
 
 #include <QRegularExpression>
 #include <QtTest>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -63,8 +62,7 @@ private slots:
         QTRY_COMPARE(rig.out->received, chunk);
         rig.out->connection->write("answer");
         QTRY_COMPARE(rig.engine.state().CaptureCounter, 4);
-        const linger abortive{1, 0};
-        ::setsockopt(int(tracker->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        NativeSocket::resetOnClose(tracker->socketDescriptor());
         tracker->abort();
         QTRY_COMPARE(rig.engine.state().CaptureCounter, 5);
 

@@ -1,4 +1,5 @@
 #include "capturefolder.h"
+#include "nativesocket.h"
 #include "replaycommand.h"
 #include "sessionfolder.h"
 #include "sessionindex.h"
@@ -7,8 +8,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
-
-#include <sys/socket.h>
 
 class tst_SessionReplay final : public QObject
 {
@@ -71,12 +70,12 @@ void tst_SessionReplay::replay()
     connect(&fake, &QTcpServer::newConnection, this, [&fake, echo] {
         while (QTcpSocket *s = fake.nextPendingConnection())
             connect(s, &QTcpSocket::readyRead, s, [s, echo] {
-                const linger abortive{1, 0}; // closing resets the connection
-                if (echo)
+                if (echo) {
                     s->write(s->readAll());
-                else if (::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                                      sizeof abortive) == 0)
+                } else {
+                    NativeSocket::resetOnClose(s->socketDescriptor());
                     s->abort();
+                }
             });
     });
     if (server == "down"_L1)

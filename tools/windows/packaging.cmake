@@ -1,0 +1,24 @@
+# The Windows install: one folder that runs as it is (the program, the Qt DLLs and plugins it
+# loads, the MinGW run-time DLLs), and its CPack settings: `cpack -G NSIS` makes
+# gps-analyzer-<version>-win64-setup.exe, `cpack -G ZIP` a portable zip of the same folder.
+# Included by packaging/ when building for Windows.
+
+install(TARGETS gps-analyzer RUNTIME DESTINATION .)
+
+foreach(module Core Gui Widgets Network)
+    install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
+endforeach()
+install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
+if(TARGET Qt6::QWindowsVistaStylePlugin)
+    install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
+endif()
+
+foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                    OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${runtime_path}" OR NOT EXISTS "${runtime_path}")
+        message(FATAL_ERROR "The MinGW run-time ${runtime} was not found")
+    endif()
+    file(REAL_PATH "${runtime_path}" runtime_path)
+    install(FILES "${runtime_path}" DESTINATION .)
+endforeach()

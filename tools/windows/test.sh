@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Builds gps-analyzer for 64-bit Windows and tests it under Wine: installs what is missing,
+# builds Qt for Windows once (the cache keeps it), builds the program and its test programs,
+# and runs the test programs under Wine, the headless program end to end (a tracker and an
+# OUT server on Linux over loopback), the window under Xvfb for a screenshot, and the
+# installer and the zip (a silent install, --version, the uninstall).
+# --smoke builds the program alone and checks --version and one captured chunk under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+mode="${1:-all}"
+case "$mode" in
+    all | --smoke) ;;
+    *) echo "usage: tools/windows/test.sh [--smoke]" >&2; exit 2 ;;
+esac
+export GPSA_WINDOWS_BUILD="${GPSA_WINDOWS_BUILD:-build-windows}"
+build="$GPSA_WINDOWS_BUILD"
+cache="${XDG_CACHE_HOME:-$HOME/.cache}/gps-analyzer"
+qt="${GPSA_QT_PREFIX:-$cache/qt-6.4.2-mingw64}"
+app="$build/gps-analyzer"
+version="$(sed -n 's/^project(gps-analyzer VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+work="$(mktemp -d)"
+children=()
+cleanup() {
+    for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+times=()
+timed() {
+    local label="$1" start=$SECONDS
+    shift
+    echo "== $label"
+    "$@"
+    times+=("$label: $((SECONDS - start)) s")
+}
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+tools/windows/install-deps.sh
+timed "Qt for Windows" tools/windows/build-qt.sh
+if [ "$mode" = --smoke ]; then
+    timed "program" tools/windows/build.sh gps-analyzer
+else
+    timed "program and test programs" tools/windows/build.sh
+fi
+
+# Wine, in a prefix of its own: a 64-bit Windows 10 without Mono or Gecko.
+export WINEPREFIX="${GPSA_WINEPREFIX:-$cache/wine}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+windows_path() { local p; p="$(realpath -m "$1")"; printf 'Z:%s' "${p//\//\\}"; }
+if [ ! -f "$WINEPREFIX/.gpsa-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    timed "Wine prefix" bash -c 'wineboot --init && wine winecfg -v win10 && wineserver -w' > /dev/null 2>&1
+    touch "$WINEPREFIX/.gpsa-ready"
+fi
+runtime="$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")"
+threads="$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")"
+# The test programs in the build folder find their DLLs along WINEPATH.
+export WINEPATH="$(windows_path "$qt/bin");$(windows_path "$runtime");$(windows_path "$threads")"
+# Wine hands the program no QT_ variable of Linux; WINEQT_ ones arrive without the prefix.
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
+
+free_port() { perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1:0")->sockport'; }
+# Waits up to 60 s for a file to hold a text.
+wait_for_text() {
+    for _ in $(seq 600); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+    fail "no '$2' in $1: $(cat "$1" 2>/dev/null)"
+}
+same_bytes() { cmp -s "$1" "$2" || fail "$1 differs from $2: $(od -c "$1" | head -5)"; }
+
+check_version() {
+    local out
+    out="$(wine "$1" --version | tr -d '\r')"
+    [ "$out" = "gps-analyzer $version" ] || fail "--version gave '$out'"
+    echo "$out"
+}
+
+# The headless program captures a tracker's chunk byte for byte into the folder Wine maps;
+# with relay options, it relays the chunk to an OUT server on Linux and passes its answer
+# back to the tracker, capturing that too.
+check_capture() {
+    local dir="$work/capture-$1" in out chunk answer pid
+    shift
+    mkdir -p "$dir"
+    in="$(free_port)"
+    out="$(free_port)"
+    chunk='$GPRMC,123519,A,4807.038,N,01131.000,E*6A'
+    printf '%s' "$chunk" > "$dir/chunk"
+    local options=(--headless --in-port "$in" --capture-dir "$(windows_path "$dir/capture")")
+    if [ "${1:-}" = relay ]; then
+        printf 'ACK' > "$dir/answer"
+        socat "TCP-LISTEN:$out,bind=127.0.0.1,reuseaddr" \
+            SYSTEM:"head -c ${#chunk} > '$dir/relayed'; cat '$dir/answer'; sleep 5" &
+        children+=($!)
+        options+=(--relay --out-host 127.0.0.1 --out-port "$out" --pass-answers)
+    fi
+    wine "$app/gps-analyzer.exe" "${options[@]}" > "$dir/stdout" 2> "$dir/stderr" &
+    pid=$!
+    children+=("$pid")
+    wait_for_text "$dir/stdout" "Listening on TCP port $in"
+    exec 3<> "/dev/tcp/127.0.0.1/$in"
+    printf '%s' "$chunk" >&3
+    if [ "${1:-}" = relay ]; then
+        answer="$(timeout 30 head -c 3 <&3)" || true
+        [ "$answer" = ACK ] || fail "the tracker got '$answer' instead of the server's ACK"
+    fi
+    exec 3>&-
+    wait_for_text "$dir/stdout" "Tracker 127.0.0.1 disconnected."
+    same_bytes "$dir/capture/x0001_$in.dat" "$dir/chunk"
+    printf ' %d \r\n' "${#chunk}" > "$dir/length"
+    same_bytes "$dir/capture/x0001_$in.log" "$dir/length"
+    if [ "${1:-}" = relay ]; then
+        same_bytes "$dir/relayed" "$dir/chunk"
+        wait_for_text "$dir/stdout" "-> (ASCII):ACK"
+        same_bytes "$dir/capture/x0002_$out.dat" "$dir/answer"
+    fi
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo "captured under Wine: $(cd "$dir/capture" && echo x0*)"
+}
+
+timed "--version under Wine" check_version "$app/gps-analyzer.exe"
+timed "one captured chunk under Wine" check_capture plain
+if [ "$mode" = --smoke ]; then
+    printf '%s\n' "${times[@]}"
+    exit 0
+fi
+
+run_tests() {
+    local log="$build/ctest-wine.log" status=0
+    ctest --test-dir "$build" -V -j "${JOBS:-$(nproc)}" --timeout 300 > "$log" 2>&1 || status=$?
+    grep -E '^ *[0-9]+: SKIP ' "$log" | sed 's/^ *[0-9]*: //' | sort -u > "$build/skipped-on-wine.txt" || true
+    grep -E 'tests passed|Passed|Failed|Not Run|\*\*\*' "$log" | grep -v '^ *[0-9]*: ' || true
+    echo "skipped rows: $(wc -l < "$build/skipped-on-wine.txt") (listed in $build/skipped-on-wine.txt)"
+    [ "$status" -eq 0 ] || { grep -E '^ *[0-9]+: (FAIL|XPASS)|Loc:' "$log" | head -40; fail "tests under Wine"; }
+}
+
+check_export() {
+    local dir="$work/capture-relay/capture" status=0
+    wine "$app/gps-analyzer.exe" export --capture-dir "$(windows_path "$dir")" -o "$(windows_path "$work/s.pcap")" \
+        > "$work/export.out" 2> "$work/export.err" || status=$?
+    [ "$status" -eq 1 ] && grep -q 'needs Npcap' "$work/export.err" && [ ! -e "$work/s.pcap" ] ||
+        fail "export: status $status, $(cat "$work/export.err")"
+    tr -d '\r' < "$work/export.err"
+}
+
+screenshot() {
+    local shot="$build/screenshot-wine.png" in
+    in="$(free_port)"
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+        set -e
+        unset WINEQT_QPA_PLATFORM
+        wine "$1/gps-analyzer.exe" --in-port "$2" --start --capture-dir "$3" 2> /dev/null &
+        pid=$!
+        for _ in $(seq 600); do xwininfo -root -tree | grep -q "TCP/IP GPS Protocol Analyzer" && break; sleep 0.1; done
+        for _ in $(seq 600); do exec 3<> "/dev/tcp/127.0.0.1/$2" 2> /dev/null && break; sleep 0.1; done
+        printf "\$GPRMC,123519,A,4807.038,N,01131.000,E*6A\r\n" >&3
+        sleep 2
+        exec 3>&-
+        sleep 2
+        import -window root "$4"
+        kill $pid
+        wineserver -w' _ "$app" "$in" "$(windows_path "$work/shot-capture")" "$shot"
+    [ -s "$shot" ] || fail "no screenshot"
+    echo "window under Wine and Xvfb: $shot"
+}
+
+package() {
+    rm -f "$build"/gps-analyzer-*-win64*
+    (cd "$build" && cpack -G NSIS > cpack-nsis.log && cpack -G ZIP > cpack-zip.log)
+    ls -l "$build"/gps-analyzer-*-win64*.{exe,zip}
+}
+
+check_installer() {
+    local setup="$build/gps-analyzer-$version-win64-setup.exe"
+    local dir="$WINEPREFIX/drive_c/Program Files/gps-analyzer"
+    local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/gps-analyzer"
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\gps-analyzer'
+    wine "$setup" /S
+    wineserver -w
+    [ -f "$dir/gps-analyzer.exe" ] && [ -f "$dir/platforms/qwindows.dll" ] || fail "nothing installed in $dir"
+    check_version "$dir/gps-analyzer.exe"
+    [ -f "$menu/gps-analyzer.lnk" ] || fail "no Start-menu entry in $menu"
+    grep -q 'gps-analyzer.lnk=TCP/IP GPS Protocol Analyzer' "$menu/desktop.ini" || fail "the entry has no name"
+    wine reg query "$key" > /dev/null 2>&1 || fail "no uninstall entry"
+    wine "$dir/Uninstall.exe" /S
+    wineserver -w
+    [ ! -e "$dir" ] && [ ! -e "$menu" ] || fail "the uninstaller left $(ls "$dir" "$menu" 2>&1)"
+    ! wine reg query "$key" > /dev/null 2>&1 || fail "the uninstall entry stayed"
+    echo "installed, answered --version, uninstalled"
+}
+
+timed "test programs under Wine" run_tests
+timed "relay and answers under Wine" check_capture relay
+timed "export without libpcap" check_export
+timed "window screenshot" screenshot
+timed "installer and zip" package
+timed "silent install and uninstall" check_installer
+echo "== sizes"
+du -sh "$qt" "$app" "$build"/gps-analyzer-*-win64*.{exe,zip} | sed 's/^/   /'
+echo "== times"
+printf '   %s\n' "${times[@]}"
