@@ -1,9 +1,11 @@
-# The Windows install: one folder that runs as it is (the program, the Qt DLLs and plugins it
-# loads, the MinGW run-time DLLs), and its CPack settings: `cpack -G NSIS` makes
-# gps-analyzer-<version>-win64-setup.exe, `cpack -G ZIP` a portable zip of the same folder.
-# Included by packaging/ when building for Windows.
+# The Windows install: one folder that runs as it is (the program with its icon, the Qt DLLs
+# and plugins it loads, the MinGW run-time DLLs), which cpack.cmake packs. Included by
+# packaging/ when building for Windows.
 
 install(TARGETS gps-analyzer RUNTIME DESTINATION .)
+target_sources(gps-analyzer PRIVATE ${CMAKE_CURRENT_LIST_DIR}/gps-analyzer.rc)
+# Where the resource compiler finds gps-analyzer.ico.
+target_include_directories(gps-analyzer PRIVATE ${PROJECT_SOURCE_DIR}/packaging/icons)
 
 foreach(module Core Gui Widgets Network)
     install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION .)
