@@ -72,7 +72,7 @@ cmake -S "$src" -B "$work/build" -G Ninja \
 cmake --build "$work/build" -j "$jobs" > "$work/build.log" ||
     { grep -B2 -A20 'FAILED' "$work/build.log" | head -60 >&2; exit 1; }
 rm -rf "$prefix"
-cmake --install "$work/build" --strip > "$work/install.log"
+cmake --install "$work/build" --strip > "$work/install.log" 2>&1
 echo "$stamp_text" > "$prefix/.complete"
 rm -rf "$work"
 echo "Qt for Windows: $prefix ($(du -sh "$prefix" | cut -f1))"

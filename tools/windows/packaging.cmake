@@ -15,12 +15,15 @@ if(TARGET Qt6::QWindowsVistaStylePlugin)
     install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> DESTINATION styles)
 endif()
 
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/mingw-runtime)
 foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
                     OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(NOT IS_ABSOLUTE "${runtime_path}" OR NOT EXISTS "${runtime_path}")
         message(FATAL_ERROR "The MinGW run-time ${runtime} was not found")
     endif()
-    file(REAL_PATH "${runtime_path}" runtime_path)
-    install(FILES "${runtime_path}" DESTINATION .)
+    # Debian's run-time DLLs carry their debugging information: 23 MB for libstdc++ alone.
+    execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${CMAKE_BINARY_DIR}/mingw-runtime/${runtime}
+                            ${runtime_path} COMMAND_ERROR_IS_FATAL ANY)
+    install(FILES ${CMAKE_BINARY_DIR}/mingw-runtime/${runtime} DESTINATION .)
 endforeach()
