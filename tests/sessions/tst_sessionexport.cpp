@@ -180,12 +180,15 @@ void tst_SessionExport::refused()
             .replace(u"@OUT"_s, outputDir.filePath(u"out.pcap"_s))
             .replace(u"@GONE"_s, outputDir.filePath(u"gone"_s));
     };
+    const auto shown = [&](const QString &text) { // as messages name files
+        return QDir::toNativeSeparators(fill(text));
+    };
 
     const QStringList list = fill(arguments).split(QLatin1Char(' '));
     const auto [status, output, errors] =
         runCommand(list[0] == "export"_L1 ? exportCommand : replayCommand, list);
     QCOMPARE(status, arguments.contains("--capture-dir"_L1) ? 1 : 2);
-    QVERIFY2(errors.startsWith(u"gps-analyzer %1: %2"_s.arg(list[0], fill(message))), qPrintable(errors));
+    QVERIFY2(errors.startsWith(u"gps-analyzer %1: %2"_s.arg(list[0], shown(message))), qPrintable(errors));
     QCOMPARE(errors.count(QLatin1Char('\n')) == 1, status == 1);
     QCOMPARE(errors.contains(u"Usage: gps-analyzer %1 [options]"_s.arg(list[0])), status == 2);
     QCOMPARE(QDir(outputDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());

@@ -22,6 +22,7 @@ work="$(mktemp -d)"
 children=()
 cleanup() {
     for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -57,7 +58,14 @@ threads="$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthrea
 # The test programs in the build folder find their DLLs along WINEPATH.
 export WINEPATH="$(windows_path "$qt/bin");$(windows_path "$runtime");$(windows_path "$threads")"
 # Wine hands the program no QT_ variable of Linux; WINEQT_ ones arrive without the prefix.
-export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1
+# Qt's offscreen platform on Windows reads fonts from one folder: Debian's, gathered.
+mkdir -p "$build/fonts"
+ln -sf /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation2/*.ttf "$build/fonts/"
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_QPA_FONTDIR="$(windows_path "$build/fonts")"
+# Wine's server and services run from here on with no terminal of ours: a program or test that
+# started them would hold its output open until they end.
+wineserver -p < /dev/null > /dev/null 2>&1
+wine wineboot < /dev/null > /dev/null 2>&1
 
 free_port() { perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1:0")->sockport'; }
 # Waits up to 60 s for a file to hold a text.
