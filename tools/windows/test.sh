@@ -63,9 +63,12 @@ mkdir -p "$build/fonts"
 ln -sf /usr/share/fonts/truetype/dejavu/*.ttf /usr/share/fonts/truetype/liberation2/*.ttf "$build/fonts/"
 export WINEQT_QPA_PLATFORM=offscreen WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_QPA_FONTDIR="$(windows_path "$build/fonts")"
 # Wine's server and services run from here on with no terminal of ours: a program or test that
-# started them would hold its output open until they end.
-wineserver -p < /dev/null > /dev/null 2>&1 || true # already running
-wine wineboot < /dev/null > /dev/null 2>&1
+# started them would hold its output open until they end. They find the display they start on.
+start_wine() {
+    wineserver -p < /dev/null > /dev/null 2>&1 || true # already running
+    wine wineboot < /dev/null > /dev/null 2>&1
+}
+start_wine
 
 free_port() { perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(Listen => 1, LocalAddr => "127.0.0.1:0")->sockport'; }
 # Waits up to 60 s for a file to hold a text.
@@ -86,15 +89,14 @@ check_version() {
 # with relay options, it relays the chunk to an OUT server on Linux and passes its answer
 # back to the tracker, capturing that too.
 check_capture() {
-    local dir="$work/capture-$1" in out chunk answer pid
-    shift
+    local kind="$1" dir="$work/capture-$1" in out chunk answer pid
     mkdir -p "$dir"
     in="$(free_port)"
     out="$(free_port)"
     chunk='$GPRMC,123519,A,4807.038,N,01131.000,E*6A'
     printf '%s' "$chunk" > "$dir/chunk"
     local options=(--headless --in-port "$in" --capture-dir "$(windows_path "$dir/capture")")
-    if [ "${1:-}" = relay ]; then
+    if [ "$kind" = relay ]; then
         printf 'ACK' > "$dir/answer"
         socat "TCP-LISTEN:$out,bind=127.0.0.1,reuseaddr" \
             SYSTEM:"head -c ${#chunk} > '$dir/relayed'; cat '$dir/answer'; sleep 5" &
@@ -107,7 +109,7 @@ check_capture() {
     wait_for_text "$dir/stdout" "Listening on TCP port $in"
     exec 3<> "/dev/tcp/127.0.0.1/$in"
     printf '%s' "$chunk" >&3
-    if [ "${1:-}" = relay ]; then
+    if [ "$kind" = relay ]; then
         answer="$(timeout 30 head -c 3 <&3)" || true
         [ "$answer" = ACK ] || fail "the tracker got '$answer' instead of the server's ACK"
     fi
@@ -116,7 +118,7 @@ check_capture() {
     same_bytes "$dir/capture/x0001_$in.dat" "$dir/chunk"
     printf ' %d \r\n' "${#chunk}" > "$dir/length"
     same_bytes "$dir/capture/x0001_$in.log" "$dir/length"
-    if [ "${1:-}" = relay ]; then
+    if [ "$kind" = relay ]; then
         same_bytes "$dir/relayed" "$dir/chunk"
         wait_for_text "$dir/stdout" "-> (ASCII):ACK"
         same_bytes "$dir/capture/x0002_$out.dat" "$dir/answer"
@@ -154,9 +156,12 @@ check_export() {
 screenshot() {
     local shot="$build/screenshot-wine.png" in
     in="$(free_port)"
+    wineserver -k
     xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
         set -e
         unset WINEQT_QPA_PLATFORM
+        wineserver -p < /dev/null > /dev/null 2>&1
+        wine wineboot < /dev/null > /dev/null 2>&1
         wine "$1/gps-analyzer.exe" --in-port "$2" --start --capture-dir "$3" 2> /dev/null &
         pid=$!
         for _ in $(seq 600); do xwininfo -root -tree | grep -q "TCP/IP GPS Protocol Analyzer" && break; sleep 0.1; done
@@ -167,7 +172,9 @@ screenshot() {
         sleep 2
         import -window root "$4"
         kill $pid
-        wineserver -w' _ "$app" "$in" "$(windows_path "$work/shot-capture")" "$shot"
+        wait $pid || true
+        wineserver -k' _ "$app" "$in" "$(windows_path "$work/shot-capture")" "$shot"
+    start_wine
     [ -s "$shot" ] || fail "no screenshot"
     echo "window under Wine and Xvfb: $shot"
 }
@@ -184,14 +191,14 @@ check_installer() {
     local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/gps-analyzer"
     local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\gps-analyzer'
     wine "$setup" /S
-    wineserver -w
     [ -f "$dir/gps-analyzer.exe" ] && [ -f "$dir/platforms/qwindows.dll" ] || fail "nothing installed in $dir"
     check_version "$dir/gps-analyzer.exe"
     [ -f "$menu/gps-analyzer.lnk" ] || fail "no Start-menu entry in $menu"
     grep -q 'gps-analyzer.lnk=TCP/IP GPS Protocol Analyzer' "$menu/desktop.ini" || fail "the entry has no name"
     wine reg query "$key" > /dev/null 2>&1 || fail "no uninstall entry"
     wine "$dir/Uninstall.exe" /S
-    wineserver -w
+    # The uninstaller goes on from a copy of itself in the temporary folder.
+    for _ in $(seq 600); do [ -e "$dir" ] || [ -e "$menu" ] || break; sleep 0.1; done
     [ ! -e "$dir" ] && [ ! -e "$menu" ] || fail "the uninstaller left $(ls "$dir" "$menu" 2>&1)"
     ! wine reg query "$key" > /dev/null 2>&1 || fail "the uninstall entry stayed"
     echo "installed, answered --version, uninstalled"
