@@ -141,7 +141,7 @@ run_tests() {
     grep -E '^ *[0-9]+: SKIP ' "$log" | sed 's/^ *[0-9]*: //' | sort -u > "$build/skipped-on-wine.txt" || true
     grep -E 'tests passed|Passed|Failed|Not Run|\*\*\*' "$log" | grep -v '^ *[0-9]*: ' || true
     echo "skipped rows: $(wc -l < "$build/skipped-on-wine.txt") (listed in $build/skipped-on-wine.txt)"
-    [ "$status" -eq 0 ] || { grep -E '^ *[0-9]+: (FAIL|XPASS)|Loc:' "$log" | head -40; failed=1; }
+    [ "$status" -eq 0 ] || { grep -E '^ *[0-9]+: (FAIL|XPASS)|Loc:|Timeout' "$log" | head -40 || true; failed=1; }
 }
 
 check_export() {
