@@ -191,6 +191,8 @@ check_installer() {
     local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/gps-analyzer"
     local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\gps-analyzer'
     wine "$setup" /S
+    # The installer may go on in a process of its own.
+    for _ in $(seq 600); do [ -f "$dir/Uninstall.exe" ] && [ -f "$menu/desktop.ini" ] && break; sleep 0.1; done
     [ -f "$dir/gps-analyzer.exe" ] && [ -f "$dir/platforms/qwindows.dll" ] || fail "nothing installed in $dir"
     check_version "$dir/gps-analyzer.exe"
     [ -f "$menu/gps-analyzer.lnk" ] || fail "no Start-menu entry in $menu"
