@@ -21,21 +21,21 @@ inline constexpr int Usage = 2;   // an unknown option, a missing value, a stray
 // start-up reads them exactly as if typed.
 struct Options
 {
-    QString inPort = QStringLiteral("5000");        // Text2
-    QString outPort = QStringLiteral("5001");       // Text5
-    QString outHost = QStringLiteral("127.0.0.1");  // Text6
-    bool relay = false;                             // Check3
-    bool sendOnConnect = false;                     // Check1
-    QString command;                                // Text4
-    bool armCommand = false;                        // Check2, ticked by --command
-    QString commandType = QStringLiteral("ASCII");  // Combo1
+    QString inPort = QStringLiteral("5000");        // Control::InPort
+    QString outPort = QStringLiteral("5001");       // Control::OutPort
+    QString outHost = QStringLiteral("127.0.0.1");  // Control::OutHost
+    bool relay = false;                             // Control::RelaySwitch
+    bool sendOnConnect = false;                     // Control::SendOnConnect
+    QString command;                                // Control::Command
+    bool armCommand = false;                        // Control::AutoSend, ticked by --command
+    QString commandType = QStringLiteral("ASCII");  // Control::CommandType
     QString captureFolder;                          // defaultCaptureFolder() unless given
     bool start = false;                             // press the start button once the window shows
     bool headless = false;                          // no window; the start button is pressed at once
     // The features beyond the window's controls, all off unless asked for.
     CaptureFeatures features;
     // --command-frame: the command's frame, which takes the place of the command as hexadecimal
-    // bytes (Text4, Combo1 HEX), sent without CR LF.
+    // bytes (command type HEX), sent without CR LF.
     std::optional<QByteArray> commandFrame;
 };
 

@@ -21,13 +21,13 @@ void CaptureEngine::Form_Load()
 void CaptureEngine::Command1_Click()
 {
     runHandler([this] {
-        m_controls.setEnabled(Control::Command1, false);
-        m_controls.setEnabled(Control::Check3, false);
-        m_controls.setEnabled(Control::Text2, false);
-        m_controls.setEnabled(Control::Text5, false);
+        m_controls.setEnabled(Control::StartButton, false);
+        m_controls.setEnabled(Control::RelaySwitch, false);
+        m_controls.setEnabled(Control::InPort, false);
+        m_controls.setEnabled(Control::OutPort, false);
 
         // Outside every region: a number beyond the 32-bit range ends the program.
-        const qint32 inPort = readPortNumber(m_controls.text(Control::Text2));
+        const qint32 inPort = readPortNumber(m_controls.text(Control::InPort));
         if (inPort <= 1 || inPort >= 65535)
             endAfterMessage(QStringLiteral("Invalid input port number. Use between 1 and 65535"),
                             QStringLiteral("Error"));
@@ -56,8 +56,8 @@ void CaptureEngine::Command1_Click()
             m_sckListen->setLocalPort(inPort);
             m_sckListen->Listen();
 
-            if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
-                const qint32 outPort = readPortNumber(m_controls.text(Control::Text5));
+            if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked) {
+                const qint32 outPort = readPortNumber(m_controls.text(Control::OutPort));
                 if (outPort == inPort)
                     endAfterMessage(QStringLiteral("Input port cannot be same as output port!"),
                                     QStringLiteral("Error"));
@@ -67,7 +67,7 @@ void CaptureEngine::Command1_Click()
 
                 regionTitle = QStringLiteral("Error on output socket!");
                 m_sckOUT->setRemotePort(outPort);
-                m_sckOUT->setRemoteHost(m_controls.text(Control::Text6));
+                m_sckOUT->setRemoteHost(m_controls.text(Control::OutHost));
                 m_sckOUT->Connect();
             }
 

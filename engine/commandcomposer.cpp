@@ -50,26 +50,26 @@ QString commaSeparatedHex(const QByteArray &bytes)
 void CaptureEngine::SendUserCommand(qint16 index)
 {
     // A tracker that has already gone gets nothing, and the command stays armed for the next.
-    if (m_controls.value(Control::Check2) != CheckValue::Ticked || !trackerConnected(index))
+    if (m_controls.value(Control::AutoSend) != CheckValue::Ticked || !trackerConnected(index))
         return;
     // Disarmed first, so that the command is never repeated, even when a later step fails.
-    m_controls.setValue(Control::Check2, CheckValue::Clear);
+    m_controls.setValue(Control::AutoSend, CheckValue::Clear);
 
-    const ComposedCommand command = composeCommand(m_controls.text(Control::Combo1), m_controls.text(Control::Text4));
+    const ComposedCommand command = composeCommand(m_controls.text(Control::CommandType), m_controls.text(Control::Command));
     for (const QString &element : command.illegalElements)
         m_controls.prependToDataPane(
             CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::IllegalElementTag, element));
     m_controls.prependToDataPane(
         command.hexMode
             ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
-            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Text4)));
+            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Command)));
 
     const QByteArray wire = commandOnTheWire(command.bytes);
     try {
         sckAccept(index).SendData(wire);
     } catch (const PlatformError &) {
         // The connection broke under the send: the tracker is gone, not the program.
-        m_controls.setValue(Control::Check2, CheckValue::Ticked);
+        m_controls.setValue(Control::AutoSend, CheckValue::Ticked);
         return;
     }
     sentToTracker(index, SessionEvent::Kind::Cmd, wire, sessionClockUs());

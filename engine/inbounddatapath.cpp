@@ -18,7 +18,7 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
     SendUserCommand(index);
 
     try {
-        if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
+        if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked) {
             m_sckOUT->SendData(capture.chunk);
             holdTrackerForRelay(index);
         }

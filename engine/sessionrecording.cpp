@@ -25,7 +25,7 @@ void CaptureEngine::recordListening()
 {
     SessionEvent event = sessionEvent(SessionEvent::Kind::Listen, sessionClockUs());
     event.port = m_sckListen->localPort();
-    if (m_controls.value(Control::Check3) == CheckValue::Ticked)
+    if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked)
         event.note = QStringLiteral("relay to %1:%2").arg(m_sckOUT->remoteHost()).arg(m_sckOUT->remotePort());
     record(event);
 }

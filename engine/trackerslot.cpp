@@ -33,9 +33,9 @@ void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
                            QStringLiteral(" connected.\r\n"));
     // A tracker that left while it was being accepted gets nothing: the switches stay as they
     // are, and the command goes to the next tracker.
-    if (m_controls.value(Control::Check1) == CheckValue::Ticked && trackerConnected(slot)) {
+    if (m_controls.value(Control::SendOnConnect) == CheckValue::Ticked && trackerConnected(slot)) {
         SendUserCommand(slot);
-        m_controls.setValue(Control::Check1, CheckValue::Clear);
+        m_controls.setValue(Control::SendOnConnect, CheckValue::Clear);
     }
 }
 

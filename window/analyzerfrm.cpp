@@ -424,30 +424,31 @@ void AnalyzerFrm::Command1_Click()
     m_menus->freeze();
 }
 
+// The one table of the window's control for each control that the engine names.
 QWidget *AnalyzerFrm::widget(Control control) const
 {
     switch (control) {
-    case Control::Command1:
+    case Control::StartButton:
         return m_command1;
-    case Control::Text1:
+    case Control::ConnectionLog:
         return m_text1;
-    case Control::Text2:
+    case Control::InPort:
         return m_text2;
-    case Control::Text3:
+    case Control::DataPane:
         return m_text3;
-    case Control::Text4:
+    case Control::Command:
         return m_text4;
-    case Control::Text5:
+    case Control::OutPort:
         return m_text5;
-    case Control::Text6:
+    case Control::OutHost:
         return m_text6;
-    case Control::Check1:
+    case Control::SendOnConnect:
         return m_check1;
-    case Control::Check2:
+    case Control::AutoSend:
         return m_check2;
-    case Control::Check3:
+    case Control::RelaySwitch:
         return m_check3;
-    case Control::Combo1:
+    case Control::CommandType:
         return m_combo1;
     }
     return nullptr;

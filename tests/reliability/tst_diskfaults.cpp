@@ -55,7 +55,7 @@ private slots:
         FakeControls controls;
         controls.keepChunkLines = false;
         const quint16 inPort = LoopbackSocket::freePort();
-        controls.texts[Control::Text2] = QString::number(inPort);
+        controls.texts[Control::InPort] = QString::number(inPort);
         CaptureEngine engine(controls, captureFolder);
         engine.Form_Load();
         engine.Command1_Click();
