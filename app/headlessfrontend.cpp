@@ -16,14 +16,11 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
     , m_globalModule(*this, sockets)
     , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
 {
-    m_texts[Control::InPort] = options.inPort;
-    m_texts[Control::OutPort] = options.outPort;
-    m_texts[Control::OutHost] = options.outHost;
-    m_texts[Control::Command] = options.command;
-    m_texts[Control::CommandType] = options.commandType;
-    m_values[Control::SendOnConnect] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
-    m_values[Control::AutoSend] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
-    m_values[Control::RelaySwitch] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
+    const ControlPresets presets = controlPresets(options);
+    for (const auto &[control, text] : presets.texts)
+        m_texts[control] = text;
+    for (const auto &[control, value] : presets.values)
+        m_values[control] = value;
     m_features = options.features;
     m_engine->setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
 }

@@ -473,6 +473,16 @@ QString AnalyzerFrm::text(Control control) const
     return {};
 }
 
+void AnalyzerFrm::setText(Control control, const QString &text)
+{
+    QWidget *const w = widget(control);
+    if (auto *box = qobject_cast<QLineEdit *>(w))
+        box->setText(text);
+    // The combo box is editable: any text is kept as typed, an item's text as well.
+    else if (auto *combo = qobject_cast<QComboBox *>(w))
+        combo->setCurrentText(text);
+}
+
 int AnalyzerFrm::value(Control checkBox) const
 {
     QCheckBox *const box = this->checkBox(checkBox);

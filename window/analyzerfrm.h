@@ -76,6 +76,9 @@ public:
     [[nodiscard]] int pixelsX(int twips) const;
     [[nodiscard]] int pixelsY(int twips) const;
 
+    // Sets the text of a text box or of the command type, as the operator would type it.
+    void setText(Control control, const QString &text);
+
     // Controls
     [[nodiscard]] QString text(Control control) const override;
     [[nodiscard]] int value(Control checkBox) const override;
