@@ -1,5 +1,7 @@
 #include "capturefiles.h"
 
+#include "hexdigits.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -26,10 +28,9 @@ const std::array<char16_t, 512> &hexFields()
 {
     static const std::array<char16_t, 512> fields = [] {
         std::array<char16_t, 512> f{};
-        constexpr char16_t digits[] = u"0123456789ABCDEF";
         for (int b = 0; b < 256; ++b) {
-            f[2 * b] = b < 16 ? u' ' : digits[b >> 4];
-            f[2 * b + 1] = digits[b & 15];
+            f[2 * b] = b < 16 ? u' ' : char16_t(Hex::Digits[b >> 4]);
+            f[2 * b + 1] = char16_t(Hex::Digits[b & 15]);
         }
         return f;
     }();

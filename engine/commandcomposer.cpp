@@ -4,7 +4,7 @@
 #include "capturefiles.h"
 #include "datetimetext.h"
 #include "endpointarray.h"
-#include "hexdigit.h"
+#include "hexdigits.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 
@@ -24,27 +24,18 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
         return command;
     const QStringList elements = text.split(QLatin1Char(','));
     for (const QString &element : elements) {
-        const int high = element.size() == 2 ? hexDigitValue(element.at(0)) : -1;
-        const int low = element.size() == 2 ? hexDigitValue(element.at(1)) : -1;
-        if (high < 0 || low < 0) {
+        const int byte = element.size() == 2 ? Hex::byteValue(element.at(0).unicode(), element.at(1).unicode()) : -1;
+        if (byte < 0)
             command.illegalElements.append(element);
-            continue;
-        }
-        command.bytes.append(char(high * 16 + low));
+        else
+            command.bytes.append(char(byte));
     }
     return command;
 }
 
 QString commaSeparatedHex(const QByteArray &bytes)
 {
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (const char byte : bytes) {
-        if (!text.isEmpty())
-            text += QLatin1Char(',');
-        text += QString::number(quint8(byte) >> 4, 16).toUpper() + QString::number(quint8(byte) & 15, 16).toUpper();
-    }
-    return text;
+    return QString::fromLatin1(Hex::upper(bytes, ','));
 }
 
 void CaptureEngine::SendUserCommand(qint16 index)

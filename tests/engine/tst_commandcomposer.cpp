@@ -45,6 +45,17 @@ private slots:
         QCOMPARE(command.bytes, bytes);
         QCOMPARE(command.illegalElements, illegal);
     }
+
+    void everyByteReadsBack()
+    {
+        QByteArray all(256, Qt::Uninitialized);
+        for (int b = 0; b < 256; ++b)
+            all[b] = char(b);
+        const QString text = commaSeparatedHex(all);
+        QCOMPARE(text, QString::fromLatin1(all.toHex(',').toUpper()));
+        for (const QString &typed : {text, text.toLower()})
+            QCOMPARE(composeCommand(QStringLiteral("HEX"), typed).bytes, all);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_CommandComposer)
