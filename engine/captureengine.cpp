@@ -141,6 +141,12 @@ void CaptureEngine::releaseTracker()
     m_heldSlot = -1;
 }
 
+void CaptureEngine::setTrackerKeepAlive(const KeepAliveTimings &timings)
+{
+    // Element 0 is the pattern that the slot's endpoint takes over when it is loaded.
+    (*m_sckAccept)(0).setKeepAlive(timings);
+}
+
 SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const
 {
     return (*m_sckAccept)(index);

@@ -11,7 +11,6 @@
 #include "sessionerror.h"
 #include "sessionindex.h"
 #include "sessionindexfile.h"
-#include "socketendpoint.h"
 #include "textpane.h"
 
 #include <QCheckBox>
@@ -97,7 +96,10 @@ QGroupBox *frame(const QString &caption, QWidget *parent)
 } // namespace
 
 AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, QWidget *parent)
-    : QWidget(parent), m_globalModule(*this, sockets), m_engine(*this, captureFolder)
+    : QWidget(parent)
+    , m_globalModule({[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
+                     sockets)
+    , m_engine(*this, captureFolder)
 {
     setWindowTitle(QStringLiteral("TAVRIN-GPS - TCP/IP GPS Protocol Analyzer - Feel Free to distribute"));
     // The icon that the desktop shows for the installed program, at each size it is drawn for.
@@ -342,7 +344,7 @@ void AnalyzerFrm::exportSession()
         return;
     try {
         // The last tracker connection, as the operator most often wants the one just seen.
-        const SessionIndex index = SessionIndex::read(m_engine.captureFolder(), m_engine.sckListen().localPort());
+        const SessionIndex index = SessionIndex::read(m_engine.captureFolder(), m_engine.inPort());
         const int session = int(index.sessions().size());
         if (session == 0)
             throw SessionError(tr("%1 holds no tracker connection.").arg(QDir::toNativeSeparators(m_engine.captureFolder())));

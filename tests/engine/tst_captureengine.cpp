@@ -197,7 +197,7 @@ private slots:
         EngineRig rig;
         // Short keep-alive timings, taken over by slot 1 when it is loaded: a silent peer is
         // given up after about three seconds.
-        rig.engine.sckAcceptArray()(0).setKeepAlive(KeepAliveTimings{1, 1, 2});
+        rig.engine.setTrackerKeepAlive(KeepAliveTimings{1, 1, 2});
         rig.start();
 
         LoopbackSocket tracker = LoopbackSocket::connectTo(rig.inPort);
@@ -273,8 +273,8 @@ private slots:
             tracker->write("more");
             QTest::qWait(100);
         };
-        QTRY_VERIFY(rig.engine.sckOUT().state() != SocketEndpoint::State::Connecting &&
-                    rig.engine.sckOUT().state() != SocketEndpoint::State::Connected);
+        QTRY_VERIFY(rig.engine.relayState() != SocketEndpoint::State::Connecting &&
+                    rig.engine.relayState() != SocketEndpoint::State::Connected);
         QVERIFY(rig.sendChunk(*tracker, "chunk"));
 
         // Captured in full, then the relay's report, and the end.

@@ -105,7 +105,7 @@ private slots:
             QCOMPARE(controls.log, typed);
         }
         // Nothing done before a failure is undone: a listener that listens goes on listening.
-        QCOMPARE(engine.sckListen().state() == SocketEndpoint::State::Listening, listening);
+        QCOMPARE(engine.listenerState() == SocketEndpoint::State::Listening, listening);
         if (listening) {
             QTcpSocket tracker;
             tracker.connectToHost(QHostAddress::LocalHost, p.toUShort());
@@ -174,7 +174,7 @@ private slots:
                      QStringLiteral("Unable to use the capture folder %1: ").arg(QDir::toNativeSeparators(folder))),
                  qPrintable(controls.messages.first().prompt));
         QCOMPARE(controls.endRequests, 1);
-        QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
+        QCOMPARE(engine.listenerState(), SocketEndpoint::State::Closed);
     }
 };
 

@@ -291,8 +291,8 @@ void tst_AnalyzerFrm::onlyTheHandlersRunCode()
     QCOMPARE(f.window.text(Control::CommandType), QStringLiteral("ASCII12"));
     QCOMPARE(f.window.Combo1()->count(), 2);
     QVERIFY(f.window.Command1()->isEnabled() && f.window.Text2()->isEnabled());
-    QCOMPARE(f.window.engine().sckListen().state(), SocketEndpoint::State::Closed);
-    QCOMPARE(f.window.engine().sckOUT().state(), SocketEndpoint::State::Closed);
+    QCOMPARE(f.window.engine().listenerState(), SocketEndpoint::State::Closed);
+    QCOMPARE(f.window.engine().relayState(), SocketEndpoint::State::Closed);
     QCOMPARE(f.window.engine().state().CaptureCounter, 1);
     QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(!f.window.engine().hasEnded());
