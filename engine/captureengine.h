@@ -89,7 +89,9 @@ public:
 private:
     // Capture start-up
     bool InitAcceptSockets();
-    void failStartUp(const QString &prompt, const QString &title);
+    // Makes the capture folder and holds it open, its numbering continued; ends the program
+    // with a message when the folder cannot be used.
+    void openCaptureFolder();
 
     // Tracker connection slot
     [[nodiscard]] qint16 GetFreeSocket() const;

@@ -32,23 +32,7 @@ void CaptureEngine::Command1_Click()
             endAfterMessage(QStringLiteral("Invalid input port number. Use between 1 and 65535"),
                             QStringLiteral("Error"));
 
-        // The first capture would otherwise fail on a missing folder, and lose its chunk, or
-        // overwrite the last capture of a folder whose numbers have run out.
-        QString problem = prepareFolder(m_captureFolder);
-        if (problem.isEmpty() && !continueNumbering())
-            problem = QStringLiteral("its captures have reached the highest number, %1")
-                          .arg(std::numeric_limits<qint32>::max());
-        if (problem.isEmpty()) {
-            try {
-                m_outputFolder.open(m_captureFolder);
-            } catch (const PlatformError &error) {
-                problem = error.description();
-            }
-        }
-        if (!problem.isEmpty())
-            endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
-                                .arg(QDir::toNativeSeparators(m_captureFolder), problem),
-                            QStringLiteral("Error"));
+        openCaptureFolder();
         prepareFeatures();
 
         QString regionTitle = QStringLiteral("Error on input socket!");
@@ -81,6 +65,27 @@ void CaptureEngine::Command1_Click()
             endAfterMessage(error.description(), regionTitle);
         }
     });
+}
+
+void CaptureEngine::openCaptureFolder()
+{
+    // The first capture would otherwise fail on a missing folder, and lose its chunk, or
+    // overwrite the last capture of a folder whose numbers have run out.
+    QString problem = prepareFolder(m_captureFolder);
+    if (problem.isEmpty() && !continueNumbering())
+        problem = QStringLiteral("its captures have reached the highest number, %1")
+                      .arg(std::numeric_limits<qint32>::max());
+    if (problem.isEmpty()) {
+        try {
+            m_outputFolder.open(m_captureFolder);
+        } catch (const PlatformError &error) {
+            problem = error.description();
+        }
+    }
+    if (!problem.isEmpty())
+        endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
+                            .arg(QDir::toNativeSeparators(m_captureFolder), problem),
+                        QStringLiteral("Error"));
 }
 
 bool CaptureEngine::InitAcceptSockets()

@@ -139,6 +139,25 @@ AnalyzerFrm::~AnalyzerFrm() = default;
 
 void AnalyzerFrm::createControls()
 {
+    createConnectionControls();
+    createCaptureControls();
+    m_webBrowser1 = new BrowserStrip(m_client);
+    m_webBrowser1->setFocusPolicy(Qt::NoFocus);
+    place(m_webBrowser1, 120, 6000, 13935, 2295, Stretch::Strip);
+    nameControls();
+    // Set on each control: a frame's style sheet stops the window's face from reaching it.
+    const QFont font = fittingFormFont();
+    for (QWidget *widget : captioned())
+        widget->setFont(font);
+    for (QWidget *widget : {static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2),
+                            static_cast<QWidget *>(m_text2), static_cast<QWidget *>(m_text4),
+                            static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
+                            static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
+        widget->setFont(font);
+}
+
+void AnalyzerFrm::createConnectionControls()
+{
     const Qt::Alignment right = Qt::AlignRight;
     const Qt::Alignment left = Qt::AlignLeft;
 
@@ -173,7 +192,11 @@ void AnalyzerFrm::createControls()
     for (QWidget *above : {static_cast<QWidget *>(m_text1), static_cast<QWidget *>(m_text2),
                            static_cast<QWidget *>(m_command1)})
         above->raise();
+}
 
+void AnalyzerFrm::createCaptureControls()
+{
+    const Qt::Alignment right = Qt::AlignRight;
     m_frame2 = frame(QStringLiteral("Data Capture and Commands"), m_client);
     place(m_frame2, 120, 2880, 13935, 3015, Stretch::Pane);
     m_text3 = new TextPane(TextPane::DropEnd::Bottom, PaneCharacterLimit, m_frame2);
@@ -196,11 +219,10 @@ void AnalyzerFrm::createControls()
                                             "via the Internet) HEX data values must be separated by Comma \",\""),
                              m_frame2);
     place(m_check2, 2400, 2520, 11175, 345, Stretch::BelowPane);
+}
 
-    m_webBrowser1 = new BrowserStrip(m_client);
-    m_webBrowser1->setFocusPolicy(Qt::NoFocus);
-    place(m_webBrowser1, 120, 6000, 13935, 2295, Stretch::Strip);
-
+void AnalyzerFrm::nameControls()
+{
     const std::pair<QWidget *, const char *> names[] = {
         {m_frame1, "Frame1"}, {m_frame2, "Frame2"}, {m_text1, "Text1"},   {m_text2, "Text2"},
         {m_text3, "Text3"},   {m_text4, "Text4"},   {m_text5, "Text5"},   {m_text6, "Text6"},
@@ -210,15 +232,6 @@ void AnalyzerFrm::createControls()
         {m_webBrowser1, "WebBrowser1"}};
     for (const auto &[widget, name] : names)
         widget->setObjectName(QLatin1StringView(name));
-    // Set on each control: a frame's style sheet stops the window's face from reaching it.
-    const QFont font = fittingFormFont();
-    for (QWidget *widget : captioned())
-        widget->setFont(font);
-    for (QWidget *widget : {static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2),
-                            static_cast<QWidget *>(m_text2), static_cast<QWidget *>(m_text4),
-                            static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
-                            static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
-        widget->setFont(font);
 }
 
 QList<QWidget *> AnalyzerFrm::captioned() const

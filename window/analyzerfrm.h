@@ -103,6 +103,11 @@ protected:
 
 private:
     void createControls();
+    // The frame of the connections with the controls above it, the frame of the capture and the
+    // command, and each control's name.
+    void createConnectionControls();
+    void createCaptureControls();
+    void nameControls();
     void setFocusOrder();
     // How a control follows the window when it grows beyond its size.
     enum class Stretch { None, Width, Pane, BelowPane, Strip };
