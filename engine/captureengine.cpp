@@ -1,7 +1,6 @@
 #include "captureengine.h"
 
 #include "endpointarray.h"
-#include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 

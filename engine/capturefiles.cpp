@@ -16,13 +16,6 @@ QString captureNumber(qint32 counter)
 
 namespace {
 
-QString captureFileName(const QString &folder, qint32 counter, QLatin1StringView separator, int port,
-                        QLatin1StringView extension)
-{
-    return QDir(folder).filePath(QLatin1Char('x') + captureNumber(counter) + separator + QString::number(port) +
-                                 extension);
-}
-
 // The two-character field of every byte value.
 const std::array<char16_t, 512> &hexFields()
 {
@@ -90,17 +83,17 @@ QString errorLog(qint32 counter, int port)
 
 QString dataFileName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_"), port, QLatin1StringView(".dat"));
+    return QDir(folder).filePath(dataFile(counter, port));
 }
 
 QString lengthLogName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_"), port, QLatin1StringView(".log"));
+    return QDir(folder).filePath(lengthLog(counter, port));
 }
 
 QString errorLogName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_err"), port, QLatin1StringView(".log"));
+    return QDir(folder).filePath(errorLog(counter, port));
 }
 
 QByteArray lengthLine(qsizetype length)

@@ -3,7 +3,6 @@
 #include "captureengine.h"
 #include "capturefiles.h"
 #include "datetimetext.h"
-#include "endpointarray.h"
 #include "hexdigits.h"
 #include "platformerror.h"
 #include "socketendpoint.h"

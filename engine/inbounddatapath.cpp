@@ -4,7 +4,6 @@
 #include "captureengine.h"
 
 #include "capturefiles.h"
-#include "datetimetext.h"
 #include "outputfile.h"
 #include "platformerror.h"
 #include "socketendpoint.h"

@@ -4,7 +4,6 @@
 #include "captureengine.h"
 
 #include "capturefiles.h"
-#include "endpointarray.h"
 #include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"

@@ -5,7 +5,6 @@
 
 #include "capturefiles.h"
 #include "datetimetext.h"
-#include "endpointarray.h"
 #include "outputfile.h"
 #include "socketendpoint.h"
 
