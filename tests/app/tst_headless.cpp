@@ -263,11 +263,13 @@ void tst_Headless::signalsEndCleanly()
     });
     // The tracker is held back once enough waits for the OUT server: the captures stop growing.
     qint64 capturedBefore = -1;
-    for (int stable = 0; stable < 5; QTest::qWait(100)) {
+    int stable = 0;
+    for (const QDeadlineTimer deadline(30000); stable < 5 && !deadline.hasExpired(); QTest::qWait(100)) {
         const qint64 now = captured(m_inPort).size();
         stable = now > 0 && now == capturedBefore ? stable + 1 : 0;
         capturedBefore = now;
     }
+    QCOMPARE(stable, 5);
     analyzer.sendSignal(signalNumber);
     out.setReading(true);
     QCOMPARE(analyzer.exitStatus(), 0);

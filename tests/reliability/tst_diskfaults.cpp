@@ -10,6 +10,7 @@
 #include "smalltmpfs.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,6 +50,9 @@ private slots:
         // Root writes through any mode bits: a read-only folder then needs a read-only mount.
         const bool needsMount = fault == DiskFault::TmpfsFull || (fault == DiskFault::ReadOnly && ::geteuid() == 0);
         SmallTmpfs tmpfs(captureFolder, needsMount);
+        // Whatever the row's outcome, the folder is left writable, so that it can be removed.
+        const auto writable = qScopeGuard(
+            [&] { QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
         if (needsMount && !tmpfs.isMounted())
             QSKIP("needs a tmpfs mounted for the test, which takes root");
 
@@ -132,8 +136,6 @@ private slots:
         // What the failed capture got onto the disk is the beginning of its chunk, nothing else.
         const QByteArray partial = CaptureFolder::contents(CaptureFiles::dataFileName(captureFolder, failed, inPort));
         QVERIFY((sent + more).mid(captured.size()).startsWith(partial));
-
-        QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 };
 
