@@ -12,8 +12,8 @@ class tst_PlatformOps final : public QObject
 private slots:
     void generalDateTimeText_data()
     {
-        // In the en_US locale (see main()), whose long time form ends in a time-zone name that the
-        // texts leave out.
+        // In the en_US locale (set below, before main()), whose long time form ends in a
+        // time-zone name that the texts leave out.
         QTest::addColumn<QDateTime>("moment");
         QTest::addColumn<QString>("text");
         const QDate date(2026, 12, 6);
@@ -100,12 +100,8 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    // Date and time texts are compared with the literal texts of one locale.
-    qputenv("LC_ALL", "en_US.UTF-8");
-    QCoreApplication app(argc, argv);
-    tst_PlatformOps test;
-    return QTest::qExec(&test, argc, argv);
-}
+// Date and time texts are compared with the literal texts of one locale, set before main().
+[[maybe_unused]] static const bool InEnUs = qputenv("LC_ALL", "en_US.UTF-8");
+
+QTEST_GUILESS_MAIN(tst_PlatformOps)
 #include "tst_platformops.moc"
