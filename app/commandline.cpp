@@ -184,11 +184,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
                                      QStringLiteral("Shows the version and exits."));
     parser.addOptions({help, version});
     const QList<OptionRow> rows = optionRows();
-    QList<QCommandLineOption> options;
+    QList<QCommandLineOption> declared;
     for (const OptionRow &row : rows) {
-        options.append(QCommandLineOption(QLatin1StringView(row.name), row.help,
+        declared.append(QCommandLineOption(QLatin1StringView(row.name), row.help,
                                           row.valueName ? QLatin1StringView(row.valueName) : QString()));
-        parser.addOption(options.constLast());
+        parser.addOption(declared.constLast());
     }
 
     CommandLine result;
@@ -215,10 +215,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
 
     result.options.captureFolder = defaultCaptureFolder();
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (!parser.isSet(options.at(i)))
+        if (!parser.isSet(declared.at(i)))
             continue;
         // A repeated option takes its last value, as in most Unix tools.
-        const QString value = rows.at(i).valueName ? parser.values(options.at(i)).constLast() : QString();
+        const QString value = rows.at(i).valueName ? parser.values(declared.at(i)).constLast() : QString();
         const QString problem = rows.at(i).preset(result.options, value);
         if (!problem.isEmpty())
             return usageError(problem);
