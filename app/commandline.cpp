@@ -34,6 +34,31 @@ struct OptionRow
     Preset preset;
 };
 
+// Presets that store the option's value, or tick a switch, of the options or of their features.
+Preset text(QString Options::*member)
+{
+    return [member](Options &o, const QString &value) {
+        o.*member = value;
+        return QString();
+    };
+}
+
+Preset tick(bool Options::*member)
+{
+    return [member](Options &o, const QString &) {
+        o.*member = true;
+        return QString();
+    };
+}
+
+Preset tick(bool CaptureFeatures::*member)
+{
+    return [member](Options &o, const QString &) {
+        o.features.*member = true;
+        return QString();
+    };
+}
+
 // The frame takes the place of the command, as the window's frame builder puts it.
 QString presetCommandFrame(Options &o, const QString &name)
 {
@@ -54,38 +79,21 @@ QString presetCommandFrame(Options &o, const QString &name)
     return {};
 }
 
-// The options in the order of the help, which is also the order in which they preset: a row
-// that reads another option's preset stands below it (--pass-answers below --relay,
-// --command-frame below --command and --command-type). A table: it grows by a row an option.
-QList<OptionRow> optionRows()
+// The options are tables of rows, in the order of the help, which is also the order in which
+// they preset: a row that reads another option's preset stands below it (--pass-answers below
+// --relay, --command-frame below --command and --command-type). A new option is a new row.
+
+// The options that preset the window's controls, and how the program runs.
+QList<OptionRow> controlOptions()
 {
     const Options defaults;
-    const auto set = [](auto member) {
-        return [member](Options &o, const QString &value) {
-            o.*member = value;
-            return QString();
-        };
-    };
-    const auto tick = [](auto member) {
-        return [member](Options &o, const QString &) {
-            o.*member = true;
-            return QString();
-        };
-    };
-    const auto feature = [](auto member) {
-        return [member](Options &o, const QString &) {
-            o.features.*member = true;
-            return QString();
-        };
-    };
-    const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
     return {
         {"in-port", QStringLiteral("IN port that the tracker connects to (default \"%1\").").arg(defaults.inPort),
-         "TEXT", set(&Options::inPort)},
+         "TEXT", text(&Options::inPort)},
         {"out-port", QStringLiteral("Port of the OUT server (default \"%1\").").arg(defaults.outPort), "TEXT",
-         set(&Options::outPort)},
+         text(&Options::outPort)},
         {"out-host", QStringLiteral("Host of the OUT server (default \"%1\").").arg(defaults.outHost), "TEXT",
-         set(&Options::outHost)},
+         text(&Options::outHost)},
         {"relay", QStringLiteral("Relays every chunk from the tracker to the OUT server."), nullptr,
          tick(&Options::relay)},
         {"send-on-connect",
@@ -104,15 +112,23 @@ QList<OptionRow> optionRows()
          QStringLiteral("ASCII sends the command as typed; anything else (HEX) reads it as "
                         "comma-separated two-digit hexadecimal bytes (default \"%1\").")
              .arg(defaults.commandType),
-         "TEXT", set(&Options::commandType)},
+         "TEXT", text(&Options::commandType)},
         {"capture-dir", QStringLiteral("Folder of the capture files (default %1).").arg(defaultCaptureFolder()), "DIR",
-         set(&Options::captureFolder)},
+         text(&Options::captureFolder)},
         {"start", QStringLiteral("Presses the start button once the window is shown."), nullptr,
          tick(&Options::start)},
         {"headless",
          QStringLiteral("Runs with no window and starts capturing at once: the pane lines go to "
                         "standard output, messages to standard error. Needs no display."),
          nullptr, tick(&Options::headless)},
+    };
+}
+
+// The options of the features beyond the window's controls.
+QList<OptionRow> featureOptions()
+{
+    const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
+    return {
         {"listen-address", QStringLiteral("Listens on this local address only (default: every address)."),
          "ADDRESS",
          [](Options &o, const QString &value) {
@@ -135,7 +151,7 @@ QList<OptionRow> optionRows()
          }},
         {"auto-ack",
          QStringLiteral("Answers every intact frame as a tracking server does (with --protocol, else auto)."),
-         nullptr, feature(&CaptureFeatures::acknowledge)},
+         nullptr, tick(&CaptureFeatures::acknowledge)},
         {"command-frame",
          QStringLiteral("Sends the command as the payload of a device frame with its length and checksum: %1.")
              .arg(commandFrameKindNames().join(QStringLiteral(", "))),
@@ -148,7 +164,7 @@ QList<OptionRow> optionRows()
         {"session-index",
          QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                         "folder."),
-         nullptr, feature(&CaptureFeatures::sessionIndex)},
+         nullptr, tick(&CaptureFeatures::sessionIndex)},
     };
 }
 
@@ -183,7 +199,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version and exits."));
     parser.addOptions({help, version});
-    const QList<OptionRow> rows = optionRows();
+    const QList<OptionRow> rows = controlOptions() + featureOptions();
     QList<QCommandLineOption> declared;
     for (const OptionRow &row : rows) {
         declared.append(QCommandLineOption(QLatin1StringView(row.name), row.help,
