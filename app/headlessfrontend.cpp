@@ -13,8 +13,9 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
     : QObject(parent)
     , m_output(fileno(stdout))
     , m_errors(fileno(stderr))
-    , m_globalModule({[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
-                     sockets)
+    , m_globalModule(
+          {[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
+          sockets)
     , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
 {
     const ControlPresets presets = controlPresets(options);

@@ -97,8 +97,9 @@ QGroupBox *frame(const QString &caption, QWidget *parent)
 
 AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, QWidget *parent)
     : QWidget(parent)
-    , m_globalModule({[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
-                     sockets)
+    , m_globalModule(
+          {[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
+          sockets)
     , m_engine(*this, captureFolder)
 {
     setWindowTitle(QStringLiteral("TAVRIN-GPS - TCP/IP GPS Protocol Analyzer - Feel Free to distribute"));
