@@ -23,7 +23,8 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
         return command;
     const QStringList elements = text.split(QLatin1Char(','));
     for (const QString &element : elements) {
-        const int byte = element.size() == 2 ? Hex::byteValue(element.at(0).unicode(), element.at(1).unicode()) : -1;
+        const int byte =
+            element.size() == 2 ? Hex::byteValue(element.at(0).unicode(), element.at(1).unicode()) : -1;
         if (byte < 0)
             command.illegalElements.append(element);
         else
@@ -45,14 +46,15 @@ void CaptureEngine::SendUserCommand(qint16 index)
     // Disarmed first, so that the command is never repeated, even when a later step fails.
     m_controls.setValue(Control::AutoSend, CheckValue::Clear);
 
-    const ComposedCommand command = composeCommand(m_controls.text(Control::CommandType), m_controls.text(Control::Command));
+    const QString commandText = m_controls.text(Control::Command);
+    const ComposedCommand command = composeCommand(m_controls.text(Control::CommandType), commandText);
     for (const QString &element : command.illegalElements)
         m_controls.prependToDataPane(
             CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::IllegalElementTag, element));
     m_controls.prependToDataPane(
         command.hexMode
             ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
-            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Command)));
+            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, commandText));
 
     const QByteArray wire = commandOnTheWire(command.bytes);
     try {

@@ -109,15 +109,17 @@ void tst_CommandLine::presets()
     HeadlessFrontEnd headless(options, *sockets);
     AnalyzerFrm window(folder.path(), *sockets);
     applyPresets(window, options);
-    const std::pair<Control, QString> texts[] = {{Control::InPort, options.inPort}, {Control::OutPort, options.outPort},
-                                                 {Control::OutHost, options.outHost}, {Control::Command, options.command},
-                                                 {Control::CommandType, options.commandType}};
+    const std::pair<Control, QString> texts[] = {
+        {Control::InPort, options.inPort},   {Control::OutPort, options.outPort},
+        {Control::OutHost, options.outHost}, {Control::Command, options.command},
+        {Control::CommandType, options.commandType}};
     for (const auto &[control, text] : texts) {
         QCOMPARE(window.text(control), text);
         QCOMPARE(headless.text(control), text);
     }
-    const std::pair<Control, bool> checks[] = {
-        {Control::SendOnConnect, options.sendOnConnect}, {Control::AutoSend, options.armCommand}, {Control::RelaySwitch, options.relay}};
+    const std::pair<Control, bool> checks[] = {{Control::SendOnConnect, options.sendOnConnect},
+                                               {Control::AutoSend, options.armCommand},
+                                               {Control::RelaySwitch, options.relay}};
     for (const auto &[control, on] : checks) {
         QCOMPARE(window.value(control), on ? CheckValue::Ticked : CheckValue::Clear);
         QCOMPARE(headless.value(control), window.value(control));
