@@ -15,6 +15,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== tests/run-sanitized.sh"
 tests/run-sanitized.sh
-# Six fuzz targets: 20 s each keeps the whole run within 15 minutes on two cores.
+# 20 s for each fuzz target, as many at once as there are processors, keeps the whole run
+# within 15 minutes on two cores.
 echo "== tests/fuzz/run-fuzzers.sh"
 tests/fuzz/run-fuzzers.sh "${GPSA_FUZZ_SECONDS:-20}"

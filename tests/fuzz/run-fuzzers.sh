@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets in a build folder of their own and runs each for SECONDS
-# (60 when not given), one after the other, printing the executions of each target.
+# (60 when not given), as many at once as there are processors, printing the executions of
+# each target.
 # A crash, a sanitizer report or a broken property fails the run and leaves the input
 # that caused it in the build folder.
 #
@@ -22,8 +23,9 @@ cmake -S "$root" -B "$build" $generator -DGPSA_FUZZ=ON -DBUILD_TESTING=OFF -DGPS
 # shellcheck disable=SC2086
 cmake --build "$build" -j2 --target $targets
 
-status=0
-for target in $targets; do
+# Runs one target; its verdict goes to its own file, read once every target has run.
+fuzz() {
+    target=$1
     corpus="$build/corpus/$target"
     artifacts="$build/artifacts/$target/"
     mkdir -p "$corpus" "$artifacts"
@@ -31,12 +33,32 @@ for target in $targets; do
     result=clean
     "$build/tests/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix="$artifacts" "$corpus" "$root/tests/fuzz/corpus/$target" \
-        >"$log" 2>&1 || { result=FAILED; status=1; }
-    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+        >"$log" 2>&1 || result=FAILED
+    echo "$result" >"$build/$target.result"
+}
+
+# As many targets at once as there are processors: each target is one process.
+jobs=$(nproc 2>/dev/null || echo 1)
+running=0
+for target in $targets; do
+    fuzz "$target" &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+        wait
+        running=0
+    fi
+done
+wait
+
+status=0
+for target in $targets; do
+    result=$(cat "$build/$target.result" 2>/dev/null || echo FAILED)
+    executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$target.log" | tail -n 1)
     echo "$target: ${executions:-?} executions in ${seconds} s, $result"
     if [ "$result" = FAILED ]; then
-        tail -n 40 "$log"
-        ls "$artifacts"
+        status=1
+        tail -n 40 "$build/$target.log"
+        ls "$build/artifacts/$target/"
     fi
 done
 exit $status

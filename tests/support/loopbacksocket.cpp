@@ -105,7 +105,7 @@ LoopbackSocket &LoopbackSocket::operator=(LoopbackSocket &&other) noexcept
     return *this;
 }
 
-LoopbackSocket LoopbackSocket::listen(quint16 port)
+LoopbackSocket LoopbackSocket::listen(quint16 port, int backlog)
 {
     const int fd = newSocket();
     if (fd == -1)
@@ -115,7 +115,7 @@ LoopbackSocket LoopbackSocket::listen(quint16 port)
     setOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
 #endif
     const sockaddr_in address = loopbackAddress(port);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         closeSocket(fd);
         return {};
     }
