@@ -157,6 +157,16 @@ int connectOutcome(qintptr descriptor)
     return error;
 }
 
+int earlyConnectFailure(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    return connectOutcome(descriptor);
+#else
+    Q_UNUSED(descriptor);
+    return 0; // reading the error would clear it before the notifier's handler sees it
+#endif
+}
+
 void resetOnClose(qintptr descriptor)
 {
     const linger abortive{1, 0};

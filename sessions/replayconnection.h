@@ -49,7 +49,7 @@ signals:
     void finished();
 
 private:
-    void onConnectDone();
+    void connectEnded(int error);
     void connected();
     void next();
     void sendChunk();
