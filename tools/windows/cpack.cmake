@@ -9,6 +9,13 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY gps-analyzer)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY gps-analyzer)
 set(CPACK_NSIS_PACKAGE_NAME "${PROJECT_DESCRIPTION}")
 set(CPACK_NSIS_DISPLAY_NAME "${PROJECT_DESCRIPTION}")
+# A 64-bit installer for a 64-bit program: NSIS's default 32-bit one needs Windows's 32-bit
+# layer, which a 64-bit Wine without wine32 lacks (it exits 0 there, having done nothing).
+# The Start-menu folder is named for the program: the default, the shown name, holds the '/'
+# of "TCP/IP", a folder separator.
+set(CPACK_NSIS_DEFINES [[
+  Target amd64-unicode
+  !define MUI_STARTMENUPAGE_DEFAULTFOLDER "gps-analyzer"]])
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_INSTALLED_ICON_NAME gps-analyzer.exe)
 set(CPACK_NSIS_MODIFY_PATH OFF)
