@@ -137,7 +137,9 @@ fi
 
 run_tests() {
     local log="$build/ctest-wine.log" status=0
-    ctest --test-dir "$build" -V -j "${JOBS:-$(nproc)}" --timeout 300 > "$log" 2>&1 || status=$?
+    # Wine takes the programs' regional settings from the Linux locale: en-US, which the date
+    # and time texts are compared with (Wine's default where that locale is not installed).
+    LC_ALL=en_US.UTF-8 ctest --test-dir "$build" -V -j "${JOBS:-$(nproc)}" --timeout 300 > "$log" 2>&1 || status=$?
     grep -E '^ *[0-9]+: SKIP ' "$log" | sed 's/^ *[0-9]*: //' | sort -u > "$build/skipped-on-wine.txt" || true
     grep -E 'tests passed|Passed|Failed|Not Run|\*\*\*' "$log" | grep -v '^ *[0-9]*: ' || true
     echo "skipped rows: $(wc -l < "$build/skipped-on-wine.txt") (listed in $build/skipped-on-wine.txt)"
@@ -162,18 +164,19 @@ screenshot() {
         unset WINEQT_QPA_PLATFORM
         wineserver -p < /dev/null > /dev/null 2>&1
         wine wineboot < /dev/null > /dev/null 2>&1
-        wine "$1/gps-analyzer.exe" --in-port "$2" --start --capture-dir "$3" 2> /dev/null &
+        # In a Wine desktop of its own, which draws the window'"'"'s frame and caption as Windows does.
+        wine explorer /desktop=gps-analyzer,1280x1024 "$1/gps-analyzer.exe" --in-port "$2" --start \
+            --capture-dir "$3" 2> /dev/null &
         pid=$!
-        for _ in $(seq 600); do xwininfo -root -tree | grep -q "TCP/IP GPS Protocol Analyzer" && break; sleep 0.1; done
-        for _ in $(seq 600); do exec 3<> "/dev/tcp/127.0.0.1/$2" 2> /dev/null && break; sleep 0.1; done
+        for _ in $(seq 600); do { exec 3<> "/dev/tcp/127.0.0.1/$2"; } 2> /dev/null && break; sleep 0.1; done
         printf "\$GPRMC,123519,A,4807.038,N,01131.000,E*6A\r\n" >&3
-        sleep 2
+        for _ in $(seq 100); do [ -e "$5/x0001_$2.log" ] && break; sleep 0.1; done
         exec 3>&-
-        sleep 2
+        sleep 2 # the disconnection shown
         import -window root "$4"
         kill $pid
         wait $pid || true
-        wineserver -k' _ "$app" "$in" "$(windows_path "$work/shot-capture")" "$shot"
+        wineserver -k' _ "$app" "$in" "$(windows_path "$work/shot-capture")" "$shot" "$work/shot-capture"
     start_wine
     [ -s "$shot" ] || fail "no screenshot"
     echo "window under Wine and Xvfb: $shot"
