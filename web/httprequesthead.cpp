@@ -44,7 +44,7 @@ std::optional<HttpRequestHead> HttpRequestHead::parse(QByteArrayView head)
                 return std::nullopt;
             request.method = parts[0];
             const qsizetype question = parts[1].indexOf('?');
-            request.path = parts[1].left(question);
+            request.path = question < 0 ? parts[1] : parts[1].left(question);
             request.query = question < 0 ? QByteArray() : parts[1].mid(question + 1);
             continue;
         }

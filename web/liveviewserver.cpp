@@ -49,9 +49,9 @@ const QByteArray PageFields = "Cache-Control: no-store\r\n"
 
 struct Resource
 {
-    QByteArrayView path;
+    const char *path;
     const char *file;
-    QByteArrayView type;
+    const char *type;
 };
 constexpr Resource Resources[] = {
     {"/", ":/gpsa/web/index.html", "text/html; charset=utf-8"},
@@ -85,6 +85,13 @@ LiveViewServer::LiveViewServer(LiveView &view, QString token, Downloads download
 
 LiveViewServer::~LiveViewServer()
 {
+    // Sockets that go with the listener report nothing to a server already half gone.
+    for (QTcpSocket *socket : m_listener.findChildren<QTcpSocket *>())
+        socket->disconnect(this);
+    for (QWebSocket *viewer : std::as_const(m_viewers)) {
+        viewer->disconnect(this);
+        delete viewer;
+    }
     m_view.setWatched(false);
 }
 
@@ -183,7 +190,7 @@ void LiveViewServer::answer(QTcpSocket *socket, const HttpRequestHead &request)
         if (request.path == resource.path) {
             QFile file(QString::fromLatin1(resource.file));
             (void)file.open(QIODevice::ReadOnly);
-            return respond(socket, 200, PageFields + "Content-Type: " + resource.type.toByteArray() + "\r\n",
+            return respond(socket, 200, PageFields + "Content-Type: " + resource.type + "\r\n",
                            file.readAll());
         }
     }
@@ -232,6 +239,8 @@ void LiveViewServer::upgrade(QTcpSocket *socket, const HttpRequestHead &request)
     m_requests.remove(socket);
     socket->disconnect(this);
     qDeleteAll(socket->findChildren<QTimer *>(Qt::FindDirectChildrenOnly));
+    // A fixed kernel buffer, so that what waits for a viewer waits where it is counted.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(ViewerSendBuffer));
     const QString peer = peerOf(socket->peerAddress(), socket->peerPort());
     m_upgrading.insert(peer);
     connect(socket, &QObject::destroyed, this, [this, peer] { m_upgrading.remove(peer); });

@@ -69,6 +69,8 @@ public:
     // The cookie that carries the token: named after the port, since cookies ignore ports.
     [[nodiscard]] QByteArray cookieName() const;
 
+    static constexpr qint64 ViewerSendBuffer = 256 * 1024;
+
 signals:
     // A viewer was dropped: its address and port, and why.
     void viewerDropped(const QString &peer, const QString &reason);
