@@ -3,6 +3,7 @@
 #include "commandcomposer.h"
 #include "commandframe.h"
 #include "outputfile.h"
+#include "weboptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -97,9 +98,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("session-index"),
         QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                        "folder."));
+    const WebOptions web;
     parser.addOptions({help, version, inPort, outPort, outHost, relay, sendOnConnect, command, commandType,
                        captureDir, start, headless, listenAddress, passAnswers, protocol, autoAck, commandFrame,
-                       noCrLf, sessionIndex});
+                       noCrLf, sessionIndex, web.address, web.token});
 
     CommandLine result;
     const auto exitWith = [&result](int status, const QString &text, bool toStandardError) {
@@ -162,6 +164,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     features.acknowledge = parser.isSet(autoAck);
     features.appendCrLf = !parser.isSet(noCrLf);
     features.sessionIndex = parser.isSet(sessionIndex);
+    if (const QString problem = web.read(parser, &options.web); !problem.isEmpty())
+        return usageError(problem);
     if (parser.isSet(commandFrame)) {
         const QString name = last(commandFrame, QString());
         const std::optional<CommandFrameKind> kind = commandFrameKindFromName(name);

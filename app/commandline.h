@@ -2,6 +2,7 @@
 #define GPSA_COMMANDLINE_H
 
 #include "capturefeatures.h"
+#include "webaccess.h"
 
 #include <QByteArray>
 #include <QString>
@@ -37,6 +38,8 @@ struct Options
     // --command-frame: the command's frame, which takes the place of the command as hexadecimal
     // bytes (Text4, Combo1 HEX), sent without CR LF.
     std::optional<QByteArray> commandFrame;
+    // --web, --web-token: the live web view of the panes; off unless given.
+    std::optional<WebSettings> web;
 };
 
 

@@ -52,10 +52,51 @@ void HeadlessFrontEnd::start()
     flush();
 }
 
+void HeadlessFrontEnd::appendToLog(const QString &line)
+{
+    m_output.write(line);
+    if (m_paneWatcher)
+        m_paneWatcher->appendToLog(line);
+}
+
+void HeadlessFrontEnd::prependToLog(const QString &line)
+{
+    m_output.write(line);
+    if (m_paneWatcher)
+        m_paneWatcher->prependToLog(line);
+}
+
+void HeadlessFrontEnd::replaceLog(const QString &text)
+{
+    m_output.write(text);
+    if (m_paneWatcher)
+        m_paneWatcher->replaceLog(text);
+}
+
+void HeadlessFrontEnd::prependToDataPane(const QString &line)
+{
+    m_output.write(line);
+    if (m_paneWatcher)
+        m_paneWatcher->prependToDataPane(line);
+}
+
 void HeadlessFrontEnd::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)
 {
-    m_output.writeChunkLine(DateTimeText::now(), asciiTag, chunk, LineOutput::Rendering::Ascii);
-    m_output.writeChunkLine(DateTimeText::now(), hexTag, chunk, LineOutput::Rendering::Hex);
+    const QString asciiTime = DateTimeText::now();
+    m_output.writeChunkLine(asciiTime, asciiTag, chunk, LineOutput::Rendering::Ascii);
+    const QString hexTime = DateTimeText::now();
+    m_output.writeChunkLine(hexTime, hexTag, chunk, LineOutput::Rendering::Hex);
+    if (m_paneWatcher) {
+        m_paneWatcher->prependChunkLine(asciiTime, asciiTag, chunk, PaneWatcher::Rendering::Ascii);
+        m_paneWatcher->prependChunkLine(hexTime, hexTag, chunk, PaneWatcher::Rendering::Hex);
+    }
+}
+
+void HeadlessFrontEnd::eventHandled()
+{
+    flush();
+    if (m_paneWatcher)
+        m_paneWatcher->eventHandled();
 }
 
 void HeadlessFrontEnd::flush()

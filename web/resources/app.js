@@ -15,12 +15,13 @@ const parts = {
 };
 
 // A pane line as the window shows it: every CR LF, lone CR and lone LF one line end; the line
-// end that closes it is the element's own.
+// end that closes it is the element's own, and an empty line before it stays visible.
 function lineElement(entry) {
   const [, text, cut] = entry;
   const line = document.createElement('div');
   line.className = 'line';
-  line.textContent = text.replace(/\r\n|\r/g, '\n').replace(/\n$/, '');
+  const shown = text.replace(/\r\n|\r/g, '\n').replace(/\n$/, '');
+  line.textContent = shown.endsWith('\n') ? `${shown}\n` : shown;
   if (cut) {
     const more = document.createElement('span');
     more.className = 'note';
