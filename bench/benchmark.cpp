@@ -132,6 +132,15 @@ int Benchmark::run()
                                       "the target compares --protocol auto --auto-ack with the plain capture, the "
                                       "peak memory with features on is that of the run with the session index too."));
     }
+    const bool web = GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")) && !m_options.program.isEmpty();
+    if (!GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")))
+        m_results.note(QStringLiteral("live viewers skipped: the program was built without the live view."));
+    if (web) {
+        m_peers << RelayPeer::name(RelayPeer::Kind::Watched);
+        m_results.note(QStringLiteral("live viewers: the headless program with --web while %1 WebSocket clients "
+                                      "watch and read everything; compared with the plain headless program.")
+                           .arg(LiveViewerCount));
+    }
     const bool windowed = m_options.wants(QStringLiteral("window")) && !m_options.windowProgram.isEmpty();
     if (windowed)
         m_peers << RelayPeer::name(RelayPeer::Kind::Window);
@@ -147,6 +156,7 @@ int Benchmark::run()
         case RelayPeer::Kind::Recognising:
         case RelayPeer::Kind::AllFeatures:
         case RelayPeer::Kind::Indexing:
+        case RelayPeer::Kind::Watched:
             return m_options.program;
         case RelayPeer::Kind::Window:
             return m_options.windowProgram;
@@ -188,6 +198,13 @@ int Benchmark::run()
                         [this](LoadGenerator &g, RelayPeer &p) { framesThroughput(g, p); });
             measure(RelayPeer::Kind::Indexing, m_options.program, RelayPeer::Output::Discard,
                     QStringLiteral("latency"), [this](LoadGenerator &g, RelayPeer &p) { latency(g, p); });
+        }
+        if (web) {
+            measure(RelayPeer::Kind::Watched, m_options.program, RelayPeer::Output::Discard, QStringLiteral("latency"),
+                    [this](LoadGenerator &g, RelayPeer &p) { watched(g, p, &Benchmark::latency); });
+            measure(RelayPeer::Kind::Watched, m_options.program, RelayPeer::Output::Discard,
+                    QStringLiteral("throughput"),
+                    [this](LoadGenerator &g, RelayPeer &p) { watched(g, p, &Benchmark::throughput); });
         }
         if (m_options.wants(QStringLiteral("filework")))
             fileWork();
@@ -264,8 +281,21 @@ void Benchmark::fail(const QString &peer, const QString &what, const QString &pr
     m_results.note(text);
 }
 
+void Benchmark::watched(LoadGenerator &generator, RelayPeer &peer,
+                        void (Benchmark::*measurement)(LoadGenerator &, RelayPeer &))
+{
+    const LiveViewers viewers(peer.webPort(), RelayPeer::WebToken.toByteArray(), LiveViewerCount);
+    m_viewers = &viewers;
+    (this->*measurement)(generator, peer);
+    m_viewers = nullptr;
+}
+
 void Benchmark::checkCapture(RelayPeer &peer, quint16 port, qint64 bytes, const QString &what)
 {
+    if (m_viewers != nullptr && !m_viewers->problem().isEmpty())
+        fail(RelayPeer::name(peer.kind()), what, m_viewers->problem());
+    if (m_viewers != nullptr && m_viewers->received() == 0)
+        fail(RelayPeer::name(peer.kind()), what, QStringLiteral("the live viewers received nothing"));
     if (!peer.isRunning())
         fail(RelayPeer::name(peer.kind()), what,
              QStringLiteral("the program ended during the run; %1").arg(peer.errorOutput()));
@@ -522,6 +552,18 @@ void Benchmark::addTargets()
                          QStringLiteral("recognising / plain, on frames")});
     m_results.addTarget({QStringLiteral("latency p50 with the session index"), m_results.median(indexing, LatencyP50),
                          m_results.median(program, LatencyP50), 1.05, false, QStringLiteral("indexing / plain")});
+    const QString watchedPeer = RelayPeer::name(RelayPeer::Kind::Watched);
+    for (const QString &figure : {LatencyP50, LatencyP99}) {
+        m_results.addTarget({QStringLiteral("latency %1 with %2 live viewers")
+                                 .arg(figure == LatencyP50 ? QStringLiteral("p50") : QStringLiteral("p99"))
+                                 .arg(LiveViewerCount),
+                             m_results.median(watchedPeer, figure), m_results.median(program, figure), 1.1, false,
+                             QStringLiteral("watched / plain")});
+    }
+    m_results.addTarget({QStringLiteral("throughput with %1 live viewers").arg(LiveViewerCount),
+                         m_results.median(watchedPeer, BenchFigures::Throughput),
+                         m_results.median(program, BenchFigures::Throughput), 0.9, true,
+                         QStringLiteral("watched / plain")});
     m_results.addTarget({QStringLiteral("replay, every answer captured"),
                          m_results.median(BenchFigures::Replay, QStringLiteral("bytes answered and captured, %1 trackers")
                                                                     .arg(m_options.replayTrackers)),

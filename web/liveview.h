@@ -38,6 +38,8 @@ public:
     [[nodiscard]] QList<QByteArray> snapshot() const;
     // Someone watches, or nobody does any more.
     void setWatched(bool watched);
+    // Sends what waits now: before a new viewer gets its snapshot, which already holds it.
+    void publishWaitingChanges() { publishChanges(); }
 
     void appendToLog(const QString &line) override { m_log.append(line); }
     void prependToLog(const QString &line) override { m_log.prepend(line); }

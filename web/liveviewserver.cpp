@@ -252,6 +252,7 @@ void LiveViewServer::takeViewers()
 {
     while (QWebSocket *viewer = m_webSockets.nextPendingConnection()) {
         m_upgrading.remove(peerOf(viewer->peerAddress(), viewer->peerPort()));
+        m_view.publishWaitingChanges();
         viewer->setParent(this);
         // A viewer only listens: nothing it sends is of use.
         viewer->setMaxAllowedIncomingFrameSize(1024);

@@ -2,6 +2,7 @@
 // WebSocket clients.
 
 #include "capturefiles.h"
+#include "capturefolder.h"
 #include "liveview.h"
 #include "liveviewserver.h"
 #include "loopbacksocket.h"
@@ -13,7 +14,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 
@@ -124,6 +128,7 @@ private slots:
     void twentyFirstViewerGets503();
     void viewerThatDoesNotReadIsDropped();
     void stormOfConnections();
+    void programShowsWhatItsPanesShow();
 };
 
 void TestLiveView::paneMessages_data()
@@ -414,6 +419,78 @@ void TestLiveView::stormOfConnections()
     QTRY_COMPARE(messages.size(), 4);
     QCOMPARE(s.server.viewerCount(), 1);
     QVERIFY(exchange(s.server.port(), get("/style.css?token=" + Token.toLatin1())).startsWith("HTTP/1.1 200"));
+}
+
+void TestLiveView::programShowsWhatItsPanesShow()
+{
+    QTemporaryDir folder;
+    const quint16 inPort = LoopbackSocket::freePort();
+    QProcess program;
+    program.start(QStringLiteral(GPSA_ANALYZER_BINARY),
+                  {QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(inPort),
+                   QStringLiteral("--capture-dir"), folder.path(), QStringLiteral("--web"), QStringLiteral("127.0.0.1:0"),
+                   QStringLiteral("--web-token"), Token});
+    QByteArray out;
+    QTRY_VERIFY((out += program.readAllStandardOutput()).contains("Listening on TCP port"));
+    const QRegularExpressionMatch live =
+        QRegularExpression(QStringLiteral("^Live view: http://127.0.0.1:(\\d+)/\\?token=(.*)\n")).match(QString::fromUtf8(out));
+    QVERIFY2(live.hasMatch() && live.captured(2) == Token, out.constData());
+    const auto webPort = quint16(live.captured(1).toUInt());
+    QList<QByteArray> messages;
+    auto viewer = std::make_unique<QWebSocket>();
+    QObject::connect(viewer.get(), &QWebSocket::binaryMessageReceived, viewer.get(), [&](const QByteArray &m) { messages.append(m); });
+    viewer->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?token=%2").arg(webPort).arg(Token)));
+    QTRY_COMPARE(messages.size(), 3);
+
+    // Calm: every byte value, each chunk captured before the next goes; the page's panes get the
+    // text of standard output, line for line.
+    LoopbackSocket tracker = LoopbackSocket::connectTo(inPort);
+    QByteArray sent;
+    for (int i = 0; i < 4; ++i) {
+        sent += LoopbackSocket::randomBytes(256, quint32(i)) + "\r\n";
+        QVERIFY(tracker.sendAll(sent.right(258)));
+        QTRY_COMPARE((out += program.readAllStandardOutput()).count("IN (HEXAD)"), i + 1);
+    }
+    QString log;
+    QString data;
+    const auto collect = [&] {
+        log.clear();
+        data.clear();
+        for (const QByteArray &message : std::as_const(messages)) {
+            const QJsonObject m = parsed(message);
+            for (const QJsonValue &entry : m.value(QStringLiteral("lines")).toArray())
+                (m.value(QStringLiteral("type")) == QStringLiteral("log") ? log : data) += entry.toArray().at(1).toString();
+        }
+        return data.count(QStringLiteral("IN (HEXAD)"));
+    };
+    QTRY_COMPARE(collect(), 4);
+    const QString connected = QStringLiteral("Tracker 127.0.0.1 connected.\r\n");
+    // Standard output less the address and the log's lines is the data pane.
+    const QString listening = QStringLiteral("Listening on TCP port %1\r\n").arg(inPort);
+    QCOMPARE(log, listening + connected);
+    QCOMPARE(data, QString::fromUtf8(out.mid(out.indexOf('\n') + 1)).remove(listening).remove(connected));
+
+    // A flood while a viewer never reads and a storm of connections comes: the viewer is
+    // dropped, the capture keeps every byte.
+    LoopbackSocket idle = LoopbackSocket::connectTo(webPort);
+    QVERIFY(idle.sendAll(get("/live?token=" + Token.toLatin1(), upgradeFields())));
+    std::jthread storm([webPort] {
+        for (int i = 0; i < 300; ++i)
+            (void)LoopbackSocket::connectTo(webPort).send("GET /", 5);
+    });
+    for (int i = 0; i < 60 && !out.contains("dropped"); ++i) {
+        sent += LoopbackSocket::randomBytes(64 * 1024, quint32(100 + i));
+        QVERIFY(tracker.sendAll(sent.right(64 * 1024)));
+        QTest::qWait(25);
+        out += program.readAllStandardOutput();
+    }
+    QVERIFY(out.contains(QByteArray("Live view 127.0.0.1:") + QByteArray::number(idle.localPort()) +
+                         " dropped: more than 4 MiB waited for it.\r\n"));
+    tracker.close();
+    QTRY_VERIFY((out += program.readAllStandardOutput()).contains("disconnected."));
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(CaptureFolder(folder.path()).joined(inPort), sent);
 }
 
 QTEST_MAIN(TestLiveView)
