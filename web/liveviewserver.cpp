@@ -59,6 +59,57 @@ constexpr Resource Resources[] = {
     {"/style.css", ":/gpsa/web/style.css", "text/css; charset=utf-8"},
 };
 
+// A connection of the server. The WebSocket handshake's answer, which Qt writes, goes out without
+// the Access-Control lines that Qt adds to it: no page of another site is to read anything here.
+class RequestSocket final : public QTcpSocket
+{
+public:
+    using QTcpSocket::QTcpSocket;
+    void leaveOutAccessControl() { m_filtering = true; }
+
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (!m_filtering)
+            return QTcpSocket::writeData(data, size);
+        m_head.append(data, size);
+        const qsizetype end = m_head.indexOf("\r\n\r\n");
+        if (end >= 0) {
+            m_filtering = false;
+            QByteArray kept;
+            for (const QByteArray &line : m_head.first(end + 2).split('\n')) {
+                if (!line.isEmpty() && !line.startsWith("Access-Control-"))
+                    kept += line + '\n';
+            }
+            kept += "\r\n" + m_head.mid(end + 4);
+            m_head.clear();
+            if (QTcpSocket::writeData(kept.constData(), kept.size()) < 0)
+                return -1;
+        }
+        return size;
+    }
+
+private:
+    bool m_filtering = false;
+    QByteArray m_head;
+};
+
+class Listener final : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new RequestSocket(this);
+        if (socket->setSocketDescriptor(descriptor))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+
 QString peerOf(const QHostAddress &address, quint16 port)
 {
     return address.toString() + QLatin1Char(':') + QString::number(port);
@@ -72,11 +123,12 @@ LiveViewServer::LiveViewServer(LiveView &view, QString token, Downloads download
     , m_token(token.toLatin1())
     , m_downloads(std::move(downloads))
     , m_limits(limits)
+    , m_listener(std::make_unique<Listener>())
     , m_webSockets(QStringLiteral("gps-analyzer"), QWebSocketServer::NonSecureMode)
 {
-    m_listener.setListenBacklogSize(1024);
+    m_listener->setListenBacklogSize(1024);
     m_webSockets.setHandshakeTimeout(m_limits.timeout);
-    connect(&m_listener, &QTcpServer::newConnection, this, &LiveViewServer::takeConnections);
+    connect(m_listener.get(), &QTcpServer::newConnection, this, &LiveViewServer::takeConnections);
     connect(&m_webSockets, &QWebSocketServer::newConnection, this, &LiveViewServer::takeViewers);
     connect(&m_view, &LiveView::published, this, &LiveViewServer::publish);
     connect(&m_pings, &QTimer::timeout, this, &LiveViewServer::pingViewers);
@@ -86,7 +138,7 @@ LiveViewServer::LiveViewServer(LiveView &view, QString token, Downloads download
 LiveViewServer::~LiveViewServer()
 {
     // Sockets that go with the listener report nothing to a server already half gone.
-    for (QTcpSocket *socket : m_listener.findChildren<QTcpSocket *>())
+    for (QTcpSocket *socket : m_listener->findChildren<QTcpSocket *>())
         socket->disconnect(this);
     for (QWebSocket *viewer : std::as_const(m_viewers)) {
         viewer->disconnect(this);
@@ -97,7 +149,7 @@ LiveViewServer::~LiveViewServer()
 
 bool LiveViewServer::listen(const QHostAddress &address, quint16 port)
 {
-    return m_listener.listen(address, port);
+    return m_listener->listen(address, port);
 }
 
 QByteArray LiveViewServer::cookieName() const
@@ -107,7 +159,7 @@ QByteArray LiveViewServer::cookieName() const
 
 void LiveViewServer::takeConnections()
 {
-    while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
+    while (QTcpSocket *socket = m_listener->nextPendingConnection()) {
         if (m_requests.size() >= m_limits.requests) {
             socket->abort();
             socket->deleteLater();
@@ -245,6 +297,7 @@ void LiveViewServer::upgrade(QTcpSocket *socket, const HttpRequestHead &request)
     m_upgrading.insert(peer);
     connect(socket, &QObject::destroyed, this, [this, peer] { m_upgrading.remove(peer); });
     // The head is still unread in the socket: the handshake reads it from there.
+    static_cast<RequestSocket *>(socket)->leaveOutAccessControl();
     m_webSockets.handleConnection(socket);
 }
 

@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 struct HttpRequestHead;
 class LiveView;
@@ -46,7 +47,8 @@ struct LiveViewLimits
 //
 // Viewers get the view's snapshot, then every message it publishes, as binary WebSocket messages
 // of UTF-8 JSON. A viewer for whom more than Limits::viewerBacklog bytes wait is dropped: the
-// capture never waits for one. Viewers are pinged; one that has not answered for
+// capture never waits for one. (Qt's handshake answer carries Access-Control lines of its own;
+// they are taken out.) Viewers are pinged; one that has not answered for
 // Limits::timeout is dropped too.
 class LiveViewServer final : public QObject
 {
@@ -63,8 +65,8 @@ public:
 
     // False with errorString() when the address cannot be bound.
     bool listen(const QHostAddress &address, quint16 port);
-    [[nodiscard]] QString errorString() const { return m_listener.errorString(); }
-    [[nodiscard]] quint16 port() const { return m_listener.serverPort(); }
+    [[nodiscard]] QString errorString() const { return m_listener->errorString(); }
+    [[nodiscard]] quint16 port() const { return m_listener->serverPort(); }
     [[nodiscard]] int viewerCount() const { return int(m_viewers.size()); }
     // The cookie that carries the token: named after the port, since cookies ignore ports.
     [[nodiscard]] QByteArray cookieName() const;
@@ -93,7 +95,7 @@ private:
     QByteArray m_token;
     Downloads m_downloads;
     Limits m_limits;
-    QTcpServer m_listener;
+    std::unique_ptr<QTcpServer> m_listener;
     QWebSocketServer m_webSockets;
     // Connections that wait for an answer or take it.
     QSet<QTcpSocket *> m_requests;
