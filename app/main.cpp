@@ -16,7 +16,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -56,7 +55,7 @@ int runHeadless(int &argc, char **argv, const Options &options)
     if (options.web) {
         // Listening first: a port that cannot be bound ends the program before anything else listens.
         liveView = std::make_unique<LiveViewService>(
-            options.captureFolder, [&frontEnd] { return int(frontEnd.engine().sckListen().localPort()); },
+            options.captureFolder, [&frontEnd] { return frontEnd.engine().inPort(); },
             [&frontEnd](const QString &line) { frontEnd.appendToLog(line); });
         if (!liveView->start(*options.web)) {
             reportFailure(liveView->errorString());
@@ -91,8 +90,8 @@ int runWindow(int &argc, char **argv, const Options &options)
     window.Form_Load();
     window.show(); // Form_Activate runs once the window has become active
     window.activateWindow();
-    if (options.start)
-        QTimer::singleShot(0, window.Command1(), &QPushButton::click);
+    if (options.start) // the start button's handler, as the operator's press runs it
+        QTimer::singleShot(0, &window, &AnalyzerFrm::Command1_Click);
     // Closing the window ends the event loop with status 0.
     return QApplication::exec();
 }
