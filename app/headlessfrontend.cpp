@@ -51,32 +51,11 @@ void HeadlessFrontEnd::start()
     flush();
 }
 
-void HeadlessFrontEnd::appendToLog(const QString &line)
-{
-    m_output.write(line);
-    if (m_paneWatcher)
-        m_paneWatcher->appendToLog(line);
-}
-
-void HeadlessFrontEnd::prependToLog(const QString &line)
-{
-    m_output.write(line);
-    if (m_paneWatcher)
-        m_paneWatcher->prependToLog(line);
-}
-
-void HeadlessFrontEnd::replaceLog(const QString &text)
+void HeadlessFrontEnd::writePaneText(const QString &text, void (PaneWatcher::*watch)(const QString &))
 {
     m_output.write(text);
     if (m_paneWatcher)
-        m_paneWatcher->replaceLog(text);
-}
-
-void HeadlessFrontEnd::prependToDataPane(const QString &line)
-{
-    m_output.write(line);
-    if (m_paneWatcher)
-        m_paneWatcher->prependToDataPane(line);
+        (m_paneWatcher->*watch)(text);
 }
 
 void HeadlessFrontEnd::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)

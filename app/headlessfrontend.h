@@ -48,10 +48,10 @@ public:
     void setValue(Control checkBox, int value) override { m_values[checkBox] = value; }
     // Nothing can be changed without a window, so nothing needs disabling.
     void setEnabled(Control /*control*/, bool /*enabled*/) override {}
-    void appendToLog(const QString &line) override;
-    void prependToLog(const QString &line) override;
-    void replaceLog(const QString &text) override;
-    void prependToDataPane(const QString &line) override;
+    void appendToLog(const QString &line) override { writePaneText(line, &PaneWatcher::appendToLog); }
+    void prependToLog(const QString &line) override { writePaneText(line, &PaneWatcher::prependToLog); }
+    void replaceLog(const QString &text) override { writePaneText(text, &PaneWatcher::replaceLog); }
+    void prependToDataPane(const QString &line) override { writePaneText(line, &PaneWatcher::prependToDataPane); }
     // Rendered straight into the UTF-8 of standard output, with no line of text between.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
@@ -65,6 +65,8 @@ public:
     [[nodiscard]] CaptureFeatures features() const override { return m_features; }
 
 private:
+    // A pane's text on standard output, and the same call on the watcher.
+    void writePaneText(const QString &text, void (PaneWatcher::*watch)(const QString &));
     void writeMessage(const QString &line);
 
     QMap<Control, QString> m_texts;
