@@ -1,0 +1,245 @@
+#include "framedecoder.h"
+
+#include "decoding.h"
+#include "positiontext.h"
+
+#include <charconv>
+#include <cmath>
+
+void FieldList::add(std::string_view name, QByteArrayView value)
+{
+    if (!m_text.isEmpty())
+        m_text.append(Separator);
+    m_text.append(name.data(), qsizetype(name.size()));
+    m_text.append('=');
+    for (const char c : value)
+        m_text.append(c >= 0x20 && c <= 0x7E ? c : '.');
+}
+
+void FieldList::add(std::string_view name, qint64 value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    add(name, QByteArrayView(digits, end - digits));
+}
+
+void FieldList::addUnsigned(std::string_view name, quint64 value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    add(name, QByteArrayView(digits, end - digits));
+}
+
+void FieldList::addDecimal(std::string_view name, double value)
+{
+    QByteArray text;
+    PositionText::appendDecimal(text, value);
+    add(name, text);
+}
+
+void FieldList::addHex(std::string_view name, quint64 value, int digits)
+{
+    char text[24] = {'0', 'x'};
+    const auto end = std::to_chars(text + 2, text + sizeof text, value, 16).ptr;
+    QByteArray hex = QByteArray(text + 2, end - text - 2).toUpper();
+    hex.prepend(QByteArray(std::max(0, digits - int(hex.size())), '0'));
+    add(name, "0x" + hex);
+}
+
+QByteArray FieldList::joined(char separator) const
+{
+    QByteArray out;
+    appendJoined(out, separator);
+    return out;
+}
+
+void FieldList::appendJoined(QByteArray &out, char separator) const
+{
+    const qsizetype from = out.size();
+    out.append(m_text);
+    for (char *c = out.data() + from, *end = out.data() + out.size(); c != end; ++c) {
+        if (*c == Separator)
+            *c = separator;
+    }
+}
+
+QByteArrayView FieldList::value(std::string_view name) const
+{
+    for (qsizetype start = 0; start < m_text.size();) {
+        qsizetype end = m_text.indexOf(Separator, start);
+        end = end < 0 ? m_text.size() : end;
+        const QByteArrayView pair = QByteArrayView(m_text).sliced(start, end - start);
+        if (pair.startsWith(QByteArrayView(name.data(), qsizetype(name.size()))) &&
+            pair.size() > qsizetype(name.size()) && pair[qsizetype(name.size())] == '=')
+            return pair.sliced(qsizetype(name.size()) + 1);
+        start = end + 1;
+    }
+    return {};
+}
+
+void DecodedFrame::clear()
+{
+    fields.clear();
+    reason.clear();
+    m_count = 0;
+}
+
+PositionRecord &DecodedFrame::addRecord()
+{
+    if (m_count == m_records.size())
+        m_records.emplace_back();
+    PositionRecord &record = m_records[m_count++];
+    FieldList fields = std::move(record.fields);
+    fields.clear();
+    record = PositionRecord{};
+    record.fields = std::move(fields);
+    return record;
+}
+
+void DecodedFrame::fail(const QString &why)
+{
+    clear();
+    reason = why;
+}
+
+void decodeFrame(const TrackerFrame &frame, DecodedFrame &out)
+{
+    out.clear();
+    if (!frame.intact()) {
+        out.fail(QStringLiteral("not intact"));
+        return;
+    }
+    try {
+        switch (frame.protocol) {
+        case TrackerProtocol::Teltonika:
+            return Decoding::decodeTeltonika(frame, out);
+        case TrackerProtocol::GT06:
+            return Decoding::decodeGt06(frame, out);
+        case TrackerProtocol::H02:
+            return Decoding::decodeH02(frame, out);
+        case TrackerProtocol::Meitrack:
+            return Decoding::decodeMeitrack(frame, out);
+        case TrackerProtocol::TK103:
+            return Decoding::decodeTk103(frame, out);
+        case TrackerProtocol::Queclink:
+            return Decoding::decodeQueclink(frame, out);
+        case TrackerProtocol::NMEA:
+            return Decoding::decodeNmea(frame, out);
+        }
+    } catch (const FrameReader::CutShort &) {
+        out.fail(QStringLiteral("cut short"));
+    } catch (const Decoding::Failure &failure) {
+        out.fail(failure.reason);
+    }
+}
+
+namespace Decoding {
+
+void fail(const QString &reason)
+{
+    throw Failure{reason};
+}
+
+std::optional<double> number(QByteArrayView text, const char *what)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    const char *begin = text.data() + (text.front() == '+' ? 1 : 0);
+    double value = 0;
+    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        fail(QStringLiteral("%1 '%2' is no number").arg(QLatin1StringView(what), QString::fromLatin1(text)));
+    return value;
+}
+
+double requiredNumber(QByteArrayView text, const char *what)
+{
+    const std::optional<double> value = number(text, what);
+    if (!value)
+        fail(QStringLiteral("%1 missing").arg(QLatin1StringView(what)));
+    return *value;
+}
+
+int digitsAt(QByteArrayView text, qsizetype from, int count)
+{
+    if (from < 0 || from + count > text.size())
+        return -1;
+    int value = 0;
+    for (const char c : text.sliced(from, count)) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::optional<double> degreesMinutes(QByteArrayView value, QByteArrayView hemisphere, const char *what)
+{
+    if (value.isEmpty())
+        return std::nullopt;
+    const double raw = requiredNumber(value, what);
+    const double degrees = std::trunc(raw / 100);
+    const double minutes = raw - degrees * 100;
+    const bool negative = hemisphere == "S" || hemisphere == "W";
+    if (!negative && hemisphere != "N" && hemisphere != "E")
+        fail(QStringLiteral("%1 hemisphere '%2' is none of N, S, E, W")
+                 .arg(QLatin1StringView(what), QString::fromLatin1(hemisphere)));
+    if (raw < 0 || minutes >= 60)
+        fail(QStringLiteral("%1 '%2' is no ddmm.mmmm").arg(QLatin1StringView(what), QString::fromLatin1(value)));
+    const double result = degrees + minutes / 60;
+    return negative ? -result : result;
+}
+
+qint64 utcMs(int year, int month, int day, int hour, int minute, int second, int ms)
+{
+    static constexpr int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (month < 1 || month > 12 || day < 1 || day > monthDays[month - 1] || (month == 2 && day == 29 && !leap) ||
+        hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
+        fail(QStringLiteral("no such date and time: %1-%2-%3 %4:%5:%6")
+                 .arg(year)
+                 .arg(month, 2, 10, QLatin1Char('0'))
+                 .arg(day, 2, 10, QLatin1Char('0'))
+                 .arg(hour, 2, 10, QLatin1Char('0'))
+                 .arg(minute, 2, 10, QLatin1Char('0'))
+                 .arg(second, 2, 10, QLatin1Char('0')));
+    // Days from 1970-01-01 in the proleptic Gregorian calendar, counted in 400-year eras.
+    const qint64 y = year - (month <= 2 ? 1 : 0);
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const qint64 yearOfEra = y - era * 400;
+    const qint64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const qint64 days = era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+    return days * MsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + ms;
+}
+
+qint64 timeOfDayMs(QByteArrayView text)
+{
+    const int hour = digitsAt(text, 0, 2), minute = digitsAt(text, 2, 2), second = digitsAt(text, 4, 2);
+    if (hour < 0 || minute < 0 || second < 0 || hour > 23 || minute > 59 || second > 60)
+        return -1;
+    int ms = 0;
+    if (text.size() > 6) {
+        // A fraction of any length; milliseconds are kept.
+        if (text[6] != '.' || text.size() == 7)
+            return -1;
+        for (qsizetype i = 7, scale = 100; i < text.size(); ++i, scale /= 10) {
+            if (text[i] < '0' || text[i] > '9')
+                return -1;
+            ms += int(scale) * (text[i] - '0');
+        }
+    }
+    return ((hour * 60 + minute) * 60 + second) * 1000LL + ms;
+}
+
+std::optional<qint64> dateAndTime(QByteArrayView date, QByteArrayView time, bool yearFirst)
+{
+    if (date.isEmpty() || time.isEmpty())
+        return std::nullopt;
+    const qint64 ofDay = timeOfDayMs(time);
+    const int first = digitsAt(date, 0, 2), month = digitsAt(date, 2, 2), last = digitsAt(date, 4, 2);
+    if (ofDay < 0 || date.size() != 6 || first < 0 || month < 0 || last < 0)
+        fail(QStringLiteral("date '%1' or time '%2' unreadable").arg(QString::fromLatin1(date), QString::fromLatin1(time)));
+    return utcMs(fullYear(yearFirst ? first : last), month, yearFirst ? last : first, 0, 0, 0) + ofDay;
+}
+
+} // namespace Decoding
