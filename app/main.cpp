@@ -7,6 +7,7 @@
 #include "exportcommand.h"
 #include "headlessfrontend.h"
 #include "memorytuning.h"
+#include "positionscommand.h"
 #include "replaycommand.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
@@ -71,6 +72,8 @@ int main(int argc, char *argv[])
         return exportMain(argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "replay") == 0)
         return replayMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "positions") == 0)
+        return positionsMain(argc, argv);
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),
