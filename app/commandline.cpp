@@ -32,7 +32,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "Exit status: 0 when the window is closed or on SIGINT or SIGTERM, 1 when a\n"
                        "failure ends the program, 2 for a wrong option.\n"
                        "gps-analyzer export --help: a capture folder's sessions as a pcap file.\n"
-                       "gps-analyzer replay --help: plays a recorded session against a server."));
+                       "gps-analyzer replay --help: plays a recorded session against a server.\n"
+                       "gps-analyzer positions --help: the decoded positions of a capture folder."));
 
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
@@ -97,9 +98,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("session-index"),
         QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                        "folder."));
+    const QCommandLineOption decode(
+        QStringLiteral("decode"),
+        QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
+                       "and positions.csv in the capture folder (with --protocol, else auto)."));
     parser.addOptions({help, version, inPort, outPort, outHost, relay, sendOnConnect, command, commandType,
                        captureDir, start, headless, listenAddress, passAnswers, protocol, autoAck, commandFrame,
-                       noCrLf, sessionIndex});
+                       noCrLf, sessionIndex, decode});
 
     CommandLine result;
     const auto exitWith = [&result](int status, const QString &text, bool toStandardError) {
@@ -162,6 +167,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     features.acknowledge = parser.isSet(autoAck);
     features.appendCrLf = !parser.isSet(noCrLf);
     features.sessionIndex = parser.isSet(sessionIndex);
+    features.decode = parser.isSet(decode);
     if (parser.isSet(commandFrame)) {
         const QString name = last(commandFrame, QString());
         const std::optional<CommandFrameKind> kind = commandFrameKindFromName(name);

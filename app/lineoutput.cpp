@@ -192,6 +192,22 @@ void LineOutput::writeChunkLine(const QString &timestamp, QLatin1StringView tag,
         flush();
 }
 
+void LineOutput::writeLines(const QString &timestamp, const QByteArray &lines)
+{
+    const QByteArray prefix = timestamp.toUtf8();
+    for (qsizetype start = 0; start < lines.size();) {
+        const qsizetype end = lines.indexOf('\n', start) + 1;
+        m_buffer.append(prefix);
+        const qsizetype from = m_buffer.size();
+        m_buffer.append(QByteArrayView(lines).sliced(start, (end == 0 ? lines.size() : end) - start));
+        for (char *c = m_buffer.data() + from, *last = m_buffer.data() + m_buffer.size(); m_terminal && c != last; ++c)
+            *c = quint8(*c) < 0x20 && *c != '\r' && *c != '\n' ? '.' : *c;
+        start = end == 0 ? lines.size() : end;
+    }
+    if (m_buffer.size() >= FlushThreshold)
+        flush();
+}
+
 void LineOutput::flush()
 {
     const char *data = m_buffer.constData();

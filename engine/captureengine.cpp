@@ -2,6 +2,7 @@
 
 #include "endpointarray.h"
 #include "framesplitter.h"
+#include "livedecoder.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 
