@@ -34,6 +34,8 @@ public:
     QAction *passAnswers = nullptr;
     QActionGroup *protocols = nullptr; // Off first, then Auto-detect, then each protocol
     QAction *acknowledge = nullptr;
+    QAction *decode = nullptr;
+    QAction *positions = nullptr;
     QAction *buildFrame = nullptr;
     QAction *appendCrLf = nullptr;
     QAction *about = nullptr;
