@@ -15,7 +15,11 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
             m_deviceText = m_device.toUtf8();
         }
         decodeFrame(frame, m_decoded);
-        const QByteArray protocol = protocolName(frame.protocol).toLatin1();
+        if (frame.kind != m_kind) {
+            m_kind = frame.kind;
+            m_kindText = m_kind.toLatin1();
+        }
+        const QByteArray &protocol = m_protocolNames[std::size_t(frame.protocol)];
         for (const PositionRecord &record : m_decoded.records()) {
             lines.append(PositionTag);
             PositionText::appendPositionLine(lines, protocol, m_deviceText, record);
@@ -24,8 +28,14 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
         }
         if (m_decoded.records().empty() && m_decoded.hasContent()) {
             lines.append(FrameTag);
-            PositionText::appendFrameLine(lines, protocol, m_deviceText, frame.kind.toLatin1(), m_decoded);
+            PositionText::appendFrameLine(lines, protocol, m_deviceText, m_kindText, m_decoded);
             lines.append("\r\n");
         }
     }
+}
+
+LiveDecoder::LiveDecoder(QString peer) : m_peer(std::move(peer))
+{
+    for (const TrackerProtocol protocol : AllTrackerProtocols)
+        m_protocolNames[std::size_t(protocol)] = protocolName(protocol).toLatin1();
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <span>
 #include <vector>
 
@@ -19,7 +20,7 @@ public:
     static constexpr QByteArrayView PositionTag{": POS: "};
     static constexpr QByteArrayView FrameTag{": DEC: "};
 
-    explicit LiveDecoder(QString peer) : m_peer(std::move(peer)) {}
+    explicit LiveDecoder(QString peer);
 
     // Decodes a chunk's intact frames: each record becomes a line "<PositionTag><what it says>\r\n"
     // in `lines` and a row in `rows`; a frame without records but with fields or a reason becomes
@@ -31,6 +32,9 @@ private:
     QString m_peer;
     QString m_device;
     QByteArray m_deviceText;
+    QString m_kind;
+    QByteArray m_kindText;
+    std::array<QByteArray, std::size(AllTrackerProtocols)> m_protocolNames;
     DecodedFrame m_decoded;
 };
 

@@ -4,61 +4,86 @@
 
 #include <QDir>
 
+#include <array>
+
 namespace PositionsCsv {
 
 namespace {
 
-void appendCell(QByteArray &out, QByteArrayView value)
+QByteArray cell(QByteArrayView value)
 {
     const bool quoted = value.contains(',') || value.contains('"') || value.contains('\r') || value.contains('\n');
-    if (!quoted) {
-        out.append(value);
-        return;
-    }
-    out.append('"');
-    for (const char c : value) {
-        if (c == '"')
-            out.append('"');
-        out.append(c);
-    }
-    out.append('"');
-}
-
-template <typename T, typename Append>
-void appendOptional(QByteArray &out, const std::optional<T> &value, Append append)
-{
-    out.append(',');
-    if (value)
-        append(out, *value);
+    if (!quoted)
+        return value.toByteArray();
+    QByteArray out = "\"";
+    for (const char c : value)
+        out.append(c == '"' ? QByteArrayView("\"\"") : QByteArrayView(&c, 1));
+    return out.append('"');
 }
 
 } // namespace
 
+const QByteArray &LineWriter::Cell::of(const QString &value)
+{
+    if (value.constData() != text.constData() || value.size() != text.size() || cell.isNull()) {
+        text = value;
+        cell = PositionsCsv::cell(value.toUtf8());
+    }
+    return cell;
+}
+
+void LineWriter::append(QByteArray &out, const PositionRow &row)
+{
+    const PositionRecord &record = row.record;
+    const QByteArray &peer = m_peer.of(row.peer), &device = m_device.of(row.device), &message = m_message.of(row.message);
+    {
+        using PositionText::Writer;
+        Writer line(out, peer.size() + device.size() + message.size() + 2 * Writer::TimeRoom + 8 * Writer::NumberRoom);
+        if (row.number != 0)
+            line.integer(row.number);
+        line.put(',');
+        if (row.timeUs >= 0)
+            line.captureTime(row.timeUs);
+        line.put(',');
+        line.put(peer);
+        line.put(',');
+        line.put(device);
+        line.put(',');
+        static const std::array names = [] {
+            std::array<QByteArray, std::size(AllTrackerProtocols)> all;
+            for (const TrackerProtocol protocol : AllTrackerProtocols)
+                all[std::size_t(protocol)] = protocolName(protocol).toLatin1();
+            return all;
+        }();
+        line.put(names[std::size_t(row.protocol)]);
+        line.put(',');
+        line.put(message);
+        line.put(',');
+        if (record.fixTimeMs)
+            line.fixTime(*record.fixTimeMs);
+        line.put(record.valid ? QByteArrayView(",1") : QByteArrayView(",0"));
+        for (const auto &[value, decimals] : {std::pair{record.latitude, 7}, {record.longitude, 7}, {record.altitudeM, 3},
+                                              {record.speedKmh, 3}, {record.courseDeg, 3}}) {
+            line.put(',');
+            if (value)
+                line.fixed(*value, decimals, decimals == 3);
+        }
+        line.put(',');
+        if (record.satellites)
+            line.integer(*record.satellites);
+        line.put(',');
+    }
+    const QByteArray &text = record.fields.text();
+    if (text.contains(',') || text.contains('"'))
+        out.append(cell(record.fields.joined(';')));
+    else
+        record.fields.appendJoined(out, ';');
+    out.append("\r\n");
+}
+
 void appendLine(QByteArray &out, const PositionRow &row)
 {
-    if (row.number != 0)
-        out.append(QByteArray::number(row.number));
-    out.append(',');
-    if (row.timeUs >= 0)
-        PositionText::appendCaptureTime(out, row.timeUs);
-    out.append(',');
-    appendCell(out, row.peer.toUtf8());
-    out.append(',');
-    appendCell(out, row.device.toUtf8());
-    out.append(',').append(protocolName(row.protocol).toLatin1()).append(',');
-    appendCell(out, row.message.toUtf8());
-    const PositionRecord &record = row.record;
-    appendOptional(out, record.fixTimeMs, PositionText::appendFixTime);
-    out.append(record.valid ? ",1" : ",0");
-    appendOptional(out, record.latitude, PositionText::appendCoordinate);
-    appendOptional(out, record.longitude, PositionText::appendCoordinate);
-    appendOptional(out, record.altitudeM, PositionText::appendDecimal);
-    appendOptional(out, record.speedKmh, PositionText::appendDecimal);
-    appendOptional(out, record.courseDeg, PositionText::appendDecimal);
-    appendOptional(out, record.satellites, [](QByteArray &text, int count) { text.append(QByteArray::number(count)); });
-    out.append(',');
-    appendCell(out, record.fields.joined(';'));
-    out.append("\r\n");
+    LineWriter().append(out, row);
 }
 
 } // namespace PositionsCsv
@@ -73,6 +98,6 @@ void PositionsCsvFile::record(std::span<const PositionRow> rows)
 {
     m_lines.resize(0);
     for (const PositionRow &row : rows)
-        PositionsCsv::appendLine(m_lines, row);
+        m_writer.append(m_lines, row);
     m_file.write(m_lines);
 }

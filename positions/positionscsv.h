@@ -19,6 +19,22 @@ inline constexpr QByteArrayView Header{"number,time,peer,device,protocol,message
 
 void appendLine(QByteArray &out, const PositionRow &row);
 
+// The same, keeping the cells of the texts that a chunk's rows share (peer, device, message).
+class LineWriter final
+{
+public:
+    void append(QByteArray &out, const PositionRow &row);
+
+private:
+    struct Cell
+    {
+        QString text;
+        QByteArray cell = QByteArray(""); // not null: an empty text is already written
+        const QByteArray &of(const QString &value);
+    };
+    Cell m_peer, m_device, m_message;
+};
+
 } // namespace PositionsCsv
 
 // positions.csv of a capture folder, open for appending for one run: created with its header
@@ -34,6 +50,7 @@ public:
 
 private:
     AppendFile m_file;
+    PositionsCsv::LineWriter m_writer;
     QByteArray m_lines;
 };
 

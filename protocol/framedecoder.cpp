@@ -8,12 +8,14 @@
 
 void FieldList::add(std::string_view name, QByteArrayView value)
 {
-    if (!m_text.isEmpty())
-        m_text.append(Separator);
-    m_text.append(name.data(), qsizetype(name.size()));
-    m_text.append('=');
+    const bool first = m_text.isEmpty();
+    PositionText::Writer pair(m_text, 2 + qsizetype(name.size()) + value.size());
+    if (!first)
+        pair.put(Separator);
+    pair.put(QByteArrayView(name.data(), qsizetype(name.size())));
+    pair.put('=');
     for (const char c : value)
-        m_text.append(c >= 0x20 && c <= 0x7E ? c : '.');
+        pair.put(c >= 0x20 && c <= 0x7E ? c : '.');
 }
 
 void FieldList::add(std::string_view name, qint64 value)
@@ -21,6 +23,16 @@ void FieldList::add(std::string_view name, qint64 value)
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     add(name, QByteArrayView(digits, end - digits));
+}
+
+void FieldList::clear()
+{
+    // A record's fields are often still shared with a row made of it: emptying them in place
+    // would copy them first.
+    if (m_text.isDetached())
+        m_text.resize(0);
+    else
+        m_text = QByteArray();
 }
 
 void FieldList::addUnsigned(std::string_view name, quint64 value)

@@ -26,7 +26,7 @@ public:
     void addDecimal(std::string_view name, double value);
     // The value as "0x" and at least `digits` upper-case hexadecimal digits.
     void addHex(std::string_view name, quint64 value, int digits);
-    void clear() { m_text.resize(0); }
+    void clear();
 
     [[nodiscard]] bool isEmpty() const { return m_text.isEmpty(); }
     // The pairs joined by the separator given: ' ' in a pane line, ';' in a positions file.

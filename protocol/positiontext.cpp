@@ -10,25 +10,55 @@ namespace {
 
 constexpr qint64 MsPerDay = 86'400'000;
 
-void appendDigits(QByteArray &out, qint64 value, int width)
+} // namespace
+
+Writer::Writer(QByteArray &out, qsizetype most) : m_out(out)
 {
-    char digits[20];
+    const qsizetype start = out.size();
+    out.resize(start + most);
+    m_at = out.data() + start;
+}
+
+void Writer::integer(qint64 value)
+{
+    m_at = std::to_chars(m_at, m_at + NumberRoom, value).ptr;
+}
+
+void Writer::digits(qint64 value, int width)
+{
     for (int i = width - 1; i >= 0; --i) {
-        digits[i] = char('0' + value % 10);
+        m_at[i] = char('0' + value % 10);
         value /= 10;
     }
-    out.append(digits, width);
+    m_at += width;
 }
 
-void appendInteger(QByteArray &out, qint64 value)
+void Writer::fixed(double value, int decimals, bool trim)
 {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end - digits);
+    static constexpr qint64 scales[] = {1, 10, 100, 1000, 10'000, 100'000, 1'000'000, 10'000'000};
+    const double scaled = std::round(value * double(scales[decimals]));
+    if (!std::isfinite(scaled) || std::abs(scaled) > 9e15) {
+        put("nan");
+        return;
+    }
+    qint64 units = qint64(scaled);
+    if (units < 0) {
+        put('-');
+        units = -units;
+    }
+    qint64 fraction = units % scales[decimals];
+    integer(units / scales[decimals]);
+    while (trim && decimals > 0 && fraction % 10 == 0) {
+        fraction /= 10;
+        --decimals;
+    }
+    if (decimals == 0)
+        return;
+    put('.');
+    digits(fraction, decimals);
 }
 
-// "2019-06-10T10:04:46" of a time in ms since 1970; returns the milliseconds left over.
-int appendDateTime(QByteArray &out, qint64 ms)
+int Writer::dateTime(qint64 ms)
 {
     qint64 days = ms / MsPerDay;
     qint64 ofDay = ms % MsPerDay;
@@ -43,125 +73,100 @@ int appendDateTime(QByteArray &out, qint64 ms)
     const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const qint64 day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
     const qint64 month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    const qint64 year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    appendDigits(out, std::clamp<qint64>(year, 0, 9999), 4);
-    out.append('-');
-    appendDigits(out, month, 2);
-    out.append('-');
-    appendDigits(out, day, 2);
-    out.append('T');
+    digits(std::clamp<qint64>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0), 0, 9999), 4);
+    put('-');
+    digits(month, 2);
+    put('-');
+    digits(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1, 2);
+    put('T');
     const qint64 seconds = ofDay / 1000;
-    appendDigits(out, seconds / 3600, 2);
-    out.append(':');
-    appendDigits(out, seconds / 60 % 60, 2);
-    out.append(':');
-    appendDigits(out, seconds % 60, 2);
+    digits(seconds / 3600, 2);
+    put(':');
+    digits(seconds / 60 % 60, 2);
+    put(':');
+    digits(seconds % 60, 2);
     return int(ofDay % 1000);
 }
 
-// value * 10^decimals, rounded, written with the decimal point put back; trailing zeros of the
-// fraction dropped when `trim`.
-void appendFixed(QByteArray &out, double value, int decimals, bool trim)
+void Writer::fixTime(qint64 ms)
 {
-    static constexpr double scales[] = {1, 10, 100, 1000, 1e4, 1e5, 1e6, 1e7};
-    const double scaled = std::round(value * scales[decimals]);
-    if (!std::isfinite(scaled) || std::abs(scaled) > 9e15) {
-        out.append("nan");
-        return;
+    const int rest = dateTime(ms);
+    if (rest != 0) {
+        put('.');
+        digits(rest, 3);
     }
-    qint64 units = qint64(scaled);
-    if (units < 0) {
-        out.append('-');
-        units = -units;
-    }
-    const qint64 whole = units / qint64(scales[decimals]);
-    qint64 fraction = units % qint64(scales[decimals]);
-    appendInteger(out, whole);
-    if (trim) {
-        while (decimals > 0 && fraction % 10 == 0) {
-            fraction /= 10;
-            --decimals;
-        }
-    }
-    if (decimals == 0)
-        return;
-    out.append('.');
-    appendDigits(out, fraction, decimals);
+    put('Z');
 }
 
-} // namespace
+void Writer::captureTime(qint64 us)
+{
+    const qint64 ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
+    const int millis = dateTime(ms);
+    put('.');
+    digits(millis * 1000LL + (us - ms * 1000), 6);
+    put('Z');
+}
 
 void appendFixTime(QByteArray &out, qint64 ms)
 {
-    const int rest = appendDateTime(out, ms);
-    if (rest != 0) {
-        out.append('.');
-        appendDigits(out, rest, 3);
-    }
-    out.append('Z');
+    Writer(out, Writer::TimeRoom).fixTime(ms);
 }
 
 void appendCaptureTime(QByteArray &out, qint64 us)
 {
-    const qint64 ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
-    const int millis = appendDateTime(out, ms);
-    out.append('.');
-    appendDigits(out, millis * 1000LL + (us - ms * 1000), 6);
-    out.append('Z');
+    Writer(out, Writer::TimeRoom).captureTime(us);
 }
 
 void appendCoordinate(QByteArray &out, double degrees)
 {
-    appendFixed(out, degrees, 7, false);
+    Writer(out, Writer::NumberRoom).fixed(degrees, 7, false);
 }
 
 void appendDecimal(QByteArray &out, double value)
 {
-    appendFixed(out, value, 3, true);
+    Writer(out, Writer::NumberRoom).fixed(value, 3, true);
 }
 
 void appendPositionLine(QByteArray &out, QByteArrayView protocol, QByteArrayView device, const PositionRecord &record)
 {
-    out.append(protocol);
-    if (!device.isEmpty())
-        out.append(' ').append(device);
-    if (record.fixTimeMs) {
-        out.append(' ');
-        appendFixTime(out, *record.fixTimeMs);
+    {
+        Writer line(out, protocol.size() + device.size() + 8 * Writer::NumberRoom + Writer::TimeRoom);
+        line.put(protocol);
+        if (!device.isEmpty()) {
+            line.put(' ');
+            line.put(device);
+        }
+        if (record.fixTimeMs) {
+            line.put(' ');
+            line.fixTime(*record.fixTimeMs);
+        }
+        line.put(record.valid ? QByteArrayView(" valid") : QByteArrayView(" invalid"));
+        if (record.latitude && record.longitude) {
+            line.put(' ');
+            line.fixed(*record.latitude, 7, false);
+            line.put(',');
+            line.fixed(*record.longitude, 7, false);
+        }
+        const auto measure = [&line](const std::optional<double> &value, QByteArrayView before, QByteArrayView after) {
+            if (!value)
+                return;
+            line.put(before);
+            line.fixed(*value, 3, true);
+            line.put(after);
+        };
+        measure(record.altitudeM, " alt ", " m");
+        measure(record.speedKmh, " ", " km/h");
+        measure(record.courseDeg, " ", "\xC2\xB0"); // the degree sign
+        if (record.satellites) {
+            line.put(' ');
+            line.integer(*record.satellites);
+            line.put(" sats");
+        }
+        if (!record.fields.isEmpty())
+            line.put(' ');
     }
-    out.append(record.valid ? " valid" : " invalid");
-    if (record.latitude && record.longitude) {
-        out.append(' ');
-        appendCoordinate(out, *record.latitude);
-        out.append(',');
-        appendCoordinate(out, *record.longitude);
-    }
-    if (record.altitudeM) {
-        out.append(" alt ");
-        appendDecimal(out, *record.altitudeM);
-        out.append(" m");
-    }
-    if (record.speedKmh) {
-        out.append(' ');
-        appendDecimal(out, *record.speedKmh);
-        out.append(" km/h");
-    }
-    if (record.courseDeg) {
-        out.append(' ');
-        appendDecimal(out, *record.courseDeg);
-        out.append("\xC2\xB0"); // the degree sign
-    }
-    if (record.satellites) {
-        out.append(' ');
-        appendInteger(out, *record.satellites);
-        out.append(" sats");
-    }
-    if (!record.fields.isEmpty()) {
-        out.append(' ');
-        record.fields.appendJoined(out, ' ');
-    }
+    record.fields.appendJoined(out, ' ');
 }
 
 void appendFrameLine(QByteArray &out, QByteArrayView protocol, QByteArrayView device, QByteArrayView kind,

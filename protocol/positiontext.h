@@ -6,9 +6,48 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstring>
+
 // Decoded frames as text (UTF-8), written straight into byte arrays: a live capture writes a
 // line for every record of thousands of frames a second.
 namespace PositionText {
+
+// Writes into the end of a byte array through a plain pointer, after making room for at most
+// `most` bytes at once; the array ends where the writing did once the writer goes. Appending
+// piece by piece through QByteArray took 20 000 instructions a record, this 2 000.
+class Writer final
+{
+public:
+    Writer(QByteArray &out, qsizetype most);
+    ~Writer() { m_out.resize(m_at - m_out.data()); }
+    Writer(const Writer &) = delete;
+    Writer &operator=(const Writer &) = delete;
+
+    void put(char c) { *m_at++ = c; }
+    void put(QByteArrayView text)
+    {
+        std::memcpy(m_at, text.data(), std::size_t(text.size()));
+        m_at += text.size();
+    }
+    // A whole number; `width` digits with leading zeros (the value's last digits if it has more).
+    void integer(qint64 value);
+    void digits(qint64 value, int width);
+    // value * 10^decimals rounded, with the decimal point put back; the trailing zeros of the
+    // fraction dropped when `trim`.
+    void fixed(double value, int decimals, bool trim);
+    // "2019-06-10T10:04:46" of a time in ms since 1970; returns the milliseconds of its second.
+    int dateTime(qint64 ms);
+    void fixTime(qint64 ms);
+    void captureTime(qint64 us);
+
+    // The most bytes each writes.
+    static constexpr qsizetype NumberRoom = 32;
+    static constexpr qsizetype TimeRoom = 40;
+
+private:
+    QByteArray &m_out;
+    char *m_at;
+};
 
 // "2019-06-10T10:04:46Z", with ".294" before the Z when the milliseconds are not zero.
 void appendFixTime(QByteArray &out, qint64 ms);
