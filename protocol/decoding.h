@@ -38,6 +38,8 @@ inline constexpr double KmhPerKnot = 1.852;
 [[nodiscard]] std::optional<double> number(QByteArrayView text, const char *what);
 // The same, required.
 [[nodiscard]] double requiredNumber(QByteArrayView text, const char *what);
+// A whole number from 0 to `most`; nothing for an empty text, Failure for anything else.
+[[nodiscard]] std::optional<int> count(QByteArrayView text, const char *what, int most);
 // The value of `count` decimal digits at `from`, or -1.
 [[nodiscard]] int digitsAt(QByteArrayView text, qsizetype from, int count);
 // Degrees and minutes, "ddmm.mmmm" or "dddmm.mmmm", with the hemisphere letter N, S, E or W:

@@ -111,7 +111,10 @@ PositionRecord &DecodedFrame::addRecord()
 void DecodedFrame::fail(const QString &why)
 {
     clear();
+    // A reason may quote the frame: its control characters would break the line it goes into.
     reason = why;
+    for (QChar &c : reason)
+        c = c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F) ? QLatin1Char('.') : c;
 }
 
 void decodeFrame(const TrackerFrame &frame, DecodedFrame &out)
@@ -124,19 +127,33 @@ void decodeFrame(const TrackerFrame &frame, DecodedFrame &out)
     try {
         switch (frame.protocol) {
         case TrackerProtocol::Teltonika:
-            return Decoding::decodeTeltonika(frame, out);
+            Decoding::decodeTeltonika(frame, out);
+            break;
         case TrackerProtocol::GT06:
-            return Decoding::decodeGt06(frame, out);
+            Decoding::decodeGt06(frame, out);
+            break;
         case TrackerProtocol::H02:
-            return Decoding::decodeH02(frame, out);
+            Decoding::decodeH02(frame, out);
+            break;
         case TrackerProtocol::Meitrack:
-            return Decoding::decodeMeitrack(frame, out);
+            Decoding::decodeMeitrack(frame, out);
+            break;
         case TrackerProtocol::TK103:
-            return Decoding::decodeTk103(frame, out);
+            Decoding::decodeTk103(frame, out);
+            break;
         case TrackerProtocol::Queclink:
-            return Decoding::decodeQueclink(frame, out);
+            Decoding::decodeQueclink(frame, out);
+            break;
         case TrackerProtocol::NMEA:
-            return Decoding::decodeNmea(frame, out);
+            Decoding::decodeNmea(frame, out);
+            break;
+        }
+        // A position off the globe is no position.
+        for (const PositionRecord &record : out.records()) {
+            if (std::abs(record.latitude.value_or(0)) > 90 || std::abs(record.longitude.value_or(0)) > 180)
+                Decoding::fail(QStringLiteral("position %1,%2 off the globe")
+                                   .arg(*record.latitude, 0, 'f', 7)
+                                   .arg(*record.longitude, 0, 'f', 7));
         }
     } catch (const FrameReader::CutShort &) {
         out.fail(QStringLiteral("cut short"));
@@ -170,6 +187,14 @@ double requiredNumber(QByteArrayView text, const char *what)
     if (!value)
         fail(QStringLiteral("%1 missing").arg(QLatin1StringView(what)));
     return *value;
+}
+
+std::optional<int> count(QByteArrayView text, const char *what, int most)
+{
+    const std::optional<double> value = number(text, what);
+    if (value && (*value < 0 || *value > most || *value != std::trunc(*value)))
+        fail(QStringLiteral("%1 '%2' is no count").arg(QLatin1StringView(what), QString::fromLatin1(text)));
+    return value ? std::optional<int>(int(*value)) : std::nullopt;
 }
 
 int digitsAt(QByteArrayView text, qsizetype from, int count)

@@ -36,8 +36,7 @@ void decodeMeitrack(const TrackerFrame &frame, DecodedFrame &out)
     record.valid = validity == "A";
     record.latitude = requiredNumber(latitude, "latitude");
     record.longitude = requiredNumber(longitude, "longitude");
-    if (const std::optional<double> count = number(satellites, "satellites"))
-        record.satellites = int(*count);
+    record.satellites = count(satellites, "satellites", 99);
     record.speedKmh = number(speed, "speed");
     record.courseDeg = number(course, "course");
     record.altitudeM = number(altitude, "altitude");

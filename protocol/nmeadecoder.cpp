@@ -44,8 +44,7 @@ void decodeGga(FrameReader &body, PositionRecord &record)
     record.longitude = degreesMinutes(longitude, east, "longitude");
     const std::optional<double> fix = number(quality, "fix quality");
     record.valid = fix && *fix > 0;
-    if (const std::optional<double> count = number(satellites, "satellites"))
-        record.satellites = int(*count);
+    record.satellites = count(satellites, "satellites", 99);
     record.altitudeM = number(altitude, "altitude");
     record.fields.add("utc", time);
     record.fields.add("quality", quality);

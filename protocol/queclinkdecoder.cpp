@@ -76,17 +76,16 @@ void decodeQueclink(const TrackerFrame &frame, DecodedFrame &out)
         fields.append(body.field());
     const QByteArrayView head = fields.constFirst();
     const QByteArrayView report = head.sliced(head.indexOf(':') + 1);
-    const QByteArrayView count = fields.constLast();
+    const QByteArrayView countNumber = fields.constLast();
     const qsizetype first = head.startsWith("+ACK:") ? -1 : firstTime(fields);
     if (first < 0) {
         out.fields.add("report", report);
-        out.fields.add("count", count);
+        out.fields.add("count", countNumber);
         return;
     }
-    const std::optional<double> number = Decoding::number(fields[first - 7], "number");
-    const int positions = number ? int(*number) : 0;
-    if (positions < 1 || *number != positions)
-        fail(QStringLiteral("position count '%1' unreadable").arg(QString::fromLatin1(fields[first - 7])));
+    const int positions = count(fields[first - 7], "number of positions", int(fields.size() / BlockFields)).value_or(0);
+    if (positions < 1)
+        fail(QStringLiteral("no number of positions"));
     for (int i = 0; i < positions; ++i) {
         const qsizetype at = first + i * BlockFields;
         // Each block up to its cell id.
@@ -95,7 +94,7 @@ void decodeQueclink(const TrackerFrame &frame, DecodedFrame &out)
         PositionRecord &record = out.addRecord();
         readPosition(fields, at, record);
         record.fields.add("report", report);
-        record.fields.add("count", count);
+        record.fields.add("count", countNumber);
     }
 }
 

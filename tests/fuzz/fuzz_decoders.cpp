@@ -1,7 +1,7 @@
 // The decoders: any bytes, framed by the splitter or taken whole as one frame of any protocol,
 // decode without a crash and without reading past the frame (the sanitizers watch); a frame gives
 // records or a reason, never both; every line written of it is one line, and every coordinate
-// and measure a finite number.
+// and measure a finite number, every position on the globe.
 
 #include "framedecoder.h"
 #include "framesplitter.h"
@@ -21,7 +21,8 @@ void check(const TrackerFrame &frame)
     for (const PositionRecord &record : decoded.records()) {
         for (const auto &value : {record.latitude, record.longitude, record.altitudeM, record.speedKmh, record.courseDeg})
             require(!value || std::isfinite(*value), "measures are finite");
-        require(!record.latitude || std::abs(*record.latitude) <= 1e6, "a latitude is a number of degrees");
+        require(std::abs(record.latitude.value_or(0)) <= 90 && std::abs(record.longitude.value_or(0)) <= 180,
+                "a position is on the globe");
         PositionText::appendPositionLine(lines, "P", "D", record);
     }
     PositionText::appendFrameLine(lines, "P", "D", frame.kind.toLatin1(), decoded);
