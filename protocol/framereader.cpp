@@ -1,16 +1,24 @@
 #include "framereader.h"
 
-QByteArrayView FrameReader::take(qsizetype count)
+void FrameReader::cutShort()
 {
-    if (count < 0 || count > remaining())
-        throw CutShort{};
-    const QByteArrayView taken = m_bytes.sliced(m_position, count);
-    m_position += count;
-    return taken;
+    throw CutShort{};
 }
 
 quint64 FrameReader::unsignedOf(int size)
 {
+    switch (size) {
+    case 1:
+        return u8();
+    case 2:
+        return u16();
+    case 4:
+        return u32();
+    case 8:
+        return u64();
+    default:
+        break;
+    }
     quint64 value = 0;
     for (const char c : take(size))
         value = value << 8 | quint8(c);
