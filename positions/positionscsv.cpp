@@ -62,11 +62,15 @@ void LineWriter::append(QByteArray &out, const PositionRow &row)
         if (record.fixTimeMs)
             line.fixTime(*record.fixTimeMs);
         line.put(record.valid ? QByteArrayView(",1") : QByteArrayView(",0"));
-        for (const auto &[value, decimals] : {std::pair{record.latitude, 7}, {record.longitude, 7}, {record.altitudeM, 3},
-                                              {record.speedKmh, 3}, {record.courseDeg, 3}}) {
+        for (const auto &coordinate : {record.latitude, record.longitude}) {
             line.put(',');
-            if (value)
-                line.fixed(*value, decimals, decimals == 3);
+            if (coordinate)
+                line.coordinate(*coordinate);
+        }
+        for (const auto &measure : {record.altitudeM, record.speedKmh, record.courseDeg}) {
+            line.put(',');
+            if (measure)
+                line.measure(*measure);
         }
         line.put(',');
         if (record.satellites)
