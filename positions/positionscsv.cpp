@@ -77,7 +77,7 @@ void LineWriter::append(QByteArray &out, const PositionRow &row)
             line.integer(*record.satellites);
         line.put(',');
     }
-    const QByteArray &text = record.fields.text();
+    const QByteArrayView text = record.fields.text();
     if (text.contains(',') || text.contains('"'))
         out.append(cell(record.fields.joined(';')));
     else

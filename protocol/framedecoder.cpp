@@ -6,40 +6,31 @@
 #include <charconv>
 #include <cmath>
 
+void FieldList::makeRoom(qsizetype most)
+{
+    QByteArray text(std::max<qsizetype>(2 * (m_size + most), 64), Qt::Uninitialized);
+    std::memcpy(text.data(), m_text.constData(), std::size_t(m_size));
+    m_text = std::move(text);
+}
+
 void FieldList::add(std::string_view name, QByteArrayView value)
 {
-    const bool first = m_text.isEmpty();
-    PositionText::Writer pair(m_text, 2 + qsizetype(name.size()) + value.size());
-    if (!first)
-        pair.put(Separator);
-    pair.put(QByteArrayView(name.data(), qsizetype(name.size())));
-    pair.put('=');
+    char *at = startPair(name, value.size());
     for (const char c : value)
-        pair.put(c >= 0x20 && c <= 0x7E ? c : '.');
+        *at++ = c >= 0x20 && c <= 0x7E ? c : '.';
+    endPair(at);
 }
 
 void FieldList::add(std::string_view name, qint64 value)
 {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    add(name, QByteArrayView(digits, end - digits));
-}
-
-void FieldList::clear()
-{
-    // A record's fields are often still shared with a row made of it: emptying them in place
-    // would copy them first.
-    if (m_text.isDetached())
-        m_text.resize(0);
-    else
-        m_text = QByteArray();
+    char *at = startPair(name, 20);
+    endPair(std::to_chars(at, at + 20, value).ptr);
 }
 
 void FieldList::addUnsigned(std::string_view name, quint64 value)
 {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    add(name, QByteArrayView(digits, end - digits));
+    char *at = startPair(name, 20);
+    endPair(std::to_chars(at, at + 20, value).ptr);
 }
 
 void FieldList::addDecimal(std::string_view name, double value)
@@ -67,20 +58,16 @@ QByteArray FieldList::joined(char separator) const
 
 void FieldList::appendJoined(QByteArray &out, char separator) const
 {
-    const qsizetype from = out.size();
-    out.append(m_text);
-    for (char *c = out.data() + from, *end = out.data() + out.size(); c != end; ++c) {
-        if (*c == Separator)
-            *c = separator;
-    }
+    PositionText::Writer(out, m_size).fields(*this, separator);
 }
 
 QByteArrayView FieldList::value(std::string_view name) const
 {
-    for (qsizetype start = 0; start < m_text.size();) {
-        qsizetype end = m_text.indexOf(Separator, start);
-        end = end < 0 ? m_text.size() : end;
-        const QByteArrayView pair = QByteArrayView(m_text).sliced(start, end - start);
+    const QByteArrayView all = text();
+    for (qsizetype start = 0; start < all.size();) {
+        qsizetype end = all.indexOf(Separator, start);
+        end = end < 0 ? all.size() : end;
+        const QByteArrayView pair = all.sliced(start, end - start);
         if (pair.startsWith(QByteArrayView(name.data(), qsizetype(name.size()))) &&
             pair.size() > qsizetype(name.size()) && pair[qsizetype(name.size())] == '=')
             return pair.sliced(qsizetype(name.size()) + 1);

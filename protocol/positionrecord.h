@@ -5,19 +5,34 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A protocol's content beyond the position as "name=value" pairs with stable names, in the order
 // the frame gives them. Held as one text (pairs separated by FieldList::Separator) so that a
-// record with a dozen IO elements costs one allocation, not two dozen.
+// record with a dozen IO elements costs one allocation, not two dozen; a copy shares it until
+// either adds to it.
 class FieldList final
 {
 public:
     // Never part of a value: add() masks every byte outside printable ASCII with '.'.
     static constexpr char Separator = '\x1F';
+
+    FieldList() = default;
+    FieldList(const FieldList &) = default;
+    FieldList &operator=(const FieldList &) = default;
+    FieldList(FieldList &&other) noexcept : m_text(std::move(other.m_text)), m_size(std::exchange(other.m_size, 0)) {}
+    FieldList &operator=(FieldList &&other) noexcept
+    {
+        m_text.swap(other.m_text);
+        std::swap(m_size, other.m_size);
+        return *this;
+    }
+    ~FieldList() = default;
 
     void add(std::string_view name, QByteArrayView value);
     void add(std::string_view name, qint64 value);
@@ -26,18 +41,40 @@ public:
     void addDecimal(std::string_view name, double value);
     // The value as "0x" and at least `digits` upper-case hexadecimal digits.
     void addHex(std::string_view name, quint64 value, int digits);
-    void clear();
+    void clear() { m_size = 0; }
 
-    [[nodiscard]] bool isEmpty() const { return m_text.isEmpty(); }
+    [[nodiscard]] bool isEmpty() const { return m_size == 0; }
     // The pairs joined by the separator given: ' ' in a pane line, ';' in a positions file.
     [[nodiscard]] QByteArray joined(char separator) const;
     void appendJoined(QByteArray &out, char separator) const;
     // The value of the first pair of that name; empty when there is none.
     [[nodiscard]] QByteArrayView value(std::string_view name) const;
-    [[nodiscard]] const QByteArray &text() const { return m_text; }
+    [[nodiscard]] QByteArrayView text() const { return {m_text.constData(), m_size}; }
 
 private:
+    // Writes the separator, the name and '=' with room after them for a value of at most `most`
+    // bytes; returns where the value goes. The text grows into room kept after it: resizing it
+    // on each side of every pair took 100 instructions a pair more.
+    char *startPair(std::string_view name, qsizetype most)
+    {
+        const qsizetype pair = 2 + qsizetype(name.size()) + most;
+        if (m_text.size() - m_size < pair || !m_text.isDetached())
+            makeRoom(pair);
+        char *at = m_text.data() + m_size;
+        if (m_size != 0)
+            *at++ = Separator;
+        std::memcpy(at, name.data(), name.size());
+        at += name.size();
+        *at++ = '=';
+        return at;
+    }
+    void endPair(const char *end) { m_size = end - m_text.constData(); }
+    // Room for `most` bytes after the text, in a buffer of its own.
+    void makeRoom(qsizetype most);
+
+    // The pairs are its first m_size bytes.
     QByteArray m_text;
+    qsizetype m_size = 0;
 };
 
 // One position report of a tracker, as its frame states it. What the protocol does not carry
@@ -77,6 +114,7 @@ public:
     void fail(const QString &why);
 
     [[nodiscard]] std::span<const PositionRecord> records() const { return {m_records.data(), m_count}; }
+    [[nodiscard]] std::span<PositionRecord> records() { return {m_records.data(), m_count}; }
     [[nodiscard]] bool hasContent() const { return m_count > 0 || !fields.isEmpty() || !reason.isEmpty(); }
 
 private:
