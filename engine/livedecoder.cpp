@@ -6,7 +6,8 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
                          std::vector<PositionRow> &rows)
 {
     lines.resize(0);
-    rows.clear();
+    std::size_t count = 0;
+    PositionText::Writer text(lines);
     for (const TrackerFrame &frame : frames) {
         if (!frame.intact())
             continue;
@@ -20,18 +21,33 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
             m_kindText = m_kind.toLatin1();
         }
         const QByteArray &protocol = m_protocolNames[std::size_t(frame.protocol)];
-        for (const PositionRecord &record : m_decoded.records()) {
-            lines.append(PositionTag);
-            PositionText::appendPositionLine(lines, protocol, m_deviceText, record);
-            lines.append("\r\n");
-            rows.push_back({number, timeUs, m_peer, m_device, frame.protocol, frame.kind, record});
+        for (PositionRecord &record : m_decoded.records()) {
+            text.reserve(PositionTag.size() + PositionText::positionLineRoom(protocol, m_deviceText, record) + 2);
+            text.put(PositionTag);
+            PositionText::writePositionLine(text, protocol, m_deviceText, record);
+            text.put("\r\n");
+            // The rows of the last chunk are reused, and their records swapped with the decoded
+            // ones: the fields' room goes round between the two instead of being made anew.
+            if (count == rows.size())
+                rows.emplace_back();
+            PositionRow &row = rows[count++];
+            row.number = number;
+            row.timeUs = timeUs;
+            row.peer = m_peer;
+            row.device = m_device;
+            row.protocol = frame.protocol;
+            row.message = frame.kind;
+            std::swap(row.record, record);
         }
         if (m_decoded.records().empty() && m_decoded.hasContent()) {
-            lines.append(FrameTag);
-            PositionText::appendFrameLine(lines, protocol, m_deviceText, m_kindText, m_decoded);
-            lines.append("\r\n");
+            text.reserve(FrameTag.size());
+            text.put(FrameTag);
+            PositionText::writeFrameLine(text, protocol, m_deviceText, m_kindText, m_decoded);
+            text.reserve(2);
+            text.put("\r\n");
         }
     }
+    rows.resize(count);
 }
 
 LiveDecoder::LiveDecoder(QString peer) : m_peer(std::move(peer))

@@ -24,7 +24,7 @@ public:
 
     // Decodes a chunk's intact frames: each record becomes a line "<PositionTag><what it says>\r\n"
     // in `lines` and a row in `rows`; a frame without records but with fields or a reason becomes
-    // one line with FrameTag. Both are emptied first.
+    // one line with FrameTag. Both are replaced; the rows of the last call are reused.
     void decode(std::span<const TrackerFrame> frames, qint32 number, qint64 timeUs, QByteArray &lines,
                 std::vector<PositionRow> &rows);
 
