@@ -4,7 +4,6 @@
 
 #include <QDir>
 
-#include <array>
 
 namespace PositionsCsv {
 
@@ -21,68 +20,69 @@ QByteArray cell(QByteArrayView value)
     return out.append('"');
 }
 
+// The same text: the same data (a chunk's rows share it), or equal.
+bool same(const QString &a, const QString &b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
 } // namespace
 
-const QByteArray &LineWriter::Cell::of(const QString &value)
+const QByteArray &LineWriter::startOf(const PositionRow &row)
 {
-    if (value.constData() != text.constData() || value.size() != text.size() || cell.isNull()) {
-        text = value;
-        cell = PositionsCsv::cell(value.toUtf8());
-    }
-    return cell;
+    if (m_start && m_start->number == row.number && m_start->timeUs == row.timeUs && m_start->protocol == row.protocol &&
+        same(m_start->peer, row.peer) && same(m_start->device, row.device) && same(m_start->message, row.message))
+        return m_start->cells;
+    m_start = Start{row.number, row.timeUs, row.peer, row.device, row.message, row.protocol, {}};
+    QByteArray &cells = m_start->cells;
+    if (row.number != 0)
+        cells.setNum(row.number);
+    cells.append(',');
+    if (row.timeUs >= 0)
+        PositionText::appendCaptureTime(cells, row.timeUs);
+    cells.append(',').append(cell(row.peer.toUtf8())).append(',').append(cell(row.device.toUtf8())).append(',');
+    cells.append(protocolName(row.protocol).toLatin1()).append(',').append(cell(row.message.toUtf8())).append(',');
+    return cells;
 }
 
 void LineWriter::append(QByteArray &out, const PositionRow &row)
 {
+    PositionText::Writer line(out);
+    write(line, row);
+}
+
+void LineWriter::write(PositionText::Writer &line, const PositionRow &row)
+{
+    using PositionText::Writer;
     const PositionRecord &record = row.record;
-    const QByteArray &peer = m_peer.of(row.peer), &device = m_device.of(row.device), &message = m_message.of(row.message);
-    {
-        using PositionText::Writer;
-        Writer line(out, peer.size() + device.size() + message.size() + 2 * Writer::TimeRoom + 8 * Writer::NumberRoom);
-        if (row.number != 0)
-            line.integer(row.number);
+    const QByteArray &start = startOf(row);
+    const QByteArrayView fields = record.fields.text();
+    const bool quoted = fields.contains(',') || fields.contains('"');
+    const QByteArray quotedFields = quoted ? cell(record.fields.joined(';')) : QByteArray();
+    line.reserve(start.size() + Writer::TimeRoom + 7 * Writer::NumberRoom + fields.size() + quotedFields.size());
+    line.put(start);
+    if (record.fixTimeMs)
+        line.fixTime(*record.fixTimeMs);
+    line.put(record.valid ? QByteArrayView(",1") : QByteArrayView(",0"));
+    for (const auto &coordinate : {record.latitude, record.longitude}) {
         line.put(',');
-        if (row.timeUs >= 0)
-            line.captureTime(row.timeUs);
-        line.put(',');
-        line.put(peer);
-        line.put(',');
-        line.put(device);
-        line.put(',');
-        static const std::array names = [] {
-            std::array<QByteArray, std::size(AllTrackerProtocols)> all;
-            for (const TrackerProtocol protocol : AllTrackerProtocols)
-                all[std::size_t(protocol)] = protocolName(protocol).toLatin1();
-            return all;
-        }();
-        line.put(names[std::size_t(row.protocol)]);
-        line.put(',');
-        line.put(message);
-        line.put(',');
-        if (record.fixTimeMs)
-            line.fixTime(*record.fixTimeMs);
-        line.put(record.valid ? QByteArrayView(",1") : QByteArrayView(",0"));
-        for (const auto &coordinate : {record.latitude, record.longitude}) {
-            line.put(',');
-            if (coordinate)
-                line.coordinate(*coordinate);
-        }
-        for (const auto &measure : {record.altitudeM, record.speedKmh, record.courseDeg}) {
-            line.put(',');
-            if (measure)
-                line.measure(*measure);
-        }
-        line.put(',');
-        if (record.satellites)
-            line.integer(*record.satellites);
-        line.put(',');
+        if (coordinate)
+            line.coordinate(*coordinate);
     }
-    const QByteArrayView text = record.fields.text();
-    if (text.contains(',') || text.contains('"'))
-        out.append(cell(record.fields.joined(';')));
+    for (const auto &measure : {record.altitudeM, record.speedKmh, record.courseDeg}) {
+        line.put(',');
+        if (measure)
+            line.measure(*measure);
+    }
+    line.put(',');
+    if (record.satellites)
+        line.integer(*record.satellites);
+    line.put(',');
+    if (quoted)
+        line.put(quotedFields);
     else
-        record.fields.appendJoined(out, ';');
-    out.append("\r\n");
+        line.fields(record.fields, ';');
+    line.put("\r\n");
 }
 
 void appendLine(QByteArray &out, const PositionRow &row)
@@ -101,7 +101,10 @@ PositionsCsvFile::PositionsCsvFile(const QString &folder) : m_file(QDir(folder).
 void PositionsCsvFile::record(std::span<const PositionRow> rows)
 {
     m_lines.resize(0);
-    for (const PositionRow &row : rows)
-        m_writer.append(m_lines, row);
+    {
+        PositionText::Writer lines(m_lines);
+        for (const PositionRow &row : rows)
+            m_writer.write(lines, row);
+    }
     m_file.write(m_lines);
 }

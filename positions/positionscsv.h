@@ -3,10 +3,13 @@
 
 #include "appendfile.h"
 #include "positionrecorder.h"
+#include "positiontext.h"
 
 #include <QByteArray>
 #include <QLatin1StringView>
 #include <QString>
+
+#include <optional>
 
 // The decoded positions as CSV (RFC 4180: CR LF line ends, a value with a comma, quote or line
 // end in quotes, quotes doubled), one line per record under the header; empty cells for what the
@@ -19,20 +22,28 @@ inline constexpr QByteArrayView Header{"number,time,peer,device,protocol,message
 
 void appendLine(QByteArray &out, const PositionRow &row);
 
-// The same, keeping the cells of the texts that a chunk's rows share (peer, device, message).
+// The same, keeping the cells that a chunk's rows share (number, time, peer, device, protocol,
+// message): a line's first hundred bytes copied instead of written anew.
 class LineWriter final
 {
 public:
     void append(QByteArray &out, const PositionRow &row);
+    // The same through a writer, which makes room for it.
+    void write(PositionText::Writer &out, const PositionRow &row);
 
 private:
-    struct Cell
+    // The cells before fix_time, with a comma after each, and the values they were made of.
+    struct Start
     {
-        QString text;
-        QByteArray cell = QByteArray(""); // not null: an empty text is already written
-        const QByteArray &of(const QString &value);
+        qint32 number = 0;
+        qint64 timeUs = -1;
+        QString peer, device, message;
+        TrackerProtocol protocol = TrackerProtocol::NMEA;
+        QByteArray cells;
     };
-    Cell m_peer, m_device, m_message;
+    const QByteArray &startOf(const PositionRow &row);
+
+    std::optional<Start> m_start;
 };
 
 } // namespace PositionsCsv
