@@ -81,16 +81,10 @@ char *fixed(char *at, double value)
     return digits(at, fraction, decimals);
 }
 
-// "2019-06-10T10:04:46" of a time in ms since 1970; `millis` the milliseconds of its second.
-char *dateTime(char *at, qint64 ms, int &millis)
+// "2019-06-10T" of a day count since 1970.
+char *date(char *at, qint64 days)
 {
-    qint64 days = ms / MsPerDay;
-    qint64 ofDay = ms % MsPerDay;
-    if (ofDay < 0) {
-        ofDay += MsPerDay;
-        --days;
-    }
-    // The civil date of a day count, in 400-year eras of 146097 days.
+    // The civil date in 400-year eras of 146097 days.
     days += 719468;
     const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
     const qint64 dayOfEra = days - era * 146097;
@@ -99,19 +93,13 @@ char *dateTime(char *at, qint64 ms, int &millis)
     const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153;
     const qint64 month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
     const auto year = unsigned(std::clamp<qint64>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0), 0, 9999));
-    const auto seconds = unsigned(ofDay / 1000);
     at = pair(pair(at, year / 100), year % 100);
     *at++ = '-';
     at = pair(at, unsigned(month));
     *at++ = '-';
     at = pair(at, unsigned(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1));
     *at++ = 'T';
-    at = pair(at, seconds / 3600);
-    *at++ = ':';
-    at = pair(at, seconds / 60 % 60);
-    *at++ = ':';
-    millis = int(ofDay % 1000);
-    return pair(at, seconds % 60);
+    return at;
 }
 
 } // namespace
@@ -147,10 +135,32 @@ void Writer::measure(double value)
     m_at = fixed<3, true>(m_at, value);
 }
 
+int Writer::dateTime(qint64 ms)
+{
+    qint64 days = ms / MsPerDay;
+    qint64 ofDay = ms % MsPerDay;
+    if (ofDay < 0) {
+        ofDay += MsPerDay;
+        --days;
+    }
+    if (days != m_day) {
+        date(m_date.data(), days);
+        m_day = days;
+    }
+    std::memcpy(m_at, m_date.data(), m_date.size());
+    m_at += m_date.size();
+    const auto seconds = unsigned(ofDay / 1000);
+    m_at = pair(m_at, seconds / 3600);
+    put(':');
+    m_at = pair(m_at, seconds / 60 % 60);
+    put(':');
+    m_at = pair(m_at, seconds % 60);
+    return int(ofDay % 1000);
+}
+
 void Writer::fixTime(qint64 ms)
 {
-    int millis = 0;
-    m_at = dateTime(m_at, ms, millis);
+    const int millis = dateTime(ms);
     if (millis != 0) {
         put('.');
         m_at = digits(m_at, quint64(millis), 3);
@@ -161,8 +171,7 @@ void Writer::fixTime(qint64 ms)
 void Writer::captureTime(qint64 us)
 {
     const qint64 ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
-    int millis = 0;
-    m_at = dateTime(m_at, ms, millis);
+    const int millis = dateTime(ms);
     put('.');
     m_at = digits(m_at, quint64(millis * 1000LL + (us - ms * 1000)), 6);
     put('Z');
