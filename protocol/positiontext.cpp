@@ -115,7 +115,8 @@ Writer::Writer(QByteArray &out, qsizetype most) : m_out(out)
 void Writer::grow(qsizetype most)
 {
     const qsizetype written = m_at - m_out.data();
-    m_out.resize(std::max(written + most, 2 * m_out.size()));
+    // All the room the array has, so that the next lines need no call; it grows by half or more.
+    m_out.resize(std::max(written + most, m_out.capacity()));
     m_at = m_out.data() + written;
     m_end = m_out.data() + m_out.size();
 }
