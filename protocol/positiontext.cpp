@@ -29,17 +29,17 @@ char *pair(char *at, unsigned value)
     return at + 2;
 }
 
-// The value's last `width` digits, with leading zeros.
-char *digits(char *at, quint64 value, int width)
+// The `Width` digits of a value below 10^Width, with leading zeros.
+template <int Width>
+char *digits(char *at, unsigned value)
 {
-    int left = width;
-    for (; left >= 2; left -= 2) {
-        std::memcpy(at + left - 2, &DigitPairs[2 * (value % 100)], 2);
+    for (int left = Width; left >= 2; left -= 2) {
+        pair(at + left - 2, value % 100);
         value /= 100;
     }
-    if (left == 1)
-        at[0] = char('0' + value % 10);
-    return at + width;
+    if constexpr (Width % 2 == 1)
+        at[0] = char('0' + value);
+    return at + Width;
 }
 
 // value * 10^Decimals rounded, with the decimal point put back; the trailing zeros of the
@@ -47,8 +47,8 @@ char *digits(char *at, quint64 value, int width)
 template <int Decimals, bool Trim>
 char *fixed(char *at, double value)
 {
-    constexpr quint64 scale = [] {
-        quint64 power = 1;
+    constexpr unsigned scale = [] {
+        unsigned power = 1;
         for (int i = 0; i < Decimals; ++i)
             power *= 10;
         return power;
@@ -67,18 +67,19 @@ char *fixed(char *at, double value)
         *at++ = '-';
     const quint64 magnitude = quint64(units < 0 ? -units : units);
     at = std::to_chars(at, at + Writer::NumberRoom, magnitude / scale).ptr;
-    quint64 fraction = magnitude % scale;
-    int decimals = Decimals;
+    const auto fraction = unsigned(magnitude % scale);
     if constexpr (Trim) {
         if (fraction == 0)
             return at;
-        while (fraction % 10 == 0) {
-            fraction /= 10;
-            --decimals;
-        }
+        *at++ = '.';
+        at = digits<Decimals>(at, fraction);
+        while (at[-1] == '0')
+            --at;
+        return at;
+    } else {
+        *at++ = '.';
+        return digits<Decimals>(at, fraction);
     }
-    *at++ = '.';
-    return digits(at, fraction, decimals);
 }
 
 // "2019-06-10T" of a day count since 1970.
@@ -133,7 +134,11 @@ void Writer::coordinate(double degrees)
 
 void Writer::measure(double value)
 {
-    m_at = fixed<3, true>(m_at, value);
+    // A whole value (most altitudes, speeds, courses) as an integer: 20 instructions less.
+    if (std::abs(value) < 1e12 && double(qint64(value)) == value)
+        integer(qint64(value));
+    else
+        m_at = fixed<3, true>(m_at, value);
 }
 
 int Writer::dateTime(qint64 ms)
@@ -164,7 +169,7 @@ void Writer::fixTime(qint64 ms)
     const int millis = dateTime(ms);
     if (millis != 0) {
         put('.');
-        m_at = digits(m_at, quint64(millis), 3);
+        m_at = digits<3>(m_at, unsigned(millis));
     }
     put('Z');
 }
@@ -174,7 +179,7 @@ void Writer::captureTime(qint64 us)
     const qint64 ms = us >= 0 ? us / 1000 : (us - 999) / 1000;
     const int millis = dateTime(ms);
     put('.');
-    m_at = digits(m_at, quint64(millis * 1000LL + (us - ms * 1000)), 6);
+    m_at = digits<6>(m_at, unsigned(millis * 1000 + (us - ms * 1000)));
     put('Z');
 }
 
@@ -185,12 +190,12 @@ void Writer::fields(const FieldList &fields, char separator)
     constexpr quint64 Ones = 0x0101'0101'0101'0101;
     constexpr quint64 Separators = Ones * quint8(FieldList::Separator);
     const quint64 swap = Ones * quint8(FieldList::Separator ^ separator);
-    const char *from = fields.text().constData();
+    const char *from = fields.text().data();
     const char *const end = from + fields.text().size();
     for (; end - from >= 8; from += 8, m_at += 8) {
         quint64 word = 0;
         std::memcpy(&word, from, 8);
-        // The top bit of each byte that is the separator (and of no other byte).
+        // The top bit of each byte that is the separator, and of no other byte.
         const quint64 x = word ^ Separators;
         const quint64 matches = ~(((x & Ones * 0x7F) + Ones * 0x7F) | x | Ones * 0x7F);
         word ^= (matches >> 7) * 0xFF & swap;
