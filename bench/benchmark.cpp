@@ -356,17 +356,16 @@ void Benchmark::decodingCost()
     for (qsizetype at = 0; at < m_frames.size(); at += 64 * 1024)
         chunks.append(splitter.feed(m_frames.mid(at, 64 * 1024)));
     LiveDecoder decoder(QStringLiteral("127.0.0.1:40312"));
-    QByteArray lines, csv;
-    std::vector<PositionRow> rows;
+    QByteArray csv;
     qint64 records = 0;
     QElapsedTimer timer;
     timer.start();
     for (qsizetype i = 0; i < chunks.size(); ++i) {
-        decoder.decode(chunks[i].frames, qint32(i + 1), 1'796'586'207'000'000, lines, rows);
+        decoder.decode(chunks[i].frames, qint32(i + 1), 1'796'586'207'000'000);
         csv.resize(0);
-        for (const PositionRow &row : rows)
+        for (const PositionRow &row : decoder.rows())
             PositionsCsv::appendLine(csv, row);
-        records += qint64(rows.size());
+        records += qint64(decoder.rows().size());
     }
     const qint64 nanoseconds = timer.nsecsElapsed();
     if (records == 0) {

@@ -189,8 +189,6 @@ private:
     PositionRecorderFactory m_positionRecorderFactory;
     std::unique_ptr<PositionRecorder> m_positions;
     std::unique_ptr<LiveDecoder> m_decoder;
-    QByteArray m_decodedLines;
-    std::vector<PositionRow> m_decodedRows;
     // The tracker's end is being handled as an error: its index line tells the error.
     bool m_trackerFailing = false;
 };

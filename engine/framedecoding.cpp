@@ -16,12 +16,13 @@ void CaptureEngine::decodeFrames(const Capture &capture, std::span<const Tracker
 {
     if (!m_decoder || frames.empty())
         return;
-    m_decoder->decode(frames, capture.number, capture.timeUs, m_decodedLines, m_decodedRows);
-    if (!m_decodedLines.isEmpty())
-        m_controls.prependDecodedLines(m_decodedLines);
-    if (m_decodedRows.empty())
+    m_decoder->decode(frames, capture.number, capture.timeUs);
+    if (!m_decoder->lines().isEmpty())
+        m_controls.prependDecodedLines(m_decoder->lines());
+    const std::span<const PositionRow> rows = m_decoder->rows();
+    if (rows.empty())
         return;
-    m_controls.positionsDecoded(m_decodedRows);
+    m_controls.positionsDecoded(rows);
     if (m_positions)
-        m_positions->record(m_decodedRows);
+        m_positions->record(rows);
 }

@@ -2,12 +2,22 @@
 
 #include "positiontext.h"
 
-void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qint64 timeUs, QByteArray &lines,
-                         std::vector<PositionRow> &rows)
+namespace {
+
+// The same text kept without a call where it is already the same.
+void assign(QString &to, const QString &from)
 {
-    lines.resize(0);
-    std::size_t count = 0;
-    PositionText::Writer text(lines);
+    if (to.constData() != from.constData() || to.size() != from.size())
+        to = from;
+}
+
+} // namespace
+
+void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qint64 timeUs)
+{
+    m_lines.resize(0);
+    m_rowCount = 0;
+    PositionText::Writer text(m_lines);
     for (const TrackerFrame &frame : frames) {
         if (!frame.intact())
             continue;
@@ -28,15 +38,15 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
             text.put("\r\n");
             // The rows of the last chunk are reused, and their records swapped with the decoded
             // ones: the fields' room goes round between the two instead of being made anew.
-            if (count == rows.size())
-                rows.emplace_back();
-            PositionRow &row = rows[count++];
+            if (m_rowCount == m_rows.size())
+                m_rows.emplace_back();
+            PositionRow &row = m_rows[m_rowCount++];
             row.number = number;
             row.timeUs = timeUs;
-            row.peer = m_peer;
-            row.device = m_device;
+            assign(row.peer, m_peer);
+            assign(row.device, m_device);
             row.protocol = frame.protocol;
-            row.message = frame.kind;
+            assign(row.message, frame.kind);
             std::swap(row.record, record);
         }
         if (m_decoded.records().empty() && m_decoded.hasContent()) {
@@ -47,7 +57,6 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
             text.put("\r\n");
         }
     }
-    rows.resize(count);
 }
 
 LiveDecoder::LiveDecoder(QString peer) : m_peer(std::move(peer))

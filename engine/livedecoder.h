@@ -23,10 +23,11 @@ public:
     explicit LiveDecoder(QString peer);
 
     // Decodes a chunk's intact frames: each record becomes a line "<PositionTag><what it says>\r\n"
-    // in `lines` and a row in `rows`; a frame without records but with fields or a reason becomes
-    // one line with FrameTag. Both are replaced; the rows of the last call are reused.
-    void decode(std::span<const TrackerFrame> frames, qint32 number, qint64 timeUs, QByteArray &lines,
-                std::vector<PositionRow> &rows);
+    // of lines() and a row of rows(); a frame without records but with fields or a reason becomes
+    // one line with FrameTag. Both replace those of the last chunk.
+    void decode(std::span<const TrackerFrame> frames, qint32 number, qint64 timeUs);
+    [[nodiscard]] const QByteArray &lines() const { return m_lines; }
+    [[nodiscard]] std::span<const PositionRow> rows() const { return {m_rows.data(), m_rowCount}; }
 
 private:
     QString m_peer;
@@ -36,6 +37,10 @@ private:
     QByteArray m_kindText;
     std::array<QByteArray, std::size(AllTrackerProtocols)> m_protocolNames;
     DecodedFrame m_decoded;
+    QByteArray m_lines;
+    // The rows of the last chunk are its first m_rowCount; the others are kept for their room.
+    std::vector<PositionRow> m_rows;
+    std::size_t m_rowCount = 0;
 };
 
 #endif
