@@ -4,7 +4,6 @@
 
 #include <QDir>
 
-
 namespace PositionsCsv {
 
 namespace {
@@ -30,8 +29,9 @@ bool same(const QString &a, const QString &b)
 
 const QByteArray &LineWriter::startOf(const PositionRow &row)
 {
-    if (m_start && m_start->number == row.number && m_start->timeUs == row.timeUs && m_start->protocol == row.protocol &&
-        same(m_start->peer, row.peer) && same(m_start->device, row.device) && same(m_start->message, row.message))
+    if (m_start && m_start->number == row.number && m_start->timeUs == row.timeUs &&
+        m_start->protocol == row.protocol && same(m_start->peer, row.peer) && same(m_start->device, row.device) &&
+        same(m_start->message, row.message))
         return m_start->cells;
     m_start = Start{row.number, row.timeUs, row.peer, row.device, row.message, row.protocol, {}};
     QByteArray &cells = m_start->cells;

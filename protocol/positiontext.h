@@ -16,8 +16,8 @@ namespace PositionText {
 
 // Writes into the end of a byte array through a plain pointer, after making room for at most
 // `most` bytes at once (reserve() makes more); the array ends where the writing did once the
-// writer goes. Appending piece by piece through QByteArray took 20 000 instructions a record,
-// this 2 000.
+// writer goes. Appending piece by piece through QByteArray took 20 000 instructions a Teltonika
+// record's pane line, this 800.
 class Writer final
 {
 public:
