@@ -274,6 +274,26 @@ void tst_FrameDecoder::writesTimes()
     QCOMPARE(text(PositionText::appendFixTime, qint64(951'782'400'000)), "2000-02-29T00:00:00Z");
     QCOMPARE(text(PositionText::appendCoordinate, -8.57506499), "-8.5750650");
     QCOMPARE(text(PositionText::appendDecimal, 0.1 + 0.2), "0.3");
+    // Whole measures take a path of their own; the date is kept from one time to the next.
+    for (const auto &[value, written] : {std::pair{-5.0, "-5"}, {-0.0, "0"}, {-0.0004, "0"}, {2e12, "2000000000000"}})
+        QCOMPARE(text(PositionText::appendDecimal, value), written);
+    QByteArray times;
+    {
+        PositionText::Writer out(times);
+        for (const qint64 ms : {1'560'161'086'000, 951'782'400'000, 951'868'799'999, 1'560'161'086'000}) {
+            out.reserve(PositionText::Writer::TimeRoom);
+            out.fixTime(ms);
+        }
+    }
+    QCOMPARE(times, "2019-06-10T10:04:46Z2000-02-29T00:00:00Z2000-02-29T23:59:59.999Z2019-06-10T10:04:46Z");
+    // A copy of fields keeps them while the original is emptied and refilled.
+    FieldList fields;
+    fields.add("a", 1);
+    const FieldList copy = fields;
+    fields.clear();
+    fields.add("b", QByteArrayView("x"));
+    QCOMPARE(copy.joined(' '), "a=1");
+    QCOMPARE(fields.joined(' '), "b=x");
 }
 
 QTEST_GUILESS_MAIN(tst_FrameDecoder)
