@@ -57,7 +57,7 @@ void LineWriter::write(PositionText::Writer &line, const PositionRow &row)
     const PositionRecord &record = row.record;
     const QByteArray &start = startOf(row);
     const QByteArrayView fields = record.fields.text();
-    const bool quoted = fields.contains(',') || fields.contains('"');
+    const bool quoted = record.fields.hasCommaOrQuote();
     const QByteArray quotedFields = quoted ? cell(record.fields.joined(';')) : QByteArray();
     line.reserve(start.size() + Writer::TimeRoom + 7 * Writer::NumberRoom + fields.size() + quotedFields.size());
     line.put(start);

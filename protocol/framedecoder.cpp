@@ -16,8 +16,10 @@ void FieldList::makeRoom(qsizetype most)
 void FieldList::add(std::string_view name, QByteArrayView value)
 {
     char *at = startPair(name, value.size());
-    for (const char c : value)
+    for (const char c : value) {
         *at++ = c >= 0x20 && c <= 0x7E ? c : '.';
+        m_commaOrQuote = m_commaOrQuote || c == ',' || c == '"';
+    }
     endPair(at);
 }
 
