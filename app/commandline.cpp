@@ -7,6 +7,9 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include <functional>
+#include <optional>
+
 namespace {
 
 const QString ProgramName = QStringLiteral("gps-analyzer");
@@ -19,11 +22,173 @@ QString usageText(const QCommandLineParser &parser)
     return QStringLiteral("Usage: %1 [options]").arg(ProgramName) + text.mid(text.indexOf(QLatin1Char('\n')));
 }
 
+// What an option presets when it is given, from its value (empty for a switch); the text of a
+// usage error, or an empty text.
+using Preset = std::function<QString(Options &options, const QString &value)>;
+
+struct OptionRow
+{
+    const char *name;
+    QString help;
+    const char *valueName; // nullptr for a switch
+    Preset preset;
+};
+
+// Presets that store the option's value, or tick a switch, of the options or of their features.
+Preset text(QString Options::*member)
+{
+    return [member](Options &o, const QString &value) {
+        o.*member = value;
+        return QString();
+    };
+}
+
+Preset tick(bool Options::*member)
+{
+    return [member](Options &o, const QString &) {
+        o.*member = true;
+        return QString();
+    };
+}
+
+Preset tick(bool CaptureFeatures::*member)
+{
+    return [member](Options &o, const QString &) {
+        o.features.*member = true;
+        return QString();
+    };
+}
+
+// The frame takes the place of the command, as the window's frame builder puts it.
+QString presetCommandFrame(Options &o, const QString &name)
+{
+    const std::optional<CommandFrameKind> kind = commandFrameKindFromName(name);
+    if (!kind)
+        return QStringLiteral("unknown command frame '%1'; one of: %2.")
+            .arg(name, commandFrameKindNames().join(QStringLiteral(", ")));
+    const ComposedCommand payload = composeCommand(o.commandType, o.command);
+    if (!payload.illegalElements.isEmpty())
+        return QStringLiteral("the command's element '%1' is no hexadecimal byte.")
+            .arg(payload.illegalElements.constFirst());
+    const CommandFrame frame = buildCommandFrame(*kind, payload.bytes);
+    if (!frame.ok())
+        return QStringLiteral("--command-frame %1: %2").arg(name.toLower(), frame.error);
+    o.command = commaSeparatedHex(frame.bytes);
+    o.commandType = QStringLiteral("HEX");
+    o.features.appendCrLf = false;
+    return {};
+}
+
+// The options are tables of rows, in the order of the help, which is also the order in which
+// they preset: a row that reads another option's preset stands below it (--pass-answers below
+// --relay, --command-frame below --command and --command-type). A new option is a new row.
+
+// The options that preset the window's controls, and how the program runs.
+QList<OptionRow> controlOptions()
+{
+    const Options defaults;
+    return {
+        {"in-port", QStringLiteral("IN port that the tracker connects to (default \"%1\").").arg(defaults.inPort),
+         "TEXT", text(&Options::inPort)},
+        {"out-port", QStringLiteral("Port of the OUT server (default \"%1\").").arg(defaults.outPort), "TEXT",
+         text(&Options::outPort)},
+        {"out-host", QStringLiteral("Host of the OUT server (default \"%1\").").arg(defaults.outHost), "TEXT",
+         text(&Options::outHost)},
+        {"relay", QStringLiteral("Relays every chunk from the tracker to the OUT server."), nullptr,
+         tick(&Options::relay)},
+        {"send-on-connect",
+         QStringLiteral("Sends the command as soon as the tracker connects (Enable Send Immediate)."), nullptr,
+         tick(&Options::sendOnConnect)},
+        {"command",
+         QStringLiteral("Command sent once to the tracker, followed by CR LF: on connect with "
+                        "--send-on-connect, otherwise after the tracker's first chunk."),
+         "TEXT",
+         [](Options &o, const QString &value) {
+             o.command = value;
+             o.armCommand = true;
+             return QString();
+         }},
+        {"command-type",
+         QStringLiteral("ASCII sends the command as typed; anything else (HEX) reads it as "
+                        "comma-separated two-digit hexadecimal bytes (default \"%1\").")
+             .arg(defaults.commandType),
+         "TEXT", text(&Options::commandType)},
+        {"capture-dir", QStringLiteral("Folder of the capture files (default %1).").arg(defaultCaptureFolder()), "DIR",
+         text(&Options::captureFolder)},
+        {"start", QStringLiteral("Presses the start button once the window is shown."), nullptr,
+         tick(&Options::start)},
+        {"headless",
+         QStringLiteral("Runs with no window and starts capturing at once: the pane lines go to "
+                        "standard output, messages to standard error. Needs no display."),
+         nullptr, tick(&Options::headless)},
+    };
+}
+
+// The options of the features beyond the window's controls.
+QList<OptionRow> featureOptions()
+{
+    const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
+    return {
+        {"listen-address", QStringLiteral("Listens on this local address only (default: every address)."),
+         "ADDRESS",
+         [](Options &o, const QString &value) {
+             o.features.listenAddress = value;
+             return QString();
+         }},
+        {"pass-answers",
+         QStringLiteral("With --relay: what the OUT server answers is captured, then sent on to the tracker."),
+         nullptr,
+         [](Options &o, const QString &) {
+             o.features.passAnswers = true;
+             return o.relay ? QString()
+                            : QStringLiteral("--pass-answers passes the OUT server's answers on, which needs --relay.");
+         }},
+        {"protocol", QStringLiteral("Recognises the tracker's protocol and frames: %1.").arg(protocolNames), "NAME",
+         [protocolNames](Options &o, const QString &value) {
+             o.features.protocol = protocolChoiceFromName(value);
+             return o.features.protocol ? QString()
+                                        : QStringLiteral("unknown protocol '%1'; one of: %2.").arg(value, protocolNames);
+         }},
+        {"auto-ack",
+         QStringLiteral("Answers every intact frame as a tracking server does (with --protocol, else auto)."),
+         nullptr, tick(&CaptureFeatures::acknowledge)},
+        {"command-frame",
+         QStringLiteral("Sends the command as the payload of a device frame with its length and checksum: %1.")
+             .arg(commandFrameKindNames().join(QStringLiteral(", "))),
+         "KIND", presetCommandFrame},
+        {"no-crlf", QStringLiteral("Sends the command without CR LF."), nullptr,
+         [](Options &o, const QString &) {
+             o.features.appendCrLf = false;
+             return QString();
+         }},
+        {"session-index",
+         QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
+                        "folder."),
+         nullptr, tick(&CaptureFeatures::sessionIndex)},
+        {"decode",
+         QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
+                        "and positions.csv in the capture folder (with --protocol, else auto)."),
+         nullptr, tick(&CaptureFeatures::decode)},
+    };
+}
+
 } // namespace
+
+ControlPresets controlPresets(const Options &options)
+{
+    const auto tick = [](bool on) { return on ? CheckValue::Ticked : CheckValue::Clear; };
+    return {{{Control::InPort, options.inPort},
+             {Control::OutPort, options.outPort},
+             {Control::OutHost, options.outHost},
+             {Control::Command, options.command},
+             {Control::CommandType, options.commandType}},
+            {{Control::RelaySwitch, tick(options.relay)},
+             {Control::SendOnConnect, tick(options.sendOnConnect)},
+             {Control::AutoSend, tick(options.armCommand)}}};
+}
 
 CommandLine parseCommandLine(const QStringList &arguments)
 {
-    const Options defaults;
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("TCP/IP GPS Protocol Analyzer: captures what a GPS tracker sends to the IN port,\n"
@@ -34,77 +199,18 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "gps-analyzer export --help: a capture folder's sessions as a pcap file.\n"
                        "gps-analyzer replay --help: plays a recorded session against a server.\n"
                        "gps-analyzer positions --help: the decoded positions of a capture folder."));
-
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version and exits."));
-    const QCommandLineOption inPort(QStringLiteral("in-port"),
-                                    QStringLiteral("IN port that the tracker connects to (default \"%1\").")
-                                        .arg(defaults.inPort),
-                                    QStringLiteral("TEXT"));
-    const QCommandLineOption outPort(QStringLiteral("out-port"),
-                                     QStringLiteral("Port of the OUT server (default \"%1\").").arg(defaults.outPort),
-                                     QStringLiteral("TEXT"));
-    const QCommandLineOption outHost(QStringLiteral("out-host"),
-                                     QStringLiteral("Host of the OUT server (default \"%1\").").arg(defaults.outHost),
-                                     QStringLiteral("TEXT"));
-    const QCommandLineOption relay(QStringLiteral("relay"),
-                                   QStringLiteral("Relays every chunk from the tracker to the OUT server."));
-    const QCommandLineOption sendOnConnect(
-        QStringLiteral("send-on-connect"),
-        QStringLiteral("Sends the command as soon as the tracker connects (Enable Send Immediate)."));
-    const QCommandLineOption command(
-        QStringLiteral("command"),
-        QStringLiteral("Command sent once to the tracker, followed by CR LF: on connect with "
-                       "--send-on-connect, otherwise after the tracker's first chunk."),
-        QStringLiteral("TEXT"));
-    const QCommandLineOption commandType(
-        QStringLiteral("command-type"),
-        QStringLiteral("ASCII sends the command as typed; anything else (HEX) reads it as "
-                       "comma-separated two-digit hexadecimal bytes (default \"%1\").")
-            .arg(defaults.commandType),
-        QStringLiteral("TEXT"));
-    const QCommandLineOption captureDir(
-        QStringLiteral("capture-dir"),
-        QStringLiteral("Folder of the capture files (default %1).").arg(defaultCaptureFolder()),
-        QStringLiteral("DIR"));
-    const QCommandLineOption start(QStringLiteral("start"),
-                                   QStringLiteral("Presses the start button once the window is shown."));
-    const QCommandLineOption headless(
-        QStringLiteral("headless"),
-        QStringLiteral("Runs with no window and starts capturing at once: the pane lines go to "
-                       "standard output, messages to standard error. Needs no display."));
-    const QCommandLineOption listenAddress(
-        QStringLiteral("listen-address"),
-        QStringLiteral("Listens on this local address only (default: every address)."), QStringLiteral("ADDRESS"));
-    const QCommandLineOption passAnswers(
-        QStringLiteral("pass-answers"),
-        QStringLiteral("With --relay: what the OUT server answers is captured, then sent on to the tracker."));
-    const QCommandLineOption protocol(
-        QStringLiteral("protocol"),
-        QStringLiteral("Recognises the tracker's protocol and frames: %1.").arg(protocolOptionNames().join(QStringLiteral(", "))),
-        QStringLiteral("NAME"));
-    const QCommandLineOption autoAck(
-        QStringLiteral("auto-ack"),
-        QStringLiteral("Answers every intact frame as a tracking server does (with --protocol, else auto)."));
-    const QCommandLineOption commandFrame(
-        QStringLiteral("command-frame"),
-        QStringLiteral("Sends the command as the payload of a device frame with its length and checksum: %1.")
-            .arg(commandFrameKindNames().join(QStringLiteral(", "))),
-        QStringLiteral("KIND"));
-    const QCommandLineOption noCrLf(QStringLiteral("no-crlf"), QStringLiteral("Sends the command without CR LF."));
-    const QCommandLineOption sessionIndex(
-        QStringLiteral("session-index"),
-        QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
-                       "folder."));
-    const QCommandLineOption decode(
-        QStringLiteral("decode"),
-        QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
-                       "and positions.csv in the capture folder (with --protocol, else auto)."));
-    parser.addOptions({help, version, inPort, outPort, outHost, relay, sendOnConnect, command, commandType,
-                       captureDir, start, headless, listenAddress, passAnswers, protocol, autoAck, commandFrame,
-                       noCrLf, sessionIndex, decode});
+    parser.addOptions({help, version});
+    const QList<OptionRow> rows = controlOptions() + featureOptions();
+    QList<QCommandLineOption> declared;
+    for (const OptionRow &row : rows) {
+        declared.append(QCommandLineOption(QLatin1StringView(row.name), row.help,
+                                          row.valueName ? QLatin1StringView(row.valueName) : QString()));
+        parser.addOption(declared.constLast());
+    }
 
     CommandLine result;
     const auto exitWith = [&result](int status, const QString &text, bool toStandardError) {
@@ -114,78 +220,29 @@ CommandLine parseCommandLine(const QStringList &arguments)
         result.outputToStandardError = toStandardError;
         return result;
     };
-
-    const bool parsed = parser.parse(arguments);
-    if (!parsed)
-        return exitWith(ExitStatus::Usage, ProgramName + QStringLiteral(": ") + parser.errorText() +
-                                               QLatin1Char('\n') + usageText(parser),
-                        true);
-    if (!parser.positionalArguments().isEmpty())
+    const auto usageError = [&](const QString &problem) {
         return exitWith(ExitStatus::Usage,
-                        ProgramName + QStringLiteral(": unexpected argument '%1'.\n")
-                                .arg(parser.positionalArguments().constFirst()) +
-                            usageText(parser),
-                        true);
+                        ProgramName + QStringLiteral(": ") + problem + QLatin1Char('\n') + usageText(parser), true);
+    };
+
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(help))
         return exitWith(ExitStatus::Success, usageText(parser), false);
     if (parser.isSet(version))
         return exitWith(ExitStatus::Success, ProgramName + QLatin1Char(' ') + QStringLiteral(GPSA_VERSION), false);
 
-    Options &options = result.options;
-    // A repeated option takes its last value, as in most Unix tools.
-    const auto last = [&parser](const QCommandLineOption &option, const QString &fallback) {
-        return parser.isSet(option) ? parser.values(option).constLast() : fallback;
-    };
-    options.inPort = last(inPort, defaults.inPort);
-    options.outPort = last(outPort, defaults.outPort);
-    options.outHost = last(outHost, defaults.outHost);
-    options.relay = parser.isSet(relay);
-    options.sendOnConnect = parser.isSet(sendOnConnect);
-    options.armCommand = parser.isSet(command);
-    options.command = last(command, QString());
-    options.commandType = last(commandType, defaults.commandType);
-    options.captureFolder = last(captureDir, defaultCaptureFolder());
-    options.start = parser.isSet(start);
-    options.headless = parser.isSet(headless);
-
-    const auto usageError = [&](const QString &problem) {
-        return exitWith(ExitStatus::Usage, ProgramName + QStringLiteral(": ") + problem + QLatin1Char('\n') +
-                                               usageText(parser),
-                        true);
-    };
-    CaptureFeatures &features = options.features;
-    features.listenAddress = last(listenAddress, QString());
-    features.passAnswers = parser.isSet(passAnswers);
-    if (features.passAnswers && !options.relay)
-        return usageError(QStringLiteral("--pass-answers passes the OUT server's answers on, which needs --relay."));
-    if (parser.isSet(protocol)) {
-        features.protocol = protocolChoiceFromName(last(protocol, QString()));
-        if (!features.protocol)
-            return usageError(QStringLiteral("unknown protocol '%1'; one of: %2.")
-                                  .arg(last(protocol, QString()), protocolOptionNames().join(QStringLiteral(", "))));
-    }
-    features.acknowledge = parser.isSet(autoAck);
-    features.appendCrLf = !parser.isSet(noCrLf);
-    features.sessionIndex = parser.isSet(sessionIndex);
-    features.decode = parser.isSet(decode);
-    if (parser.isSet(commandFrame)) {
-        const QString name = last(commandFrame, QString());
-        const std::optional<CommandFrameKind> kind = commandFrameKindFromName(name);
-        if (!kind)
-            return usageError(QStringLiteral("unknown command frame '%1'; one of: %2.")
-                                  .arg(name, commandFrameKindNames().join(QStringLiteral(", "))));
-        const ComposedCommand payload = composeCommand(options.commandType, options.command);
-        if (!payload.illegalElements.isEmpty())
-            return usageError(QStringLiteral("the command's element '%1' is no hexadecimal byte.")
-                                  .arg(payload.illegalElements.constFirst()));
-        const CommandFrame frame = buildCommandFrame(*kind, payload.bytes);
-        if (!frame.ok())
-            return usageError(QStringLiteral("--command-frame %1: %2").arg(name.toLower(), frame.error));
-        // The frame takes the place of the command, as the window's frame builder puts it.
-        options.commandFrame = frame.bytes;
-        options.command = commaSeparatedHex(frame.bytes);
-        options.commandType = QStringLiteral("HEX");
-        features.appendCrLf = false;
+    result.options.captureFolder = defaultCaptureFolder();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!parser.isSet(declared.at(i)))
+            continue;
+        // A repeated option takes its last value, as in most Unix tools.
+        const QString value = rows.at(i).valueName ? parser.values(declared.at(i)).constLast() : QString();
+        const QString problem = rows.at(i).preset(result.options, value);
+        if (!problem.isEmpty())
+            return usageError(problem);
     }
     return result;
 }

@@ -2,12 +2,13 @@
 #define GPSA_COMMANDLINE_H
 
 #include "capturefeatures.h"
+#include "controls.h"
 
-#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <optional>
+#include <utility>
 
 // Exit statuses of the program.
 namespace ExitStatus {
@@ -21,24 +22,29 @@ inline constexpr int Usage = 2;   // an unknown option, a missing value, a stray
 // start-up reads them exactly as if typed.
 struct Options
 {
-    QString inPort = QStringLiteral("5000");        // Text2
-    QString outPort = QStringLiteral("5001");       // Text5
-    QString outHost = QStringLiteral("127.0.0.1");  // Text6
-    bool relay = false;                             // Check3
-    bool sendOnConnect = false;                     // Check1
-    QString command;                                // Text4
-    bool armCommand = false;                        // Check2, ticked by --command
-    QString commandType = QStringLiteral("ASCII");  // Combo1
-    QString captureFolder;                          // defaultCaptureFolder() unless given
-    bool start = false;                             // press the start button once the window shows
-    bool headless = false;                          // no window; the start button is pressed at once
+    QString inPort = QStringLiteral("5000");
+    QString outPort = QStringLiteral("5001");
+    QString outHost = QStringLiteral("127.0.0.1");
+    bool relay = false;
+    bool sendOnConnect = false;
+    QString command;
+    bool armCommand = false; // the auto-send switch, ticked by --command
+    QString commandType = QStringLiteral("ASCII");
+    QString captureFolder; // defaultCaptureFolder() unless given
+    bool start = false;    // press the start button once the window shows
+    bool headless = false; // no window; the start button is pressed at once
     // The features beyond the window's controls, all off unless asked for.
     CaptureFeatures features;
-    // --command-frame: the command's frame, which takes the place of the command as hexadecimal
-    // bytes (Text4, Combo1 HEX), sent without CR LF.
-    std::optional<QByteArray> commandFrame;
 };
 
+// The controls that the options preset, and what they preset them to: the window and the
+// headless front end both start from these.
+struct ControlPresets
+{
+    QList<std::pair<Control, QString>> texts;
+    QList<std::pair<Control, int>> values;
+};
+[[nodiscard]] ControlPresets controlPresets(const Options &options);
 
 // What the arguments ask for: either the options to run with, or a text to print and the
 // status to exit with at once (--help, --version, a usage error).

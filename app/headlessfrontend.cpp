@@ -14,17 +14,16 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
     : QObject(parent)
     , m_output(fileno(stdout))
     , m_errors(fileno(stderr))
-    , m_globalModule(*this, sockets)
+    , m_globalModule(
+          {[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
+          sockets)
     , m_engine(std::make_unique<CaptureEngine>(*this, options.captureFolder))
 {
-    m_texts[Control::Text2] = options.inPort;
-    m_texts[Control::Text5] = options.outPort;
-    m_texts[Control::Text6] = options.outHost;
-    m_texts[Control::Text4] = options.command;
-    m_texts[Control::Combo1] = options.commandType;
-    m_values[Control::Check1] = options.sendOnConnect ? CheckValue::Ticked : CheckValue::Clear;
-    m_values[Control::Check2] = options.armCommand ? CheckValue::Ticked : CheckValue::Clear;
-    m_values[Control::Check3] = options.relay ? CheckValue::Ticked : CheckValue::Clear;
+    const ControlPresets presets = controlPresets(options);
+    for (const auto &[control, text] : presets.texts)
+        m_texts[control] = text;
+    for (const auto &[control, value] : presets.values)
+        m_values[control] = value;
     m_features = options.features;
     m_engine->setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
     m_engine->setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });

@@ -1,5 +1,7 @@
 #include "lineoutput.h"
 
+#include "hexdigits.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -169,11 +171,12 @@ void LineOutput::writeChunkLine(const QString &timestamp, QLatin1StringView tag,
     m_buffer.resize(start + 2 * chunk.size() + 2); // the most either rendering takes
     char *out = m_buffer.data() + start;
     if (rendering == Rendering::Hex) {
-        static constexpr char digits[] = "0123456789ABCDEF";
+        // CaptureFiles::hexRendering() written straight into UTF-8, so that no text of the line
+        // is made first; tst_lineoutput holds the two equal over every byte value.
         for (const char c : chunk) {
             const auto b = static_cast<unsigned char>(c);
-            *out++ = b < 16 ? ' ' : digits[b >> 4];
-            *out++ = digits[b & 15];
+            *out++ = b < 16 ? ' ' : Hex::Digits[b >> 4];
+            *out++ = Hex::Digits[b & 15];
         }
     } else {
         static const AsciiUtf8 plain(false);

@@ -31,7 +31,6 @@ public:
     void flush();
 
     [[nodiscard]] bool isTerminal() const { return m_terminal; }
-    [[nodiscard]] qsizetype pending() const { return m_buffer.size(); }
 
     // Gathered text past this size is written out at once, whatever the caller's rhythm.
     static constexpr qsizetype FlushThreshold = 1 << 20;

@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -57,8 +56,8 @@ int runWindow(int &argc, char **argv, const Options &options)
     window.Form_Load();
     window.show(); // Form_Activate runs once the window has become active
     window.activateWindow();
-    if (options.start)
-        QTimer::singleShot(0, window.Command1(), &QPushButton::click);
+    if (options.start) // the start button's handler, as the operator's press runs it
+        QTimer::singleShot(0, &window, &AnalyzerFrm::Command1_Click);
     // Closing the window ends the event loop with status 0.
     return QApplication::exec();
 }

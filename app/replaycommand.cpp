@@ -54,92 +54,153 @@ QString defaultOutput(const QString &captureFolder)
 
 } // namespace
 
-ReplayCommandLine parseReplayCommandLine(const QStringList &arguments)
+namespace {
+
+// The replay's options, in the order of its help.
+struct ReplayParser
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays a recorded session against a server: connects as the tracker did and sends its\n"
-        "chunks in order with the recorded gaps, on one connection or on many at once, and\n"
-        "captures what the server sends back in a capture folder of its own.\n"
-        "Exit status: 0 when every chunk went out on every connection, 1 when a connection\n"
-        "failed or was reset, 2 for a wrong option."));
-    const QCommandLineOption captureDir(
+    const QCommandLineOption captureDir{
         QStringLiteral("capture-dir"),
         QStringLiteral("Capture folder to replay from (default %1).").arg(defaultCaptureFolder()),
-        QStringLiteral("DIR"));
-    const QCommandLineOption session(QStringLiteral("session"),
-                                     QStringLiteral("Replays the Nth tracker connection, from 1 (default: the last)."),
-                                     QStringLiteral("N"));
-    const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("The server to replay against."),
-                                QStringLiteral("HOST:PORT"));
-    const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("Divides the recorded gaps by F (default 1)."), QStringLiteral("F"));
-    const QCommandLineOption noWait(QStringLiteral("no-wait"),
-                                    QStringLiteral("Sends each chunk as soon as the one before has gone."));
-    const QCommandLineOption trackers(QStringLiteral("trackers"),
+        QStringLiteral("DIR")};
+    const QCommandLineOption session{
+        QStringLiteral("session"), QStringLiteral("Replays the Nth tracker connection, from 1 (default: the last)."),
+        QStringLiteral("N")};
+    const QCommandLineOption to{QStringLiteral("to"), QStringLiteral("The server to replay against."),
+                                QStringLiteral("HOST:PORT")};
+    const QCommandLineOption speed{QStringLiteral("speed"), QStringLiteral("Divides the recorded gaps by F (default 1)."),
+                                   QStringLiteral("F")};
+    const QCommandLineOption noWait{QStringLiteral("no-wait"),
+                                    QStringLiteral("Sends each chunk as soon as the one before has gone.")};
+    const QCommandLineOption trackers{QStringLiteral("trackers"),
                                       QStringLiteral("Replays the session on N connections at once (default 1)."),
-                                      QStringLiteral("N"));
-    const QCommandLineOption output(
+                                      QStringLiteral("N")};
+    const QCommandLineOption output{
         QStringLiteral("output"),
         QStringLiteral("Capture folder for the server's answers (default: a new folder beside the capture "
                        "folder, named after it, -replay- and the UTC time)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption inPort(
+        QStringLiteral("DIR")};
+    const QCommandLineOption inPort{
         QStringLiteral("in-port"),
         QStringLiteral("IN port of a folder without index.tsv (default: that of the error logs, else that of "
                        "the first capture)."),
-        QStringLiteral("PORT"));
-    parser.addOptions({captureDir, session, to, speed, noWait, trackers, output, inPort});
+        QStringLiteral("PORT")};
 
+    ReplayParser()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Plays a recorded session against a server: connects as the tracker did and sends its\n"
+            "chunks in order with the recorded gaps, on one connection or on many at once, and\n"
+            "captures what the server sends back in a capture folder of its own.\n"
+            "Exit status: 0 when every chunk went out on every connection, 1 when a connection\n"
+            "failed or was reset, 2 for a wrong option."));
+        parser.addOptions({captureDir, session, to, speed, noWait, trackers, output, inPort});
+    }
+    [[nodiscard]] QString last(const QCommandLineOption &option) const { return parser.values(option).constLast(); }
+};
+
+// HOST:PORT, the host perhaps in brackets; false when the text is no such address.
+bool readTarget(const QString &target, QString &host, quint16 &port)
+{
+    const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
+    host = target.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    qint64 value = 0;
+    if (colon <= 0 || host.isEmpty() || !readCount(target.mid(colon + 1), 1, 65535, value))
+        return false;
+    port = quint16(value);
+    return true;
+}
+
+} // namespace
+
+ReplayCommandLine parseReplayCommandLine(const QStringList &arguments)
+{
+    ReplayParser p;
     ReplayCommandLine result;
-    result.exit = parseSubcommand(parser, Name, arguments);
+    result.exit = parseSubcommand(p.parser, Name, arguments);
     if (result.exit.exit)
         return result;
-    const auto last = [&parser](const QCommandLineOption &option) { return parser.values(option).constLast(); };
     const auto wrong = [&](const QString &message) {
-        result.exit = subcommandUsageError(parser, Name, message);
+        result.exit = subcommandUsageError(p.parser, Name, message);
         return result;
     };
     ReplayOptions &options = result.options;
-    options.captureFolder = parser.isSet(captureDir) ? last(captureDir) : defaultCaptureFolder();
-    options.output = parser.isSet(output) ? last(output) : QString();
-    qint64 value = 0;
-    if (parser.isSet(session)) {
-        if (!readCount(last(session), 1, std::numeric_limits<int>::max(), value))
-            return wrong(QStringLiteral("--session takes a number from 1."));
-        options.session = int(value);
+    options.captureFolder = p.parser.isSet(p.captureDir) ? p.last(p.captureDir) : defaultCaptureFolder();
+    options.output = p.parser.isSet(p.output) ? p.last(p.output) : QString();
+    const struct
+    {
+        const QCommandLineOption &option;
+        qint64 minimum;
+        qint64 maximum;
+        int ReplayOptions::*member;
+        const char *wrong;
+    } counts[] = {
+        {p.session, 1, std::numeric_limits<int>::max(), &ReplayOptions::session, "--session takes a number from 1."},
+        {p.trackers, 1, 1'000'000, &ReplayOptions::trackers, "--trackers takes a number from 1 to 1000000."},
+        {p.inPort, 1, 65535, &ReplayOptions::inPort, "--in-port takes a port from 1 to 65535."},
+    };
+    for (const auto &count : counts) {
+        qint64 value = 0;
+        if (!p.parser.isSet(count.option))
+            continue;
+        if (!readCount(p.last(count.option), count.minimum, count.maximum, value))
+            return wrong(QString::fromLatin1(count.wrong));
+        options.*count.member = int(value);
     }
-    if (parser.isSet(trackers)) {
-        if (!readCount(last(trackers), 1, 1'000'000, value))
-            return wrong(QStringLiteral("--trackers takes a number from 1 to 1000000."));
-        options.trackers = int(value);
-    }
-    if (parser.isSet(inPort)) {
-        if (!readCount(last(inPort), 1, 65535, value))
-            return wrong(QStringLiteral("--in-port takes a port from 1 to 65535."));
-        options.inPort = int(value);
-    }
-    if (parser.isSet(speed)) {
+    if (p.parser.isSet(p.speed)) {
         bool ok = false;
-        options.speed = last(speed).toDouble(&ok);
+        options.speed = p.last(p.speed).toDouble(&ok);
         if (!ok || !(options.speed > 0) || qIsInf(options.speed))
             return wrong(QStringLiteral("--speed takes a number above 0, such as 2 or 0.5."));
     }
-    options.noWait = parser.isSet(noWait);
-    if (options.noWait && parser.isSet(speed))
+    options.noWait = p.parser.isSet(p.noWait);
+    if (options.noWait && p.parser.isSet(p.speed))
         return wrong(QStringLiteral("--speed and --no-wait exclude each other."));
-    if (!parser.isSet(to))
+    if (!p.parser.isSet(p.to))
         return wrong(QStringLiteral("--to HOST:PORT is needed."));
-    const QString target = last(to);
-    const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
-    options.host = target.left(colon);
-    if (options.host.startsWith(QLatin1Char('[')) && options.host.endsWith(QLatin1Char(']')))
-        options.host = options.host.mid(1, options.host.size() - 2);
-    if (colon <= 0 || options.host.isEmpty() || !readCount(target.mid(colon + 1), 1, 65535, value))
+    if (!readTarget(p.last(p.to), options.host, options.port))
         return wrong(QStringLiteral("--to takes HOST:PORT, such as 127.0.0.1:5001."));
-    options.port = quint16(value);
     return result;
 }
+
+namespace {
+
+// The replay's progress, once it has run a few seconds.
+void showProgress(const ReplayRun &run, int trackers, qint64 allChunks, QTextStream &errors)
+{
+    if (run.elapsedMs() < QuietProgressMs)
+        return;
+    const ReplayTally &t = run.tally();
+    errors << QStringLiteral("replay: %1 s, %2 of %3 connected, %4 of %5 chunks sent, %6 received\n")
+                  .arg(run.elapsedMs() / 1000)
+                  .arg(t.connected)
+                  .arg(trackers)
+                  .arg(t.chunksSent)
+                  .arg(allChunks)
+                  .arg(plural(t.answers, "answer"));
+    errors.flush();
+}
+
+void showSummary(const ReplayTally &t, const QString &folder, QTextStream &output)
+{
+    output << QStringLiteral("Connections: %1 made, %2 failed, %3 reset or closed early\n")
+                  .arg(t.connected)
+                  .arg(t.failed)
+                  .arg(t.broken)
+           << QStringLiteral("Sent: %1, %2\n").arg(plural(t.chunksSent, "chunk"), plural(t.bytesSent, "byte"))
+           << QStringLiteral("Answers: %1, %2\n").arg(plural(t.answers, "chunk"), plural(t.answerBytes, "byte"))
+           << QStringLiteral("Chunk to answer: p50 %1, p99 %2 (%3 of %4 answered)\n")
+                  .arg(milliseconds(t.answerTimePercentileUs(0.5)), milliseconds(t.answerTimePercentileUs(0.99)))
+                  .arg(qint64(t.answerTimesUs.size()))
+                  .arg(plural(t.chunksSent, "chunk"))
+           << QStringLiteral("Answers captured in %1\n").arg(QDir::toNativeSeparators(folder));
+    output.flush();
+}
+
+} // namespace
 
 int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &errors)
 {
@@ -178,19 +239,8 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
     }
     const qint64 allChunks = qint64(options.trackers) * plan.chunks.size();
     QTimer progress;
-    QObject::connect(&progress, &QTimer::timeout, &progress, [&] {
-        if (run->elapsedMs() < QuietProgressMs)
-            return;
-        const ReplayTally &t = run->tally();
-        errors << QStringLiteral("replay: %1 s, %2 of %3 connected, %4 of %5 chunks sent, %6 received\n")
-                      .arg(run->elapsedMs() / 1000)
-                      .arg(t.connected)
-                      .arg(options.trackers)
-                      .arg(t.chunksSent)
-                      .arg(allChunks)
-                      .arg(plural(t.answers, "answer"));
-        errors.flush();
-    });
+    QObject::connect(&progress, &QTimer::timeout, &progress,
+                     [&] { showProgress(*run, options.trackers, allChunks, errors); });
     QEventLoop loop;
     QObject::connect(run.get(), &ReplayRun::finished, &loop, &QEventLoop::quit);
     progress.start(1000);
@@ -200,18 +250,7 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
     progress.stop();
 
     const ReplayTally &t = run->tally();
-    output << QStringLiteral("Connections: %1 made, %2 failed, %3 reset or closed early\n")
-                  .arg(t.connected)
-                  .arg(t.failed)
-                  .arg(t.broken)
-           << QStringLiteral("Sent: %1, %2\n").arg(plural(t.chunksSent, "chunk"), plural(t.bytesSent, "byte"))
-           << QStringLiteral("Answers: %1, %2\n").arg(plural(t.answers, "chunk"), plural(t.answerBytes, "byte"))
-           << QStringLiteral("Chunk to answer: p50 %1, p99 %2 (%3 of %4 answered)\n")
-                  .arg(milliseconds(t.answerTimePercentileUs(0.5)), milliseconds(t.answerTimePercentileUs(0.99)))
-                  .arg(qint64(t.answerTimesUs.size()))
-                  .arg(plural(t.chunksSent, "chunk"))
-           << QStringLiteral("Answers captured in %1\n").arg(QDir::toNativeSeparators(folder));
-    output.flush();
+    showSummary(t, folder, output);
     if (!run->failure().isEmpty())
         return failWith(run->failure());
     const bool complete = t.failed == 0 && t.broken == 0 && t.chunksSent == allChunks;

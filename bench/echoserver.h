@@ -20,7 +20,8 @@ public:
 private:
     void serve(const std::stop_token &stop);
 
-    LoopbackSocket m_listener = LoopbackSocket::listen();
+    // A thousand connections may come at once, faster than the loop accepts them.
+    LoopbackSocket m_listener = LoopbackSocket::listen(0, 4096);
     std::jthread m_thread;
 };
 

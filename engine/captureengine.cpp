@@ -1,7 +1,6 @@
 #include "captureengine.h"
 
 #include "endpointarray.h"
-#include "framesplitter.h"
 #include "livedecoder.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
@@ -140,6 +139,12 @@ void CaptureEngine::releaseTracker()
     if (m_sckAccept->exists(m_heldSlot))
         sckAccept(m_heldSlot).setHeld(false);
     m_heldSlot = -1;
+}
+
+void CaptureEngine::setTrackerKeepAlive(const KeepAliveTimings &timings)
+{
+    // Element 0 is the pattern that the slot's endpoint takes over when it is loaded.
+    (*m_sckAccept)(0).setKeepAlive(timings);
 }
 
 SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const

@@ -8,6 +8,7 @@
 #include "outputfile.h"
 #include "positionrecorder.h"
 #include "sessionrecorder.h"
+#include "socketendpoint.h"
 
 #include <QObject>
 #include <QString>
@@ -20,7 +21,6 @@
 class EndpointArray;
 class LiveDecoder;
 class PlatformError;
-class SocketEndpoint;
 
 // The capture engine: the start-up of the listener and the relay, the one tracker slot,
 // the inbound path with its relay, the return path and the operator command. It is driven
@@ -63,9 +63,16 @@ public:
     // True once the engine has asked for the end of the program; it handles nothing more.
     [[nodiscard]] bool hasEnded() const { return m_ended; }
 
-    [[nodiscard]] SocketEndpoint &sckListen() const { return *m_sckListen; }
-    [[nodiscard]] EndpointArray &sckAcceptArray() const { return *m_sckAccept; }
-    [[nodiscard]] SocketEndpoint &sckOUT() const { return *m_sckOUT; }
+    // The IN port listened on, once listening; the listener's state.
+    [[nodiscard]] int inPort() const { return m_sckListen->localPort(); }
+    [[nodiscard]] SocketEndpoint::State listenerState() const { return m_sckListen->state(); }
+    // The state of the relay's connection to the OUT server, and the relayed bytes that wait
+    // for the network.
+    [[nodiscard]] SocketEndpoint::State relayState() const { return m_sckOUT->state(); }
+    [[nodiscard]] qint64 relayBytesWaiting() const { return m_sckOUT->bytesToWrite(); }
+    // The keep-alive timings of the tracker's connections, set before the start; the default
+    // frees the slot of a tracker that vanished without closing in about two minutes.
+    void setTrackerKeepAlive(const KeepAliveTimings &timings);
 
     // Opens the session index of a capture folder when the feature is on; throws a PlatformError.
     using RecorderFactory = std::function<std::unique_ptr<SessionRecorder>(const QString &folder)>;
@@ -88,7 +95,9 @@ public:
 private:
     // Capture start-up
     bool InitAcceptSockets();
-    void failStartUp(const QString &prompt, const QString &title);
+    // Makes the capture folder and holds it open, its numbering continued; ends the program
+    // with a message when the folder cannot be used.
+    void openCaptureFolder();
 
     // Tracker connection slot
     [[nodiscard]] qint16 GetFreeSocket() const;

@@ -1,5 +1,7 @@
 #include "capturefiles.h"
 
+#include "hexdigits.h"
+
 #include <QDir>
 
 #include <algorithm>
@@ -14,22 +16,14 @@ QString captureNumber(qint32 counter)
 
 namespace {
 
-QString captureFileName(const QString &folder, qint32 counter, QLatin1StringView separator, int port,
-                        QLatin1StringView extension)
-{
-    return QDir(folder).filePath(QLatin1Char('x') + captureNumber(counter) + separator + QString::number(port) +
-                                 extension);
-}
-
 // The two-character field of every byte value.
 const std::array<char16_t, 512> &hexFields()
 {
     static const std::array<char16_t, 512> fields = [] {
         std::array<char16_t, 512> f{};
-        constexpr char16_t digits[] = u"0123456789ABCDEF";
         for (int b = 0; b < 256; ++b) {
-            f[2 * b] = b < 16 ? u' ' : digits[b >> 4];
-            f[2 * b + 1] = digits[b & 15];
+            f[2 * b] = b < 16 ? u' ' : char16_t(Hex::Digits[b >> 4]);
+            f[2 * b + 1] = char16_t(Hex::Digits[b & 15]);
         }
         return f;
     }();
@@ -89,17 +83,17 @@ QString errorLog(qint32 counter, int port)
 
 QString dataFileName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_"), port, QLatin1StringView(".dat"));
+    return QDir(folder).filePath(dataFile(counter, port));
 }
 
 QString lengthLogName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_"), port, QLatin1StringView(".log"));
+    return QDir(folder).filePath(lengthLog(counter, port));
 }
 
 QString errorLogName(const QString &folder, qint32 counter, int port)
 {
-    return captureFileName(folder, counter, QLatin1StringView("_err"), port, QLatin1StringView(".log"));
+    return QDir(folder).filePath(errorLog(counter, port));
 }
 
 QByteArray lengthLine(qsizetype length)

@@ -21,34 +21,18 @@ void CaptureEngine::Form_Load()
 void CaptureEngine::Command1_Click()
 {
     runHandler([this] {
-        m_controls.setEnabled(Control::Command1, false);
-        m_controls.setEnabled(Control::Check3, false);
-        m_controls.setEnabled(Control::Text2, false);
-        m_controls.setEnabled(Control::Text5, false);
+        m_controls.setEnabled(Control::StartButton, false);
+        m_controls.setEnabled(Control::RelaySwitch, false);
+        m_controls.setEnabled(Control::InPort, false);
+        m_controls.setEnabled(Control::OutPort, false);
 
         // Outside every region: a number beyond the 32-bit range ends the program.
-        const qint32 inPort = readPortNumber(m_controls.text(Control::Text2));
+        const qint32 inPort = readPortNumber(m_controls.text(Control::InPort));
         if (inPort <= 1 || inPort >= 65535)
             endAfterMessage(QStringLiteral("Invalid input port number. Use between 1 and 65535"),
                             QStringLiteral("Error"));
 
-        // The first capture would otherwise fail on a missing folder, and lose its chunk, or
-        // overwrite the last capture of a folder whose numbers have run out.
-        QString problem = prepareFolder(m_captureFolder);
-        if (problem.isEmpty() && !continueNumbering())
-            problem = QStringLiteral("its captures have reached the highest number, %1")
-                          .arg(std::numeric_limits<qint32>::max());
-        if (problem.isEmpty()) {
-            try {
-                m_outputFolder.open(m_captureFolder);
-            } catch (const PlatformError &error) {
-                problem = error.description();
-            }
-        }
-        if (!problem.isEmpty())
-            endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
-                                .arg(QDir::toNativeSeparators(m_captureFolder), problem),
-                            QStringLiteral("Error"));
+        openCaptureFolder();
         prepareFeatures();
 
         QString regionTitle = QStringLiteral("Error on input socket!");
@@ -56,8 +40,8 @@ void CaptureEngine::Command1_Click()
             m_sckListen->setLocalPort(inPort);
             m_sckListen->Listen();
 
-            if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
-                const qint32 outPort = readPortNumber(m_controls.text(Control::Text5));
+            if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked) {
+                const qint32 outPort = readPortNumber(m_controls.text(Control::OutPort));
                 if (outPort == inPort)
                     endAfterMessage(QStringLiteral("Input port cannot be same as output port!"),
                                     QStringLiteral("Error"));
@@ -67,7 +51,7 @@ void CaptureEngine::Command1_Click()
 
                 regionTitle = QStringLiteral("Error on output socket!");
                 m_sckOUT->setRemotePort(outPort);
-                m_sckOUT->setRemoteHost(m_controls.text(Control::Text6));
+                m_sckOUT->setRemoteHost(m_controls.text(Control::OutHost));
                 m_sckOUT->Connect();
             }
 
@@ -81,6 +65,27 @@ void CaptureEngine::Command1_Click()
             endAfterMessage(error.description(), regionTitle);
         }
     });
+}
+
+void CaptureEngine::openCaptureFolder()
+{
+    // The first capture would otherwise fail on a missing folder, and lose its chunk, or
+    // overwrite the last capture of a folder whose numbers have run out.
+    QString problem = prepareFolder(m_captureFolder);
+    if (problem.isEmpty() && !continueNumbering())
+        problem = QStringLiteral("its captures have reached the highest number, %1")
+                      .arg(std::numeric_limits<qint32>::max());
+    if (problem.isEmpty()) {
+        try {
+            m_outputFolder.open(m_captureFolder);
+        } catch (const PlatformError &error) {
+            problem = error.description();
+        }
+    }
+    if (!problem.isEmpty())
+        endAfterMessage(QStringLiteral("Unable to use the capture folder %1: %2.")
+                            .arg(QDir::toNativeSeparators(m_captureFolder), problem),
+                        QStringLiteral("Error"));
 }
 
 bool CaptureEngine::InitAcceptSockets()

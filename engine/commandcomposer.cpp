@@ -3,8 +3,7 @@
 #include "captureengine.h"
 #include "capturefiles.h"
 #include "datetimetext.h"
-#include "endpointarray.h"
-#include "hexdigit.h"
+#include "hexdigits.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 
@@ -24,52 +23,45 @@ ComposedCommand composeCommand(const QString &typeText, const QString &commandTe
         return command;
     const QStringList elements = text.split(QLatin1Char(','));
     for (const QString &element : elements) {
-        const int high = element.size() == 2 ? hexDigitValue(element.at(0)) : -1;
-        const int low = element.size() == 2 ? hexDigitValue(element.at(1)) : -1;
-        if (high < 0 || low < 0) {
+        const int byte =
+            element.size() == 2 ? Hex::byteValue(element.at(0).unicode(), element.at(1).unicode()) : -1;
+        if (byte < 0)
             command.illegalElements.append(element);
-            continue;
-        }
-        command.bytes.append(char(high * 16 + low));
+        else
+            command.bytes.append(char(byte));
     }
     return command;
 }
 
 QString commaSeparatedHex(const QByteArray &bytes)
 {
-    QString text;
-    text.reserve(bytes.size() * 3);
-    for (const char byte : bytes) {
-        if (!text.isEmpty())
-            text += QLatin1Char(',');
-        text += QString::number(quint8(byte) >> 4, 16).toUpper() + QString::number(quint8(byte) & 15, 16).toUpper();
-    }
-    return text;
+    return QString::fromLatin1(Hex::upper(bytes, ','));
 }
 
 void CaptureEngine::SendUserCommand(qint16 index)
 {
     // A tracker that has already gone gets nothing, and the command stays armed for the next.
-    if (m_controls.value(Control::Check2) != CheckValue::Ticked || !trackerConnected(index))
+    if (m_controls.value(Control::AutoSend) != CheckValue::Ticked || !trackerConnected(index))
         return;
     // Disarmed first, so that the command is never repeated, even when a later step fails.
-    m_controls.setValue(Control::Check2, CheckValue::Clear);
+    m_controls.setValue(Control::AutoSend, CheckValue::Clear);
 
-    const ComposedCommand command = composeCommand(m_controls.text(Control::Combo1), m_controls.text(Control::Text4));
+    const QString commandText = m_controls.text(Control::Command);
+    const ComposedCommand command = composeCommand(m_controls.text(Control::CommandType), commandText);
     for (const QString &element : command.illegalElements)
         m_controls.prependToDataPane(
             CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::IllegalElementTag, element));
     m_controls.prependToDataPane(
         command.hexMode
             ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
-            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, m_controls.text(Control::Text4)));
+            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, commandText));
 
     const QByteArray wire = commandOnTheWire(command.bytes);
     try {
         sckAccept(index).SendData(wire);
     } catch (const PlatformError &) {
         // The connection broke under the send: the tracker is gone, not the program.
-        m_controls.setValue(Control::Check2, CheckValue::Ticked);
+        m_controls.setValue(Control::AutoSend, CheckValue::Ticked);
         return;
     }
     sentToTracker(index, SessionEvent::Kind::Cmd, wire, sessionClockUs());

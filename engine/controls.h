@@ -9,10 +9,22 @@
 
 #include <span>
 
-// The operator's controls that the capture engine reads and writes. The window implements
-// them with widgets, the headless front end with plain values and standard output, tests
-// with a fake.
-enum class Control { Command1, Text1, Text2, Text3, Text4, Text5, Text6, Check1, Check2, Check3, Combo1 };
+// The operator's controls that the capture engine reads and writes, named for what each holds.
+// The window implements them with widgets (and alone knows which widget is which), the headless
+// front end with plain values and standard output, tests with a fake.
+enum class Control {
+    StartButton,
+    ConnectionLog,
+    InPort,
+    DataPane,
+    Command,
+    OutPort,
+    OutHost,
+    SendOnConnect, // "Enable Send Immediate": the armed command goes out as a tracker connects
+    AutoSend,      // arms the command for one send
+    RelaySwitch,
+    CommandType, // "ASCII", or any other text for comma-separated hex bytes
+};
 
 // Check box values: the engine's tests are always for exactly Ticked.
 namespace CheckValue {
@@ -29,20 +41,20 @@ class Controls
 public:
     virtual ~Controls() = default;
 
-    // The text of Text2, Text4, Text5, Text6 or Combo1.
+    // The text of a text box, a pane or the command type.
     [[nodiscard]] virtual QString text(Control control) const = 0;
-    // The value of Check1, Check2 or Check3.
+    // The value of a check box: SendOnConnect, AutoSend or RelaySwitch.
     [[nodiscard]] virtual int value(Control checkBox) const = 0;
     virtual void setValue(Control checkBox, int value) = 0;
     virtual void setEnabled(Control control, bool enabled) = 0;
 
-    // The connection log Text1: lines appended at its end by the engine, status lines put at
+    // The connection log: lines appended at its end by the engine, status lines put at
     // its top, and the whole text replaced by the status writer.
     virtual void appendToLog(const QString &line) = 0;
     virtual void prependToLog(const QString &line) = 0;
     virtual void replaceLog(const QString &text) = 0;
 
-    // The data pane Text3: every line goes before the old text, operator-typed text included.
+    // The data pane: every line goes before the old text, operator-typed text included.
     virtual void prependToDataPane(const QString &line) = 0;
     // The two lines of a chunk, the ASCII line first, each with the current timestamp and its
     // tag; rendered as prependToDataPane() lines unless a front end renders them straight

@@ -4,7 +4,6 @@
 #include "captureengine.h"
 
 #include "capturefiles.h"
-#include "datetimetext.h"
 #include "outputfile.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
@@ -18,7 +17,7 @@ void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: eve
     SendUserCommand(index);
 
     try {
-        if (m_controls.value(Control::Check3) == CheckValue::Ticked) {
+        if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked) {
             m_sckOUT->SendData(capture.chunk);
             holdTrackerForRelay(index);
         }

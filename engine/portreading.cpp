@@ -1,6 +1,6 @@
 #include "portreading.h"
 
-#include "hexdigit.h"
+#include "hexdigits.h"
 #include "platformerror.h"
 
 #include <cfenv>
@@ -13,7 +13,7 @@ double readRadix(const QString &text, int start, int radix)
 {
     double value = 0;
     for (int i = start; i < text.size(); ++i) {
-        const int digit = hexDigitValue(text.at(i));
+        const int digit = Hex::digitValue(text.at(i).unicode());
         if (digit < 0 || digit >= radix)
             break;
         value = value * radix + digit;

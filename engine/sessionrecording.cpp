@@ -4,7 +4,6 @@
 #include "captureengine.h"
 
 #include "capturefiles.h"
-#include "endpointarray.h"
 #include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
@@ -27,7 +26,7 @@ void CaptureEngine::recordListening()
 {
     SessionEvent event = sessionEvent(SessionEvent::Kind::Listen, sessionClockUs());
     event.port = m_sckListen->localPort();
-    if (m_controls.value(Control::Check3) == CheckValue::Ticked)
+    if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked)
         event.note = QStringLiteral("relay to %1:%2").arg(m_sckOUT->remoteHost()).arg(m_sckOUT->remotePort());
     record(event);
 }

@@ -4,9 +4,6 @@
 #include "captureengine.h"
 
 #include "acknowledgement.h"
-#include "capturefiles.h"
-#include "datetimetext.h"
-#include "endpointarray.h"
 #include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"

@@ -5,7 +5,6 @@
 
 #include "capturefiles.h"
 #include "datetimetext.h"
-#include "endpointarray.h"
 #include "outputfile.h"
 #include "socketendpoint.h"
 
@@ -33,9 +32,9 @@ void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
                            QStringLiteral(" connected.\r\n"));
     // A tracker that left while it was being accepted gets nothing: the switches stay as they
     // are, and the command goes to the next tracker.
-    if (m_controls.value(Control::Check1) == CheckValue::Ticked && trackerConnected(slot)) {
+    if (m_controls.value(Control::SendOnConnect) == CheckValue::Ticked && trackerConnected(slot)) {
         SendUserCommand(slot);
-        m_controls.setValue(Control::Check1, CheckValue::Clear);
+        m_controls.setValue(Control::SendOnConnect, CheckValue::Clear);
     }
 }
 

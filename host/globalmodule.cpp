@@ -1,6 +1,5 @@
 #include "globalmodule.h"
 
-#include "controls.h"
 #include "datetimetext.h"
 #include "platformerror.h"
 #include "socketslibrary.h"
@@ -30,8 +29,8 @@ QString statusLine(const QString &timestamp, const QString &text)
 
 } // namespace
 
-GLOBALModule::GLOBALModule(Controls &controls, SocketsLibrary &sockets)
-    : m_controls(controls), m_sockets(sockets)
+GLOBALModule::GLOBALModule(StatusLog log, SocketsLibrary &sockets)
+    : m_log(std::move(log)), m_sockets(sockets)
 {
 }
 
@@ -109,20 +108,20 @@ void GLOBALModule::AddStatusMessage(const QString &message)
         text.replace(QChar(u'\0'), QLatin1Char(' '));
         const QString line = statusLine(timestamp, text);
         if (m_statusLineCount < StatusLineLimit) {
-            m_controls.prependToLog(line);
+            m_log.prepend(line);
             ++m_statusLineCount;
         } else {
-            m_controls.replaceLog(line);
+            m_log.replace(line);
             m_statusLineCount = 0;
         }
         return;
     } catch (const PlatformError &error) {
-        m_controls.prependToLog(statusLine(timestamp, error.description()));
+        m_log.prepend(statusLine(timestamp, error.description()));
     } catch (const std::exception &error) {
-        m_controls.prependToLog(statusLine(timestamp, QString::fromLocal8Bit(error.what())));
+        m_log.prepend(statusLine(timestamp, QString::fromLocal8Bit(error.what())));
     }
     // Outside the region: a failure here reaches the caller.
     QString text = message;
     text.replace(QChar(u'\0'), QLatin1Char(' '));
-    m_controls.prependToLog(statusLine(timestamp, text));
+    m_log.prepend(statusLine(timestamp, text));
 }

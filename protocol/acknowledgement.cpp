@@ -7,7 +7,6 @@
 
 namespace {
 
-// Asked for every frame of a chunk: inline in both.
 inline QByteArray answerTo(const TrackerFrame &frame)
 {
     if (!frame.intact() || frame.bytes.isEmpty())

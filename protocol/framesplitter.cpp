@@ -37,7 +37,6 @@ void FrameSplitter::fixProtocol(TrackerProtocol protocol)
         m_startBytes[quint8(c)] = true;
 }
 
-// Asked for every frame: small enough to be inlined, detection apart.
 inline FrameSplitter::Fitting FrameSplitter::fitAt(QByteArrayView data) const
 {
     if (m_framing)
@@ -68,7 +67,6 @@ qsizetype FrameSplitter::nextStart(QByteArrayView data, qsizetype from) const
     return from;
 }
 
-// Asked for every frame, from one place: inline.
 inline void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView bytes, Result &result)
 {
     if (!m_protocol)

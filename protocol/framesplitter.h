@@ -77,7 +77,6 @@ public:
     // The device identifier the connection's frames last carried (a Teltonika connection's
     // IMEI from its handshake, for one); empty before any.
     [[nodiscard]] QString deviceId() const { return m_deviceId; }
-    [[nodiscard]] bool detectionStopped() const { return m_stopped; }
 
 private:
     struct Fitting;

@@ -1,31 +1,16 @@
 #include "framing.h"
 
+#include "hexdigits.h"
+
 #include <algorithm>
 
 namespace Framing {
-
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 int hexByteAt(QByteArrayView data, qsizetype at)
 {
     if (at < 0 || at + 2 > data.size())
         return -1;
-    const int high = hexValue(data[at]);
-    const int low = hexValue(data[at + 1]);
-    return high < 0 || low < 0 ? -1 : high * 16 + low;
+    return Hex::byteValue(quint8(data[at]), quint8(data[at + 1]));
 }
 
 int compareStart(QByteArrayView data, std::string_view literal)

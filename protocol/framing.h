@@ -69,7 +69,6 @@ extern const ProtocolFraming Tk103Framing;
 extern const ProtocolFraming QueclinkFraming;
 extern const ProtocolFraming NmeaFraming;
 
-// Asked for every frame, several times: inline.
 [[nodiscard]] inline const ProtocolFraming &framingOf(TrackerProtocol protocol)
 {
     switch (protocol) {

@@ -10,8 +10,6 @@
 struct TrackerFrame
 {
     TrackerFrame() = default;
-    // Made member by member rather than zeroed whole and then filled: a chunk may hold
-    // thousands of frames.
     TrackerFrame(TrackerProtocol protocol, QByteArrayView bytes)
         : protocol(protocol)
         , bytes(bytes)

@@ -55,18 +55,21 @@ void SessionIndex::parse(const QByteArray &text)
     }
 }
 
-void SessionIndex::readCaptureFiles(int inPort)
+namespace {
+
+struct CaptureFile
 {
-    m_timed = false;
+    QString file;
+    int port = 0;
+    bool error = false;
+};
+
+// The data files and error logs of a folder, by number.
+QMap<qint32, CaptureFile> captureFiles(const QString &folder)
+{
     static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_(err)?(\\d+)\\.(dat|log)$"));
-    struct Capture
-    {
-        QString file;
-        int port = 0;
-        bool error = false;
-    };
-    QMap<qint32, Capture> captures;
-    const QStringList names = QDir(m_folder).entryList(QDir::Files);
+    QMap<qint32, CaptureFile> captures;
+    const QStringList names = QDir(folder).entryList(QDir::Files);
     for (const QString &name : names) {
         const QRegularExpressionMatch match = captureName.match(name);
         const bool error = match.hasMatch() && !match.capturedView(2).isEmpty();
@@ -74,12 +77,21 @@ void SessionIndex::readCaptureFiles(int inPort)
             continue;
         captures.insert(match.capturedView(1).toInt(), {name, match.capturedView(3).toInt(), error});
     }
+    return captures;
+}
+
+} // namespace
+
+void SessionIndex::readCaptureFiles(int inPort)
+{
+    m_timed = false;
+    const QMap<qint32, CaptureFile> captures = captureFiles(m_folder);
     for (auto c = captures.cbegin(); inPort == 0 && c != captures.cend(); ++c)
         inPort = c->error ? c->port : 0;
     if (inPort == 0 && !captures.isEmpty())
         inPort = captures.first().port;
     int outPort = 0;
-    for (const Capture &c : std::as_const(captures))
+    for (const CaptureFile &c : captures)
         outPort = outPort == 0 && c.port != inPort ? c.port : outPort;
 
     const QString tracker = FallbackTracker;
@@ -124,17 +136,6 @@ void SessionIndex::group()
 {
     qsizetype open = -1; // the session of the connection being recorded
     QList<qsizetype> early; // events of a connection whose connect line is still to come
-    const auto currentRun = [this](const SessionEvent &event) -> RecordedRun & {
-        if (m_runs.isEmpty())
-            m_runs.append({0, QString(), event.timeUs, {}});
-        RecordedRun &run = m_runs.last();
-        if (run.inPort == 0 && event.kind != Kind::Out)
-            run.inPort = event.port;
-        return run;
-    };
-    const auto peerOf = [this](qsizetype session) -> const QString & {
-        return m_events[m_sessions[session].connect].event.peer;
-    };
     for (qsizetype i = 0; i < m_events.size(); ++i) {
         const SessionEvent &event = m_events[i].event;
         switch (event.kind) {
@@ -146,23 +147,9 @@ void SessionIndex::group()
             open = -1;
             early.clear();
             break;
-        case Kind::Connect: {
-            currentRun(event);
-            m_sessions.append({m_runs.size() - 1, i, {}, 0, 0});
-            open = m_sessions.size() - 1;
-            bool ended = false;
-            for (const qsizetype e : std::as_const(early)) {
-                const SessionEvent &earlier = m_events[e].event;
-                if (earlier.kind != Kind::Out && earlier.peer != event.peer)
-                    continue;
-                m_sessions[open].events.append(e);
-                ended = ended || earlier.kind == Kind::Disconnect || earlier.kind == Kind::Error;
-            }
-            early.clear();
-            if (ended)
-                open = -1;
+        case Kind::Connect:
+            open = openSession(i, early);
             break;
-        }
         case Kind::Declined:
             break;
         case Kind::In:
@@ -171,20 +158,9 @@ void SessionIndex::group()
         case Kind::Ack:
         case Kind::Pass:
         case Kind::Error:
-        case Kind::Disconnect: {
-            RecordedRun &run = currentRun(event);
-            if (event.kind == Kind::In || event.kind == Kind::Out)
-                run.relay.append(i);
-            const bool ours =
-                open >= 0 && (event.kind == Kind::Out || event.peer.isEmpty() || event.peer == peerOf(open));
-            if (ours)
-                m_sessions[open].events.append(i);
-            else if (event.kind != Kind::Out || !early.isEmpty())
-                early.append(i);
-            if (ours && (event.kind == Kind::Disconnect || event.kind == Kind::Error))
-                open = -1;
+        case Kind::Disconnect:
+            open = addToSession(i, open, early);
             break;
-        }
         }
     }
     for (RecordedSession &session : m_sessions) {
@@ -194,6 +170,49 @@ void SessionIndex::group()
             session.endUs = std::max(session.endUs, m_events[e].event.timeUs);
         }
     }
+}
+
+RecordedRun &SessionIndex::currentRun(const SessionEvent &event)
+{
+    if (m_runs.isEmpty())
+        m_runs.append({0, QString(), event.timeUs, {}});
+    RecordedRun &run = m_runs.last();
+    if (run.inPort == 0 && event.kind != Kind::Out)
+        run.inPort = event.port;
+    return run;
+}
+
+qsizetype SessionIndex::openSession(qsizetype connect, QList<qsizetype> &early)
+{
+    const SessionEvent &event = m_events[connect].event;
+    currentRun(event);
+    m_sessions.append({m_runs.size() - 1, connect, {}, 0, 0});
+    RecordedSession &session = m_sessions.last();
+    bool ended = false;
+    for (const qsizetype e : std::as_const(early)) {
+        const SessionEvent &earlier = m_events[e].event;
+        if (earlier.kind != Kind::Out && earlier.peer != event.peer)
+            continue;
+        session.events.append(e);
+        ended = ended || earlier.kind == Kind::Disconnect || earlier.kind == Kind::Error;
+    }
+    early.clear();
+    return ended ? -1 : m_sessions.size() - 1;
+}
+
+qsizetype SessionIndex::addToSession(qsizetype index, qsizetype open, QList<qsizetype> &early)
+{
+    const SessionEvent &event = m_events[index].event;
+    RecordedRun &run = currentRun(event);
+    if (event.kind == Kind::In || event.kind == Kind::Out)
+        run.relay.append(index);
+    const bool ours = open >= 0 && (event.kind == Kind::Out || event.peer.isEmpty() ||
+                                    event.peer == m_events[m_sessions[open].connect].event.peer);
+    if (ours)
+        m_sessions[open].events.append(index);
+    else if (event.kind != Kind::Out || !early.isEmpty())
+        early.append(index);
+    return ours && (event.kind == Kind::Disconnect || event.kind == Kind::Error) ? -1 : open;
 }
 
 QByteArray SessionIndex::bytesOf(const RecordedEvent &recorded) const

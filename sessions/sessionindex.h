@@ -69,7 +69,16 @@ public:
 private:
     void parse(const QByteArray &text);
     void readCaptureFiles(int inPort);
+    // Groups the events into runs and sessions.
     void group();
+    // The run of an event, the first one made when the index has no listen line.
+    RecordedRun &currentRun(const SessionEvent &event);
+    // Opens the session of a connect event, with the events of its connection that came early;
+    // returns the session, or -1 when one of those ended it already.
+    qsizetype openSession(qsizetype connect, QList<qsizetype> &early);
+    // Adds an event of a connection or of the relay to the run and to the open session, if it
+    // is the session's, and else to the early events; returns the session still open.
+    qsizetype addToSession(qsizetype index, qsizetype open, QList<qsizetype> &early);
 
     QString m_folder;
     bool m_timed = true;

@@ -1,5 +1,6 @@
 #include "sessionindexline.h"
 
+#include "hexdigits.h"
 #include "sessionerror.h"
 
 #include <QList>
@@ -86,19 +87,6 @@ void appendEscaped(QByteArray &line, const QString &text)
     }
 }
 
-void appendHex(QByteArray &line, const QByteArray &bytes)
-{
-    constexpr char digits[] = "0123456789ABCDEF";
-    const qsizetype start = line.size();
-    line.resize(start + 2 * bytes.size());
-    char *out = line.data() + start;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        *out++ = digits[b >> 4];
-        *out++ = digits[b & 15];
-    }
-}
-
 [[noreturn]] void fail(const QString &what)
 {
     throw SessionError(what);
@@ -153,26 +141,14 @@ qint64 numberField(QByteArrayView field, qint64 fallback, qint64 minimum, qint64
     return value;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 QByteArray bytesField(QByteArrayView field)
 {
     QByteArray bytes(field.size() / 2, Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const int high = hexValue(field[2 * i]);
-        const int low = hexValue(field[2 * i + 1]);
-        if (high < 0 || low < 0)
+        const int byte = Hex::byteValue(quint8(field[2 * i]), quint8(field[2 * i + 1]));
+        if (byte < 0)
             fail(QStringLiteral("the bytes are not hexadecimal"));
-        bytes[i] = char(high * 16 + low);
+        bytes[i] = char(byte);
     }
     if (field.size() % 2 != 0)
         fail(QStringLiteral("the bytes have an odd number of hexadecimal digits"));
@@ -260,7 +236,7 @@ QByteArray format(const SessionEvent &event)
     line.append('\t');
     appendEscaped(line, event.file);
     line.append('\t');
-    appendHex(line, event.bytes);
+    line += Hex::upper(event.bytes);
     line.append('\t');
     appendEscaped(line, event.note);
     line.append('\n');

@@ -14,7 +14,6 @@
 #include "sessionerror.h"
 #include "sessionindex.h"
 #include "sessionindexfile.h"
-#include "socketendpoint.h"
 #include "textpane.h"
 
 #include <QCheckBox>
@@ -100,7 +99,11 @@ QGroupBox *frame(const QString &caption, QWidget *parent)
 } // namespace
 
 AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, QWidget *parent)
-    : QWidget(parent), m_globalModule(*this, sockets), m_engine(*this, captureFolder)
+    : QWidget(parent)
+    , m_globalModule(
+          {[this](const QString &line) { prependToLog(line); }, [this](const QString &text) { replaceLog(text); }},
+          sockets)
+    , m_engine(*this, captureFolder)
 {
     setWindowTitle(QStringLiteral("TAVRIN-GPS - TCP/IP GPS Protocol Analyzer - Feel Free to distribute"));
     // The icon that the desktop shows for the installed program, at each size it is drawn for.
@@ -143,6 +146,25 @@ AnalyzerFrm::~AnalyzerFrm() = default;
 
 void AnalyzerFrm::createControls()
 {
+    createConnectionControls();
+    createCaptureControls();
+    m_webBrowser1 = new BrowserStrip(m_client);
+    m_webBrowser1->setFocusPolicy(Qt::NoFocus);
+    place(m_webBrowser1, 120, 6000, 13935, 2295, Stretch::Strip);
+    nameControls();
+    // Set on each control: a frame's style sheet stops the window's face from reaching it.
+    const QFont font = fittingFormFont();
+    for (QWidget *widget : captioned())
+        widget->setFont(font);
+    for (QWidget *widget : {static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2),
+                            static_cast<QWidget *>(m_text2), static_cast<QWidget *>(m_text4),
+                            static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
+                            static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
+        widget->setFont(font);
+}
+
+void AnalyzerFrm::createConnectionControls()
+{
     const Qt::Alignment right = Qt::AlignRight;
     const Qt::Alignment left = Qt::AlignLeft;
 
@@ -177,7 +199,11 @@ void AnalyzerFrm::createControls()
     for (QWidget *above : {static_cast<QWidget *>(m_text1), static_cast<QWidget *>(m_text2),
                            static_cast<QWidget *>(m_command1)})
         above->raise();
+}
 
+void AnalyzerFrm::createCaptureControls()
+{
+    const Qt::Alignment right = Qt::AlignRight;
     m_frame2 = frame(QStringLiteral("Data Capture and Commands"), m_client);
     place(m_frame2, 120, 2880, 13935, 3015, Stretch::Pane);
     m_text3 = new TextPane(TextPane::DropEnd::Bottom, PaneCharacterLimit, m_frame2);
@@ -200,11 +226,10 @@ void AnalyzerFrm::createControls()
                                             "via the Internet) HEX data values must be separated by Comma \",\""),
                              m_frame2);
     place(m_check2, 2400, 2520, 11175, 345, Stretch::BelowPane);
+}
 
-    m_webBrowser1 = new BrowserStrip(m_client);
-    m_webBrowser1->setFocusPolicy(Qt::NoFocus);
-    place(m_webBrowser1, 120, 6000, 13935, 2295, Stretch::Strip);
-
+void AnalyzerFrm::nameControls()
+{
     const std::pair<QWidget *, const char *> names[] = {
         {m_frame1, "Frame1"}, {m_frame2, "Frame2"}, {m_text1, "Text1"},   {m_text2, "Text2"},
         {m_text3, "Text3"},   {m_text4, "Text4"},   {m_text5, "Text5"},   {m_text6, "Text6"},
@@ -214,15 +239,6 @@ void AnalyzerFrm::createControls()
         {m_webBrowser1, "WebBrowser1"}};
     for (const auto &[widget, name] : names)
         widget->setObjectName(QLatin1StringView(name));
-    // Set on each control: a frame's style sheet stops the window's face from reaching it.
-    const QFont font = fittingFormFont();
-    for (QWidget *widget : captioned())
-        widget->setFont(font);
-    for (QWidget *widget : {static_cast<QWidget *>(m_frame1), static_cast<QWidget *>(m_frame2),
-                            static_cast<QWidget *>(m_text2), static_cast<QWidget *>(m_text4),
-                            static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
-                            static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
-        widget->setFont(font);
 }
 
 QList<QWidget *> AnalyzerFrm::captioned() const
@@ -348,7 +364,7 @@ void AnalyzerFrm::exportSession()
         return;
     try {
         // The last tracker connection, as the operator most often wants the one just seen.
-        const SessionIndex index = SessionIndex::read(m_engine.captureFolder(), m_engine.sckListen().localPort());
+        const SessionIndex index = SessionIndex::read(m_engine.captureFolder(), m_engine.inPort());
         const int session = int(index.sessions().size());
         if (session == 0)
             throw SessionError(tr("%1 holds no tracker connection.").arg(QDir::toNativeSeparators(m_engine.captureFolder())));
@@ -430,30 +446,31 @@ void AnalyzerFrm::Command1_Click()
     m_menus->freeze();
 }
 
+// The one table of the window's control for each control that the engine names.
 QWidget *AnalyzerFrm::widget(Control control) const
 {
     switch (control) {
-    case Control::Command1:
+    case Control::StartButton:
         return m_command1;
-    case Control::Text1:
+    case Control::ConnectionLog:
         return m_text1;
-    case Control::Text2:
+    case Control::InPort:
         return m_text2;
-    case Control::Text3:
+    case Control::DataPane:
         return m_text3;
-    case Control::Text4:
+    case Control::Command:
         return m_text4;
-    case Control::Text5:
+    case Control::OutPort:
         return m_text5;
-    case Control::Text6:
+    case Control::OutHost:
         return m_text6;
-    case Control::Check1:
+    case Control::SendOnConnect:
         return m_check1;
-    case Control::Check2:
+    case Control::AutoSend:
         return m_check2;
-    case Control::Check3:
+    case Control::RelaySwitch:
         return m_check3;
-    case Control::Combo1:
+    case Control::CommandType:
         return m_combo1;
     }
     return nullptr;
@@ -476,6 +493,16 @@ QString AnalyzerFrm::text(Control control) const
     if (auto *button = qobject_cast<QAbstractButton *>(w))
         return button->text();
     return {};
+}
+
+void AnalyzerFrm::setText(Control control, const QString &text)
+{
+    QWidget *const w = widget(control);
+    if (auto *box = qobject_cast<QLineEdit *>(w))
+        box->setText(text);
+    // The combo box is editable: any text is kept as typed, an item's text as well.
+    else if (auto *combo = qobject_cast<QComboBox *>(w))
+        combo->setCurrentText(text);
 }
 
 int AnalyzerFrm::value(Control checkBox) const

@@ -80,6 +80,9 @@ public:
     [[nodiscard]] int pixelsX(int twips) const;
     [[nodiscard]] int pixelsY(int twips) const;
 
+    // Sets the text of a text box or of the command type, as the operator would type it.
+    void setText(Control control, const QString &text);
+
     // Controls
     [[nodiscard]] QString text(Control control) const override;
     [[nodiscard]] int value(Control checkBox) const override;
@@ -105,6 +108,11 @@ protected:
 
 private:
     void createControls();
+    // The frame of the connections with the controls above it, the frame of the capture and the
+    // command, and each control's name.
+    void createConnectionControls();
+    void createCaptureControls();
+    void nameControls();
     void setFocusOrder();
     // How a control follows the window when it grows beyond its size.
     enum class Stretch { None, Width, Pane, BelowPane, Strip };

@@ -2,6 +2,7 @@
 
 #include "commandcomposer.h"
 #include "commandframe.h"
+#include "hexdigits.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -56,7 +57,7 @@ void CommandFrameDialog::rebuild()
     else
         built = buildCommandFrame(CommandFrameKind(kind->currentData().toInt()), command.bytes);
     m_frame = built.ok() ? built.bytes : QByteArray();
-    preview->setText(built.ok() ? tr("%1 (%n bytes)", nullptr, int(m_frame.size())).arg(QString::fromLatin1(m_frame.toHex(' ').toUpper()))
+    preview->setText(built.ok() ? tr("%1 (%n bytes)", nullptr, int(m_frame.size())).arg(QString::fromLatin1(Hex::upper(m_frame, ' ')))
                                 : QString());
     problem->setText(built.ok() ? QString() : built.error);
     use->setEnabled(built.ok());

@@ -17,6 +17,107 @@ namespace {
 // The user state of a block that continues the line of the block before it.
 constexpr int Continuation = 1;
 
+// The text of one insertion into the document, written in one pass: every CR LF, lone CR and
+// lone LF a single line end, and a long line in blocks of LineBlock characters, each but the
+// first to be marked as the line's continuation. Below the newest TopBlocks lines, up to
+// GroupLines short lines share a block of at most LineBlock characters.
+class BlockWriter
+{
+public:
+    // room: the most characters it takes; lineNumber: of the line it starts on, from the top.
+    BlockWriter(qsizetype room, int lineNumber)
+        : m_text(room + room / TextPane::LineBlock + 1, Qt::Uninitialized)
+        , m_begin(reinterpret_cast<char16_t *>(m_text.data()))
+        , m_out(m_begin)
+        , m_room(room)
+        , m_lineNumber(lineNumber)
+    {
+    }
+
+    // Writes as much of the part as there is room for.
+    void write(QStringView part)
+    {
+        const qsizetype count = std::min(part.size(), m_room);
+        for (const QChar c : part.first(count))
+            put(c.unicode());
+        m_room -= count;
+    }
+    [[nodiscard]] qsizetype room() const { return m_room; }
+
+    // The text written; a last line end that joined lines ends their block instead.
+    [[nodiscard]] QString finish()
+    {
+        m_text.truncate(m_out - m_begin);
+        if (!m_text.isEmpty() && m_text.back() == QChar::LineSeparator) {
+            m_text.back() = u'\n';
+            ++m_newBlocks;
+        }
+        return std::move(m_text);
+    }
+    // The blocks that the text adds, and the positions of the line ends that continue a line.
+    [[nodiscard]] int newBlocks() const { return m_newBlocks; }
+    [[nodiscard]] const QList<qsizetype> &breaks() const { return m_breaks; }
+
+private:
+    void put(char16_t c)
+    {
+        const bool crLf = m_afterCr && c == u'\n';
+        m_afterCr = c == u'\r';
+        if (crLf)
+            return;
+        if (c == u'\r' || c == u'\n') {
+            endLine();
+            return;
+        }
+        if (m_blockLength == TextPane::LineBlock && m_lastJoin != nullptr)
+            endBlock(m_lastJoin); // the line goes on in a block of its own, whole
+        if (m_lineLength == TextPane::LineBlock) {
+            m_breaks.append(m_out - m_begin);
+            endBlock(m_out++);
+            m_lineLength = 0;
+        }
+        *m_out++ = c;
+        ++m_blockLength;
+        ++m_lineLength;
+    }
+
+    void endLine()
+    {
+        m_lineLength = 0;
+        if (++m_lineNumber > TextPane::TopBlocks && ++m_groupedLines < TextPane::GroupLines &&
+            m_blockLength + 1 < TextPane::LineBlock) {
+            m_lastJoin = m_out;
+            *m_out++ = QChar::LineSeparator;
+            ++m_blockLength;
+        } else {
+            endBlock(m_out++);
+        }
+    }
+
+    // Ends the block at a character written already: what follows it begins the next block.
+    void endBlock(char16_t *at)
+    {
+        *at = u'\n';
+        ++m_newBlocks;
+        m_groupedLines = 0;
+        m_blockLength = m_out - at - 1;
+        m_lastJoin = nullptr;
+    }
+
+    QString m_text;
+    char16_t *const m_begin;
+    char16_t *m_out;
+    qsizetype m_room;
+    int m_lineNumber;
+    qsizetype m_lineLength = 0;
+    qsizetype m_blockLength = 0;
+    int m_groupedLines = 0;
+    int m_newBlocks = 0;
+    char16_t *m_lastJoin = nullptr; // the last line separator of the block
+    bool m_afterCr = false;
+    QList<qsizetype> m_breaks;
+};
+
 } // namespace
 
 TextPane::TextPane(DropEnd dropEnd, qsizetype characterLimit, QWidget *parent)
@@ -147,77 +248,21 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
     qsizetype length = 0;
     for (const Pending *line : lines)
         length += line->length();
-    qsizetype keep = makeRoom(length);
-    // In one pass: every CR LF, lone CR and lone LF a single line end, and a long line in blocks
-    // of LineBlock characters, each but the first marked as the line's continuation. Below the
-    // newest TopBlocks lines, up to GroupLines short lines share a block of at most LineBlock.
-    QList<qsizetype> breaks;
-    QString text(keep + keep / LineBlock + 1, Qt::Uninitialized);
-    char16_t *const begin = reinterpret_cast<char16_t *>(text.data());
-    char16_t *out = begin;
-    qsizetype lineLength = 0;
-    qsizetype blockLength = 0;
-    int lineNumber = end == End::Top ? 0 : document()->blockCount() - 1;
-    int groupedLines = 0;
-    int newBlocks = 0;
-    char16_t *lastJoin = nullptr; // the last line separator of the block
-    bool afterCr = false;
-    const auto endBlock = [&](char16_t *at) {
-        *at = u'\n';
-        ++newBlocks;
-        groupedLines = 0;
-        blockLength = out - at - 1;
-        lastJoin = nullptr;
-    };
-    const auto put = [&](char16_t c) {
-        const bool crLf = afterCr && c == u'\n';
-        afterCr = c == u'\r';
-        if (crLf)
-            return;
-        if (c == u'\r' || c == u'\n') {
-            lineLength = 0;
-            if (++lineNumber > TopBlocks && ++groupedLines < GroupLines && blockLength + 1 < LineBlock) {
-                lastJoin = out;
-                *out++ = QChar::LineSeparator;
-                ++blockLength;
-            } else {
-                endBlock(out++);
-            }
-            return;
-        }
-        if (blockLength == LineBlock && lastJoin != nullptr)
-            endBlock(lastJoin); // the line goes on in a block of its own, whole
-        if (lineLength == LineBlock) {
-            breaks.append(out - begin);
-            endBlock(out++);
-            lineLength = 0;
-        }
-        *out++ = c;
-        ++blockLength;
-        ++lineLength;
-    };
-    const auto putText = [&](QStringView part) {
-        for (const QChar c : part.first(std::min(part.size(), keep)))
-            put(c.unicode());
-        keep -= std::min(part.size(), keep);
-    };
+    BlockWriter writer(makeRoom(length), end == End::Top ? 0 : document()->blockCount() - 1);
     for (const Pending *line : lines) {
-        putText(line->text);
+        writer.write(line->text);
         if (!line->rendering)
             continue;
-        putText(QString(line->tag));
+        writer.write(QString(line->tag));
         // Only the bytes whose rendering may stay are rendered.
+        const qsizetype room = writer.room();
         if (*line->rendering == Rendering::Hex)
-            putText(CaptureFiles::hexRendering(line->chunk.first(std::min(line->chunk.size(), (keep + 1) / 2))));
+            writer.write(CaptureFiles::hexRendering(line->chunk.first(std::min(line->chunk.size(), (room + 1) / 2))));
         else
-            putText(CaptureFiles::asciiRendering(line->chunk.first(std::min(line->chunk.size(), keep))));
-        putText(u"\r\n");
+            writer.write(CaptureFiles::asciiRendering(line->chunk.first(std::min(line->chunk.size(), room))));
+        writer.write(u"\r\n");
     }
-    text.truncate(out - begin);
-    if (!text.isEmpty() && text.back() == QChar::LineSeparator) {
-        text.back() = u'\n'; // the block after stays a block of its own
-        ++newBlocks;
-    }
+    const QString text = writer.finish();
 
     QTextCursor cursor(document());
     // Within an edit block the cursor leaves the lines' layout alone.
@@ -225,11 +270,11 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
     const qsizetype start = end == End::Top ? 0 : storedCharacters();
     cursor.setPosition(int(start)); // no movePosition(): that lays out the line it starts from
     cursor.insertText(text);
-    for (const qsizetype at : std::as_const(breaks))
+    for (const qsizetype at : writer.breaks())
         document()->findBlock(int(start + at + 1)).setUserState(Continuation);
     cursor.endEditBlock();
     if (end == End::Top)
-        groupPushedLines(newBlocks);
+        groupPushedLines(writer.newBlocks());
 }
 
 void TextPane::groupPushedLines(int newBlocks)

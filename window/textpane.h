@@ -60,7 +60,6 @@ public:
     // The pane's text, every line end a single LF; non-breaking spaces stay as they are.
     [[nodiscard]] QString text() const;
     [[nodiscard]] qsizetype characterCount() const;
-    [[nodiscard]] qsizetype characterLimit() const { return m_characterLimit; }
     [[nodiscard]] DropEnd dropEnd() const { return m_dropEnd; }
 
     // text as the pane would show it: every CR LF, lone CR and lone LF as one LF.

@@ -110,15 +110,17 @@ void tst_CommandLine::presets()
     HeadlessFrontEnd headless(options, *sockets);
     AnalyzerFrm window(folder.path(), *sockets);
     applyPresets(window, options);
-    const std::pair<Control, QString> texts[] = {{Control::Text2, options.inPort}, {Control::Text5, options.outPort},
-                                                 {Control::Text6, options.outHost}, {Control::Text4, options.command},
-                                                 {Control::Combo1, options.commandType}};
+    const std::pair<Control, QString> texts[] = {
+        {Control::InPort, options.inPort},   {Control::OutPort, options.outPort},
+        {Control::OutHost, options.outHost}, {Control::Command, options.command},
+        {Control::CommandType, options.commandType}};
     for (const auto &[control, text] : texts) {
         QCOMPARE(window.text(control), text);
         QCOMPARE(headless.text(control), text);
     }
-    const std::pair<Control, bool> checks[] = {
-        {Control::Check1, options.sendOnConnect}, {Control::Check2, options.armCommand}, {Control::Check3, options.relay}};
+    const std::pair<Control, bool> checks[] = {{Control::SendOnConnect, options.sendOnConnect},
+                                               {Control::AutoSend, options.armCommand},
+                                               {Control::RelaySwitch, options.relay}};
     for (const auto &[control, on] : checks) {
         QCOMPARE(window.value(control), on ? CheckValue::Ticked : CheckValue::Clear);
         QCOMPARE(headless.value(control), window.value(control));

@@ -2,7 +2,6 @@
 // on loopback, and its window on the offscreen platform.
 
 #include "capturefolder.h"
-#include "fakecontrols.h"
 #include "globalmodule.h"
 #include "socketslibrary.h"
 #include "loopbacksocket.h"
@@ -213,9 +212,9 @@ void tst_Headless::captureAndRelay()
     analyzer.sendSignal(SIGTERM);
     QCOMPARE(analyzer.exitStatus(), 0);
     // The address that the window would show, found the same way, on standard error.
-    FakeControls controls;
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
-    const QString address = GLOBALModule(controls, *sockets).GetLocalIPAddress();
+    const auto ignore = [](const QString &) {};
+    const QString address = GLOBALModule({ignore, ignore}, *sockets).GetLocalIPAddress();
     QCOMPARE(QString::fromUtf8(analyzer.errors()), QStringLiteral("This computer's IP: %1\n").arg(address));
 }
 
@@ -295,11 +294,13 @@ void tst_Headless::signalsEndCleanly()
     });
     // The tracker is held back once enough waits for the OUT server: the captures stop growing.
     qint64 capturedBefore = -1;
-    for (int stable = 0; stable < 5; QTest::qWait(100)) {
+    int stable = 0;
+    for (const QDeadlineTimer deadline(30000); stable < 5 && !deadline.hasExpired(); QTest::qWait(100)) {
         const qint64 now = captured(m_inPort).size();
         stable = now > 0 && now == capturedBefore ? stable + 1 : 0;
         capturedBefore = now;
     }
+    QCOMPARE(stable, 5);
     analyzer.sendSignal(signalNumber);
     out.setReading(true);
     QCOMPARE(analyzer.exitStatus(), 0);

@@ -42,8 +42,8 @@ private slots:
         // in the session index, in order.
         EngineRig rig(EngineRig::Relay::ToOwnServer);
         rig.keepEvents();
-        rig.controls.values[Control::Check2] = CheckValue::Ticked;
-        rig.controls.texts[Control::Text4] = QStringLiteral("GO");
+        rig.controls.values[Control::AutoSend] = CheckValue::Ticked;
+        rig.controls.texts[Control::Command] = QStringLiteral("GO");
         rig.controls.switches.appendCrLf = false;
         rig.start();
         QTRY_VERIFY(rig.out->connection);
@@ -103,7 +103,7 @@ private slots:
 
     void operatorCommand_data()
     {
-        QTest::addColumn<int>("check1");
+        QTest::addColumn<int>("sendOnConnect");
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("onConnect");
@@ -122,28 +122,28 @@ private slots:
 
     void operatorCommand()
     {
-        QFETCH(int, check1);
+        QFETCH(int, sendOnConnect);
         QFETCH(QString, type);
         QFETCH(QString, text);
         QFETCH(QByteArray, onConnect);
         QFETCH(QByteArray, afterFirstChunk);
         QFETCH(QString, commandLines);
         EngineRig rig;
-        rig.controls.values[Control::Check1] = check1;
-        rig.controls.values[Control::Check2] = CheckValue::Ticked;
-        rig.controls.texts[Control::Combo1] = type;
-        rig.controls.texts[Control::Text4] = text;
+        rig.controls.values[Control::SendOnConnect] = sendOnConnect;
+        rig.controls.values[Control::AutoSend] = CheckValue::Ticked;
+        rig.controls.texts[Control::CommandType] = type;
+        rig.controls.texts[Control::Command] = text;
         rig.start();
         auto tracker = rig.connectTracker();
         QVERIFY(tracker);
         QTRY_COMPARE(tracker->bytesAvailable(), qint64(onConnect.size()));
         QCOMPARE(tracker->readAll(), onConnect);
-        QCOMPARE(rig.controls.value(Control::Check1), check1 == 1 ? 0 : check1);
+        QCOMPARE(rig.controls.value(Control::SendOnConnect), sendOnConnect == 1 ? 0 : sendOnConnect);
 
         QVERIFY(rig.sendChunk(*tracker, "x"));
         QTRY_COMPARE(tracker->bytesAvailable(), qint64(afterFirstChunk.size()));
         QCOMPARE(tracker->readAll(), afterFirstChunk);
-        QCOMPARE(rig.controls.value(Control::Check2), 0);
+        QCOMPARE(rig.controls.value(Control::AutoSend), 0);
         // The command's lines stand above the chunk's when it went out after the chunk.
         const QString chunkLines = QStringLiteral(":  IN (HEXAD):78\r\n:  IN (ASCII):x\r\n");
         QCOMPARE(paneText(rig.controls), onConnect.isEmpty() ? commandLines + chunkLines : chunkLines + commandLines);
@@ -158,22 +158,22 @@ private slots:
         // A port scanner or a health check connects and closes at once: nothing is sent, nothing
         // ends, and the command, on connect, goes to the next tracker.
         EngineRig rig;
-        rig.controls.values[Control::Check1] = CheckValue::Ticked;
-        rig.controls.values[Control::Check2] = CheckValue::Ticked;
-        rig.controls.texts[Control::Text4] = QStringLiteral("GO");
+        rig.controls.values[Control::SendOnConnect] = CheckValue::Ticked;
+        rig.controls.values[Control::AutoSend] = CheckValue::Ticked;
+        rig.controls.texts[Control::Command] = QStringLiteral("GO");
         rig.start();
         LoopbackSocket::connectTo(rig.inPort).close();
         QTRY_VERIFY(rig.controls.log.contains(QStringLiteral("disconnected.")));
         QVERIFY(!rig.engine.hasEnded());
-        QCOMPARE(rig.controls.value(Control::Check1), CheckValue::Ticked);
-        QCOMPARE(rig.controls.value(Control::Check2), CheckValue::Ticked);
+        QCOMPARE(rig.controls.value(Control::SendOnConnect), CheckValue::Ticked);
+        QCOMPARE(rig.controls.value(Control::AutoSend), CheckValue::Ticked);
         QCOMPARE(rig.controls.dataLines, QStringList());
 
         auto tracker = rig.connectTracker();
         QVERIFY(tracker);
         QByteArray received;
         QTRY_COMPARE((received += tracker->readAll()), QByteArray("GO\r\n"));
-        QCOMPARE(rig.controls.value(Control::Check2), CheckValue::Clear);
+        QCOMPARE(rig.controls.value(Control::AutoSend), CheckValue::Clear);
     }
 
     void trackerLeaves_data()
@@ -197,7 +197,7 @@ private slots:
         EngineRig rig;
         // Short keep-alive timings, taken over by slot 1 when it is loaded: a silent peer is
         // given up after about three seconds.
-        rig.engine.sckAcceptArray()(0).setKeepAlive(KeepAliveTimings{1, 1, 2});
+        rig.engine.setTrackerKeepAlive(KeepAliveTimings{1, 1, 2});
         rig.start();
 
         LoopbackSocket tracker = LoopbackSocket::connectTo(rig.inPort);
@@ -257,8 +257,8 @@ private slots:
         QFETCH(bool, serverUp);
         EngineRig rig(serverUp ? EngineRig::Relay::ToOwnServer : EngineRig::Relay::ToPort,
                       LoopbackSocket::freePort());
-        rig.controls.values[Control::Check2] = CheckValue::Ticked;
-        rig.controls.texts[Control::Text4] = QStringLiteral("BYE");
+        rig.controls.values[Control::AutoSend] = CheckValue::Ticked;
+        rig.controls.texts[Control::Command] = QStringLiteral("BYE");
         rig.start();
         auto tracker = rig.connectTracker();
         QVERIFY(tracker);
@@ -273,8 +273,8 @@ private slots:
             tracker->write("more");
             QTest::qWait(100);
         };
-        QTRY_VERIFY(rig.engine.sckOUT().state() != SocketEndpoint::State::Connecting &&
-                    rig.engine.sckOUT().state() != SocketEndpoint::State::Connected);
+        QTRY_VERIFY(rig.engine.relayState() != SocketEndpoint::State::Connecting &&
+                    rig.engine.relayState() != SocketEndpoint::State::Connected);
         QVERIFY(rig.sendChunk(*tracker, "chunk"));
 
         // Captured in full, then the relay's report, and the end.

@@ -75,10 +75,10 @@ private slots:
         const QString typed = QStringLiteral("typed by the operator");
         controls.log = typed;
         const QString u = QString::number(occupant.localPort());
-        controls.texts[Control::Text2] = inPort.replace(QStringLiteral("%P"), p).replace(QStringLiteral("%U"), u);
-        controls.texts[Control::Text5] = outPort.replace(QStringLiteral("%P"), p).replace(QStringLiteral("%Q"), q);
-        controls.texts[Control::Text6] = outHost;
-        controls.values[Control::Check3] = relay;
+        controls.texts[Control::InPort] = inPort.replace(QStringLiteral("%P"), p).replace(QStringLiteral("%U"), u);
+        controls.texts[Control::OutPort] = outPort.replace(QStringLiteral("%P"), p).replace(QStringLiteral("%Q"), q);
+        controls.texts[Control::OutHost] = outHost;
+        controls.values[Control::RelaySwitch] = relay;
         CaptureEngine engine(controls, folder.path());
         engine.Form_Load();
         engine.Command1_Click();
@@ -105,14 +105,14 @@ private slots:
             QCOMPARE(controls.log, typed);
         }
         // Nothing done before a failure is undone: a listener that listens goes on listening.
-        QCOMPARE(engine.sckListen().state() == SocketEndpoint::State::Listening, listening);
+        QCOMPARE(engine.listenerState() == SocketEndpoint::State::Listening, listening);
         if (listening) {
             QTcpSocket tracker;
             tracker.connectToHost(QHostAddress::LocalHost, p.toUShort());
             QVERIFY(tracker.waitForConnected(5000));
         }
         QCOMPARE(controls.disabledInOrder,
-                 (QList<Control>{Control::Command1, Control::Check3, Control::Text2, Control::Text5}));
+                 (QList<Control>{Control::StartButton, Control::RelaySwitch, Control::InPort, Control::OutPort}));
         QCOMPARE(controls.reports.isEmpty(), !title.isEmpty() || prompt.isEmpty());
         // The start-up writes no capture file.
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList());
@@ -157,7 +157,7 @@ private slots:
             QVERIFY(name == QLatin1StringView("<missing>") || f.open(QIODevice::WriteOnly));
         }
         FakeControls controls;
-        controls.texts[Control::Text2] = QString::number(LoopbackSocket::freePort());
+        controls.texts[Control::InPort] = QString::number(LoopbackSocket::freePort());
         CaptureEngine engine(controls, folder);
         engine.Form_Load();
         engine.Command1_Click();
@@ -174,7 +174,7 @@ private slots:
                      QStringLiteral("Unable to use the capture folder %1: ").arg(QDir::toNativeSeparators(folder))),
                  qPrintable(controls.messages.first().prompt));
         QCOMPARE(controls.endRequests, 1);
-        QCOMPARE(engine.sckListen().state(), SocketEndpoint::State::Closed);
+        QCOMPARE(engine.listenerState(), SocketEndpoint::State::Closed);
     }
 };
 

@@ -32,6 +32,10 @@ private slots:
         QTest::newRow("not hexadecimal, signs and tabs kept")
             << hex << QStringLiteral("ZZ,G1,7e,+1,-1,\t1") << QByteArray("~") << list("ZZ|G1|+1|-1|\t1");
         QTest::newRow("NUL byte") << hex << QStringLiteral("00") << QByteArray(1, '\0') << QStringList();
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        QTest::newRow("every byte value") << hex << QString::fromLatin1(all.toHex(',')) << all << QStringList();
     }
 
     void composes()
@@ -44,6 +48,9 @@ private slots:
         QCOMPARE(command.hexMode, type != QLatin1StringView("ASCII"));
         QCOMPARE(command.bytes, bytes);
         QCOMPARE(command.illegalElements, illegal);
+        // The bytes as hex mode reads them back.
+        QCOMPARE(commaSeparatedHex(bytes), QString::fromLatin1(bytes.toHex(',').toUpper()));
+        QCOMPARE(composeCommand(QStringLiteral("HEX"), commaSeparatedHex(bytes)).bytes, bytes);
     }
 };
 

@@ -45,6 +45,13 @@ public:
     int replaceFailures = 0;
 };
 
+// The status lines in the fake's connection log.
+StatusLog logOf(FakeControls &controls)
+{
+    return {[&controls](const QString &line) { controls.prependToLog(line); },
+            [&controls](const QString &text) { controls.replaceLog(text); }};
+}
+
 } // namespace
 
 class tst_GlobalModule final : public QObject
@@ -117,7 +124,7 @@ void tst_GlobalModule::localAddress()
     setup(sockets);
     FakeControls controls;
     controls.log = QStringLiteral("Listening on TCP port 5000\r\n");
-    GLOBALModule module(controls, sockets);
+    GLOBALModule module(logOf(controls), sockets);
 
     const QString before = DateTimeText::now();
     QCOMPARE(module.GetLocalIPAddress(), expected);
@@ -142,7 +149,7 @@ void tst_GlobalModule::fiftyOnTopThenReplacement()
 {
     FakeSocketsLibrary sockets;
     FakeControls controls;
-    GLOBALModule module(controls, sockets);
+    GLOBALModule module(logOf(controls), sockets);
     const QString logLine = QStringLiteral("Listening on TCP port 5000");
     for (int round = 0; round < 2; ++round) {
         // 50 go on top, the log's lines below them; the 51st replaces everything.
@@ -178,7 +185,7 @@ void tst_GlobalModule::writeFailureIsReportedBelowTheMessage()
     QFETCH(QString, description);
     FakeSocketsLibrary sockets;
     FailingControls controls;
-    GLOBALModule module(controls, sockets);
+    GLOBALModule module(logOf(controls), sockets);
     for (int i = 0; i < linesBefore; ++i)
         module.AddStatusMessage(QStringLiteral("earlier"));
     const QString old = controls.log;
@@ -202,7 +209,7 @@ void tst_GlobalModule::posixLibrary()
     // The machine's own address, found without a name service: one of its interfaces'.
     PosixSocketsLibrary sockets;
     FakeControls controls;
-    const QString address = GLOBALModule(controls, sockets).GetLocalIPAddress();
+    const QString address = GLOBALModule(logOf(controls), sockets).GetLocalIPAddress();
     QCOMPARE(controls.log, QString());
     bool local = false;
     for (const QHostAddress &candidate : QNetworkInterface::allAddresses())

@@ -10,6 +10,7 @@
 #include "smalltmpfs.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -49,13 +50,16 @@ private slots:
         // Root writes through any mode bits: a read-only folder then needs a read-only mount.
         const bool needsMount = fault == DiskFault::TmpfsFull || (fault == DiskFault::ReadOnly && ::geteuid() == 0);
         SmallTmpfs tmpfs(captureFolder, needsMount);
+        // Whatever the row's outcome, the folder is left writable, so that it can be removed.
+        const auto writable = qScopeGuard(
+            [&] { QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
         if (needsMount && !tmpfs.isMounted())
             QSKIP("needs a tmpfs mounted for the test, which takes root");
 
         FakeControls controls;
         controls.keepChunkLines = false;
         const quint16 inPort = LoopbackSocket::freePort();
-        controls.texts[Control::Text2] = QString::number(inPort);
+        controls.texts[Control::InPort] = QString::number(inPort);
         CaptureEngine engine(controls, captureFolder);
         engine.Form_Load();
         engine.Command1_Click();
@@ -132,8 +136,6 @@ private slots:
         // What the failed capture got onto the disk is the beginning of its chunk, nothing else.
         const QByteArray partial = CaptureFolder::contents(CaptureFiles::dataFileName(captureFolder, failed, inPort));
         QVERIFY((sent + more).mid(captured.size()).startsWith(partial));
-
-        QFile::setPermissions(captureFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 };
 

@@ -92,7 +92,7 @@ private slots:
         EngineRig rig(EngineRig::Relay::ToPort, out.port());
         rig.controls.keepChunkLines = false;
         rig.start();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.engine.sckOUT().state(), SocketEndpoint::State::Connected, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.engine.relayState(), SocketEndpoint::State::Connected, 10000);
 
         QElapsedTimer clock;
         clock.start();
@@ -157,7 +157,7 @@ private slots:
         EngineRig rig(EngineRig::Relay::ToPort, out.port());
         rig.controls.keepChunkLines = false;
         rig.start();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.engine.sckOUT().state(), SocketEndpoint::State::Connected, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.engine.relayState(), SocketEndpoint::State::Connected, 10000);
 
         std::atomic<qint64> sent{0};
         std::atomic<bool> sawEnd{false};
@@ -167,19 +167,19 @@ private slots:
         QElapsedTimer sinceProgress;
         sinceProgress.start();
         const auto watch = [&] {
-            mostQueued = qMax(mostQueued, rig.engine.sckOUT().bytesToWrite());
+            mostQueued = qMax(mostQueued, rig.engine.relayBytesWaiting());
             if (sent != lastSent) {
                 lastSent = sent;
                 sinceProgress.restart();
             }
-            const bool held = rig.engine.sckOUT().bytesToWrite() > CaptureEngine::RelayQueueLimit;
+            const bool held = rig.engine.relayBytesWaiting() > CaptureEngine::RelayQueueLimit;
             return sent == Size || (held && sinceProgress.elapsed() > 1000) || rig.engine.hasEnded();
         };
         QTRY_VERIFY_WITH_TIMEOUT(watch(), 120000);
         QVERIFY(!rig.engine.hasEnded());
         QCOMPARE(out.received(), qint64(0));
         QVERIFY2(mostQueued <= MostHeld, qPrintable(QStringLiteral("%1 bytes queued").arg(mostQueued)));
-        QVERIFY(rig.engine.sckOUT().bytesToWrite() > CaptureEngine::RelayQueueLimit);
+        QVERIFY(rig.engine.relayBytesWaiting() > CaptureEngine::RelayQueueLimit);
 
         if (then == Then::ServerReadsAgain) {
             // A storm of other connections meanwhile is declined, the held tracker untouched.

@@ -3,6 +3,7 @@
 #include "sessionfolder.h"
 #include "sessionindex.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,12 +18,15 @@ class tst_SessionReplay final : public QObject
 private slots:
     void replay_data();
     void replay();
+    void refused_data();
+    void refused();
 };
 
 void tst_SessionReplay::replay_data()
 {
     QTest::addColumn<QString>("options");
-    QTest::addColumn<QString>("server");          // echo (on IPv6 loopback), reset (at the first chunk) or down
+    // echo (on IPv6 loopback, or of all 11 bytes at the end), reset (at the first chunk) or down
+    QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("summary");         // a regular expression for the output's start
     QTest::addColumn<QList<qint64>>("answersMs"); // after the connect; empty: not timed
     QTest::addColumn<QByteArray>("errorLog");
@@ -34,8 +38,10 @@ void tst_SessionReplay::replay_data()
                                    << QByteArray();
     QTest::newRow("twice as fast") << u"--speed 2"_s << u"echo on IPv6 loopback"_s << answered << QList<qint64>{50, 200, 250}
                                    << QByteArray();
+    // One answer a connection: the server shares the test's event loop with 200 connections,
+    // where an echo of each chunk may come later than the quiet time after the first answer.
     QTest::newRow("200 trackers")
-        << u"--trackers 200 --no-wait"_s << u"echo"_s
+        << u"--trackers 200 --no-wait"_s << u"echo at the end"_s
         << u"Connections: 200 made, 0 failed, 0 reset or closed early\nSent: 600 chunks, "
            "2200 bytes\nAnswers: \\d+ chunks, 2200 bytes\n[^\n]*\\(600 of 600 chunks answered"_s
         << QList<qint64>() << QByteArray();
@@ -65,18 +71,19 @@ void tst_SessionReplay::replay()
     fake.setMaxPendingConnections(1024);
     const bool echo = server.startsWith("echo"_L1);
     const bool v6 = server.endsWith("IPv6 loopback"_L1);
+    const qint64 echoFrom = server.endsWith("at the end"_L1) ? 11 : 1;
     if (!fake.listen(v6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, 0))
         QSKIP("no loopback of this kind");
     const QString address = (v6 ? u"[::1]:%1"_s : u"127.0.0.1:%1"_s).arg(fake.serverPort());
-    connect(&fake, &QTcpServer::newConnection, this, [&fake, echo] {
+    connect(&fake, &QTcpServer::newConnection, this, [&fake, echo, echoFrom] {
         while (QTcpSocket *s = fake.nextPendingConnection())
-            connect(s, &QTcpSocket::readyRead, s, [s, echo] {
+            connect(s, &QTcpSocket::readyRead, s, [s, echo, echoFrom] {
                 const linger abortive{1, 0}; // closing resets the connection
-                if (echo)
-                    s->write(s->readAll());
-                else if (::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                                      sizeof abortive) == 0)
+                if (!echo && ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                                          sizeof abortive) == 0)
                     s->abort();
+                else if (echo && s->bytesAvailable() >= echoFrom)
+                    s->write(s->readAll());
             });
     });
     if (server == "down"_L1)
@@ -112,6 +119,39 @@ void tst_SessionReplay::replay()
     for (int i = 0; i < answersMs.size(); ++i) // the recorded gaps, within 20 ms
         QVERIFY2(qAbs(answerMs.value(i, -1000) - answersMs[i]) <= 20,
                  qPrintable(QString::number(answerMs.value(i))));
+}
+
+void tst_SessionReplay::refused_data()
+{
+    QTest::addColumn<QString>("arguments"); // split at spaces
+    QTest::addColumn<QString>("message");
+    for (const auto &[arguments, message] :
+         {std::pair{"replay", "--to HOST:PORT is needed"}, {"replay --to 127.0.0.1", "--to takes HOST:PORT"},
+          {"replay --to 127.0.0.1:0", "--to takes HOST:PORT"}, {"replay --to 127.0.0.1:65536", "--to takes HOST:PORT"},
+          {"replay --to 127.0.0.1:5001 --speed 0", "--speed takes a number above 0"},
+          {"replay --to 127.0.0.1:5001 --speed 2 --no-wait", "--speed and --no-wait exclude each other"},
+          {"replay --to 127.0.0.1:5001 --trackers 0", "--trackers takes a number from 1"},
+          {"replay --to 127.0.0.1:5001 --in-port 65536", "--in-port takes a port"}})
+        QTest::newRow(arguments) << QString::fromLatin1(arguments) << QString::fromLatin1(message);
+}
+
+// Exit status 2, the problem and the usage for a wrong option; the program itself hands the
+// subcommand its arguments.
+void tst_SessionReplay::refused()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, message);
+    const QStringList list = arguments.split(QLatin1Char(' '));
+    const auto [status, output, errors] = runCommand(replayCommand, list);
+    QCOMPARE(status, 2);
+    QVERIFY2(errors.startsWith(u"gps-analyzer replay: "_s + message) &&
+                 errors.contains(u"\nUsage: gps-analyzer replay [options]"_s),
+             qPrintable(errors));
+    QProcess program;
+    program.start(QStringLiteral(GPSA_ANALYZER_BINARY), list);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitCode(), 2);
+    QCOMPARE(QString::fromUtf8(program.readAllStandardError()), errors);
 }
 
 QTEST_GUILESS_MAIN(tst_SessionReplay)

@@ -6,7 +6,7 @@
 
 EngineRig::EngineRig(Relay relay, quint16 port) : inPort(LoopbackSocket::freePort())
 {
-    controls.texts[Control::Text2] = QString::number(inPort);
+    controls.texts[Control::InPort] = QString::number(inPort);
     if (relay == Relay::Off)
         return;
     if (relay == Relay::ToOwnServer) {
@@ -14,8 +14,8 @@ EngineRig::EngineRig(Relay relay, quint16 port) : inPort(LoopbackSocket::freePor
         port = out->port();
     }
     outPort = port;
-    controls.texts[Control::Text5] = QString::number(outPort);
-    controls.values[Control::Check3] = CheckValue::Ticked;
+    controls.texts[Control::OutPort] = QString::number(outPort);
+    controls.values[Control::RelaySwitch] = CheckValue::Ticked;
 }
 
 namespace {

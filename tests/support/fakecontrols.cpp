@@ -6,10 +6,10 @@
 
 FakeControls::FakeControls()
 {
-    texts[Control::Text2] = QStringLiteral("5000");
-    texts[Control::Text5] = QStringLiteral("5001");
-    texts[Control::Text6] = QStringLiteral("127.0.0.1");
-    texts[Control::Combo1] = QStringLiteral("ASCII");
+    texts[Control::InPort] = QStringLiteral("5000");
+    texts[Control::OutPort] = QStringLiteral("5001");
+    texts[Control::OutHost] = QStringLiteral("127.0.0.1");
+    texts[Control::CommandType] = QStringLiteral("ASCII");
 }
 
 void FakeControls::setEnabled(Control control, bool isEnabled)

@@ -65,7 +65,7 @@ LoopbackSocket &LoopbackSocket::operator=(LoopbackSocket &&other) noexcept
     return *this;
 }
 
-LoopbackSocket LoopbackSocket::listen(quint16 port)
+LoopbackSocket LoopbackSocket::listen(quint16 port, int backlog)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd == -1)
@@ -73,7 +73,7 @@ LoopbackSocket LoopbackSocket::listen(quint16 port)
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in address = loopbackAddress(port);
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, 64) != 0) {
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
         ::close(fd);
         return {};
     }

@@ -25,8 +25,9 @@ public:
     LoopbackSocket(const LoopbackSocket &) = delete;
     LoopbackSocket &operator=(const LoopbackSocket &) = delete;
 
-    // A listener on 127.0.0.1; port zero binds to a free port.
-    [[nodiscard]] static LoopbackSocket listen(quint16 port = 0);
+    // A listener on 127.0.0.1; port zero binds to a free port. backlog: the connections that may
+    // wait to be accepted.
+    [[nodiscard]] static LoopbackSocket listen(quint16 port = 0, int backlog = 64);
     // Waits at most timeout for a connection, or until stop is asked; an invalid socket then.
     [[nodiscard]] LoopbackSocket accept(std::chrono::milliseconds timeout, const std::stop_token &stop = {}) const;
     // Connects to 127.0.0.1:port, retrying while nobody listens there yet; an invalid socket

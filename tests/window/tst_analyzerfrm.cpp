@@ -133,14 +133,14 @@ void tst_AnalyzerFrm::windowSettings()
         QCOMPARE(AnalyzerFrm::captionOf(control), QString::fromUtf8(caption));
     QCOMPARE(w.Frame1()->title(), QStringLiteral("Connections"));
     QCOMPARE(w.Frame2()->title(), QStringLiteral("Data Capture and Commands"));
-    const std::pair<Control, const char *> texts[] = {{Control::Text2, "5000"}, {Control::Text5, "5001"},
-                                                      {Control::Text6, "127.0.0.1"}, {Control::Text4, ""},
-                                                      {Control::Combo1, "ASCII"}, {Control::Text1, ""},
-                                                      {Control::Text3, ""}};
+    const std::pair<Control, const char *> texts[] = {{Control::InPort, "5000"}, {Control::OutPort, "5001"},
+                                                      {Control::OutHost, "127.0.0.1"}, {Control::Command, ""},
+                                                      {Control::CommandType, "ASCII"}, {Control::ConnectionLog, ""},
+                                                      {Control::DataPane, ""}};
     for (const auto &[control, text] : texts)
         QCOMPARE(w.text(control), QString::fromUtf8(text));
     QVERIFY(w.WebBrowser1()->toPlainText().isEmpty());
-    for (const Control check : {Control::Check1, Control::Check2, Control::Check3})
+    for (const Control check : {Control::SendOnConnect, Control::AutoSend, Control::RelaySwitch})
         QCOMPARE(w.value(check), CheckValue::Clear);
     for (const QWidget *child : w.clientArea()->findChildren<QWidget *>())
         QVERIFY(child->isEnabled());
@@ -154,12 +154,12 @@ void tst_AnalyzerFrm::windowSettings()
     QCOMPARE(w.Text1()->text(), QStringLiteral("fresh\n"));
     const std::pair<int, Qt::CheckState> values[] = {{1, Qt::Checked}, {2, Qt::PartiallyChecked}, {0, Qt::Unchecked}};
     for (const auto &[value, state] : values) {
-        w.setValue(Control::Check2, value);
+        w.setValue(Control::AutoSend, value);
         QCOMPARE(w.Check2()->checkState(), state);
         w.Check1()->setCheckState(state);
-        QCOMPARE(w.value(Control::Check1), value);
+        QCOMPARE(w.value(Control::SendOnConnect), value);
     }
-    QVERIFY_THROWS_EXCEPTION(PlatformError, w.setValue(Control::Check1, 3));
+    QVERIFY_THROWS_EXCEPTION(PlatformError, w.setValue(Control::SendOnConnect, 3));
 }
 
 void tst_AnalyzerFrm::layout()
@@ -293,11 +293,11 @@ void tst_AnalyzerFrm::onlyTheHandlersRunCode()
     QCOMPARE(f.window.Check1()->checkState(), Qt::Checked);
     QCOMPARE(f.window.Check2()->checkState(), Qt::Unchecked);
     // Typed text that is none of the command types stays as typed; the list keeps its two.
-    QCOMPARE(f.window.text(Control::Combo1), QStringLiteral("ASCII12"));
+    QCOMPARE(f.window.text(Control::CommandType), QStringLiteral("ASCII12"));
     QCOMPARE(f.window.Combo1()->count(), 2);
     QVERIFY(f.window.Command1()->isEnabled() && f.window.Text2()->isEnabled());
-    QCOMPARE(f.window.engine().sckListen().state(), SocketEndpoint::State::Closed);
-    QCOMPARE(f.window.engine().sckOUT().state(), SocketEndpoint::State::Closed);
+    QCOMPARE(f.window.engine().listenerState(), SocketEndpoint::State::Closed);
+    QCOMPARE(f.window.engine().relayState(), SocketEndpoint::State::Closed);
     QCOMPARE(f.window.engine().state().CaptureCounter, 1);
     QVERIFY(QDir(f.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
     QVERIFY(!f.window.engine().hasEnded());
@@ -555,10 +555,10 @@ void tst_AnalyzerFrm::frameBuilder()
     f.window.menus()->buildFrame->trigger();
     QVERIFY(shown != nullptr);
     // Used, the frame is the command as HEX bytes, with no CR LF after it.
-    QCOMPARE(f.window.text(Control::Text4), frame.isEmpty() ? QString() : commaSeparatedHex(frame));
-    QCOMPARE(f.window.text(Control::Combo1), frame.isEmpty() ? QStringLiteral("ASCII") : QStringLiteral("HEX"));
+    QCOMPARE(f.window.text(Control::Command), frame.isEmpty() ? QString() : commaSeparatedHex(frame));
+    QCOMPARE(f.window.text(Control::CommandType), frame.isEmpty() ? QStringLiteral("ASCII") : QStringLiteral("HEX"));
     QCOMPARE(f.window.features().appendCrLf, frame.isEmpty());
-    QCOMPARE(composeCommand(f.window.text(Control::Combo1), f.window.text(Control::Text4)).bytes,
+    QCOMPARE(composeCommand(f.window.text(Control::CommandType), f.window.text(Control::Command)).bytes,
              frame.isEmpty() ? QByteArray() : frame);
 }
 
