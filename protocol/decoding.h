@@ -46,6 +46,11 @@ inline constexpr double KmhPerKnot = 1.852;
 // decimal degrees, south and west negative; nothing when the value is empty.
 [[nodiscard]] std::optional<double> degreesMinutes(QByteArrayView value, QByteArrayView hemisphere,
                                                    const char *what);
+// "<ddmm.mm>,<N|S>,<dddmm.mm>,<E|W>" into the record's latitude and longitude.
+void readLatitudeLongitude(FrameReader &body, PositionRecord &record);
+// "<A|V>,<ddmm.mm>,<N|S>,<dddmm.mm>,<E|W>,<speed in knots>", as NMEA's RMC lays them out after
+// its time of day, and H02 and TK103 after theirs.
+void readRmcFix(FrameReader &body, PositionRecord &record);
 // Milliseconds since 1970 of a UTC date and time; Failure for a date or time that does not exist.
 [[nodiscard]] qint64 utcMs(int year, int month, int day, int hour, int minute, int second, int ms = 0);
 // "hhmmss" or "hhmmss.sss": milliseconds into the day; -1 when it is not such a time.

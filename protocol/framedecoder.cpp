@@ -1,6 +1,8 @@
 #include "framedecoder.h"
 
+#include "civildate.h"
 #include "decoding.h"
+#include "hexdigits.h"
 #include "positiontext.h"
 
 #include <charconv>
@@ -44,11 +46,15 @@ void FieldList::addDecimal(std::string_view name, double value)
 
 void FieldList::addHex(std::string_view name, quint64 value, int digits)
 {
-    char text[24] = {'0', 'x'};
-    const auto end = std::to_chars(text + 2, text + sizeof text, value, 16).ptr;
-    QByteArray hex = QByteArray(text + 2, end - text - 2).toUpper();
-    hex.prepend(QByteArray(std::max(0, digits - int(hex.size())), '0'));
-    add(name, "0x" + hex);
+    int width = std::max(digits, 1);
+    while (width < 16 && value >> (4 * width) != 0)
+        ++width;
+    char *at = startPair(name, 2 + width);
+    *at++ = '0';
+    *at++ = 'x';
+    for (int shift = 4 * (width - 1); shift >= 0; shift -= 4)
+        *at++ = Hex::Digits[(value >> shift) & 15];
+    endPair(at);
 }
 
 QByteArray FieldList::joined(char separator) const
@@ -216,6 +222,22 @@ std::optional<double> degreesMinutes(QByteArrayView value, QByteArrayView hemisp
     return negative ? -result : result;
 }
 
+void readLatitudeLongitude(FrameReader &body, PositionRecord &record)
+{
+    const QByteArrayView latitude = body.field(), north = body.field();
+    const QByteArrayView longitude = body.field(), east = body.field();
+    record.latitude = degreesMinutes(latitude, north, "latitude");
+    record.longitude = degreesMinutes(longitude, east, "longitude");
+}
+
+void readRmcFix(FrameReader &body, PositionRecord &record)
+{
+    record.valid = body.field() == "A";
+    readLatitudeLongitude(body, record);
+    if (const std::optional<double> knots = number(body.field(), "speed"))
+        record.speedKmh = *knots * KmhPerKnot;
+}
+
 qint64 utcMs(int year, int month, int day, int hour, int minute, int second, int ms)
 {
     static constexpr int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -229,13 +251,7 @@ qint64 utcMs(int year, int month, int day, int hour, int minute, int second, int
                  .arg(hour, 2, 10, QLatin1Char('0'))
                  .arg(minute, 2, 10, QLatin1Char('0'))
                  .arg(second, 2, 10, QLatin1Char('0')));
-    // Days from 1970-01-01 in the proleptic Gregorian calendar, counted in 400-year eras.
-    const qint64 y = year - (month <= 2 ? 1 : 0);
-    const qint64 era = (y >= 0 ? y : y - 399) / 400;
-    const qint64 yearOfEra = y - era * 400;
-    const qint64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const qint64 days = era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
-    return days * MsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + ms;
+    return CivilDate::daysSince1970(year, month, day) * MsPerDay + ((hour * 60 + minute) * 60 + second) * 1000LL + ms;
 }
 
 qint64 timeOfDayMs(QByteArrayView text)

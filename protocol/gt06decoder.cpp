@@ -13,6 +13,7 @@
 //     GSM signal (0-4), alarm and language.
 
 #include "decoding.h"
+#include "hexdigits.h"
 
 namespace Decoding {
 
@@ -87,7 +88,7 @@ void decodeGt06(const TrackerFrame &frame, DecodedFrame &out)
     FrameReader reader(whole.bytes(whole.remaining() - 6));
     switch (number) {
     case 0x01: {
-        const QByteArray digits = reader.bytes(8).toByteArray().toHex();
+        const QByteArray digits = Hex::upper(reader.bytes(8));
         out.fields.add("imei", digits.startsWith('0') ? QByteArrayView(digits).sliced(1) : QByteArrayView(digits));
         return;
     }

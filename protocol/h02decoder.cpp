@@ -11,6 +11,7 @@
 
 #include "decoding.h"
 #include "framing.h"
+#include "hexdigits.h"
 
 namespace Decoding {
 
@@ -19,7 +20,7 @@ namespace {
 // BCD digits of a binary frame as text.
 QByteArray bcdDigits(FrameReader &reader, qsizetype bytes)
 {
-    return reader.bytes(bytes).toByteArray().toHex();
+    return Hex::upper(reader.bytes(bytes));
 }
 
 void decodeBinary(FrameReader &reader, DecodedFrame &out)
@@ -32,7 +33,7 @@ void decodeBinary(FrameReader &reader, DecodedFrame &out)
     const QByteArray longitude = bcdDigits(reader, 5);
     const QByteArray motion = bcdDigits(reader, 3);
     const quint32 status = reader.u32();
-    const int flags = longitude.back() >= 'a' ? longitude.back() - 'a' + 10 : longitude.back() - '0';
+    const int flags = Hex::digitValue(longitude.back());
 
     PositionRecord &record = out.addRecord();
     record.fixTimeMs = dateAndTime(date, time);
@@ -63,19 +64,10 @@ void decodeH02(const TrackerFrame &frame, DecodedFrame &out)
     if (type != "V1")
         fail(QStringLiteral("no layout known for H02 message %1").arg(QString::fromLatin1(type)));
     const QByteArrayView time = body.field();
-    const QByteArrayView validity = body.field();
-    const QByteArrayView latitude = body.field(), north = body.field();
-    const QByteArrayView longitude = body.field(), east = body.field();
-    const QByteArrayView speed = body.field(), course = body.field();
-    const QByteArrayView date = body.field();
     PositionRecord &record = out.addRecord();
-    record.fixTimeMs = dateAndTime(date, time);
-    record.valid = validity == "A";
-    record.latitude = degreesMinutes(latitude, north, "latitude");
-    record.longitude = degreesMinutes(longitude, east, "longitude");
-    if (const std::optional<double> knots = number(speed, "speed"))
-        record.speedKmh = *knots * KmhPerKnot;
-    record.courseDeg = number(course, "course");
+    readRmcFix(body, record);
+    record.courseDeg = number(body.field(), "course");
+    record.fixTimeMs = dateAndTime(body.field(), time);
     if (!body.hasField())
         return;
     bool ok = false;

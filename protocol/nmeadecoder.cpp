@@ -14,17 +14,10 @@ namespace {
 
 void decodeRmc(FrameReader &body, PositionRecord &record)
 {
-    const QByteArrayView time = body.field(), status = body.field();
-    const QByteArrayView latitude = body.field(), north = body.field();
-    const QByteArrayView longitude = body.field(), east = body.field();
-    const QByteArrayView speed = body.field(), course = body.field(), date = body.field();
-    record.fixTimeMs = dateAndTime(date, time);
-    record.valid = status == "A";
-    record.latitude = degreesMinutes(latitude, north, "latitude");
-    record.longitude = degreesMinutes(longitude, east, "longitude");
-    if (const std::optional<double> knots = number(speed, "speed"))
-        record.speedKmh = *knots * KmhPerKnot;
-    record.courseDeg = number(course, "course");
+    const QByteArrayView time = body.field();
+    readRmcFix(body, record);
+    record.courseDeg = number(body.field(), "course");
+    record.fixTimeMs = dateAndTime(body.field(), time);
     const QByteArrayView variation = body.hasField() ? body.field() : QByteArrayView();
     const QByteArrayView side = body.hasField() ? body.field() : QByteArrayView();
     if (const std::optional<double> degrees = number(variation, "magnetic variation"))
@@ -34,14 +27,11 @@ void decodeRmc(FrameReader &body, PositionRecord &record)
 void decodeGga(FrameReader &body, PositionRecord &record)
 {
     const QByteArrayView time = body.field();
-    const QByteArrayView latitude = body.field(), north = body.field();
-    const QByteArrayView longitude = body.field(), east = body.field();
+    readLatitudeLongitude(body, record);
     const QByteArrayView quality = body.field(), satellites = body.field(), hdop = body.field();
     const QByteArrayView altitude = body.field();
     body.skipFields(); // the altitude's unit, metres
     const QByteArrayView separation = body.field();
-    record.latitude = degreesMinutes(latitude, north, "latitude");
-    record.longitude = degreesMinutes(longitude, east, "longitude");
     const std::optional<double> fix = number(quality, "fix quality");
     record.valid = fix && *fix > 0;
     record.satellites = count(satellites, "satellites", 99);

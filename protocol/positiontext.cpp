@@ -1,5 +1,7 @@
 #include "positiontext.h"
 
+#include "civildate.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -85,20 +87,13 @@ char *fixed(char *at, double value)
 // "2019-06-10T" of a day count since 1970.
 char *date(char *at, qint64 days)
 {
-    // The civil date in 400-year eras of 146097 days.
-    days += 719468;
-    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-    const qint64 dayOfEra = days - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const qint64 month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    const auto year = unsigned(std::clamp<qint64>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0), 0, 9999));
+    const CivilDate::Date civil = CivilDate::dateOf(days);
+    const auto year = unsigned(std::clamp<qint64>(civil.year, 0, 9999));
     at = pair(pair(at, year / 100), year % 100);
     *at++ = '-';
-    at = pair(at, unsigned(month));
+    at = pair(at, unsigned(civil.month));
     *at++ = '-';
-    at = pair(at, unsigned(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1));
+    at = pair(at, unsigned(civil.day));
     *at++ = 'T';
     return at;
 }

@@ -9,6 +9,7 @@
 // generation type after the event id. Codec 12 carries commands and responses as text.
 
 #include "decoding.h"
+#include "hexdigits.h"
 
 #include <array>
 
@@ -77,7 +78,7 @@ void readIo(FrameReader &reader, const Codec &codec, FieldList &fields)
     const quint64 count = reader.u16();
     for (quint64 i = 0; i < count; ++i) {
         const std::string_view name = ioName(room, reader.u16());
-        fields.add(name, reader.bytes(reader.u16()).toByteArray().toHex().toUpper());
+        fields.add(name, Hex::upper(reader.bytes(reader.u16())));
     }
 }
 

@@ -74,17 +74,9 @@ void decodeTk103(const TrackerFrame &frame, DecodedFrame &out)
             out.fields.add("cid", cell[4]);
         return;
     }
-    const QByteArrayView gpsTime = body.field(), validity = body.field();
-    const QByteArrayView latitude = body.field(), north = body.field();
-    const QByteArrayView longitude = body.field(), east = body.field();
-    const QByteArrayView speed = body.field();
     PositionRecord &record = out.addRecord();
-    record.fixTimeMs = fixTime(stamp, gpsTime);
-    record.valid = validity == "A";
-    record.latitude = degreesMinutes(latitude, north, "latitude");
-    record.longitude = degreesMinutes(longitude, east, "longitude");
-    if (const std::optional<double> knots = number(speed, "speed"))
-        record.speedKmh = *knots * KmhPerKnot;
+    record.fixTimeMs = fixTime(stamp, body.field());
+    readRmcFix(body, record);
     if (body.hasField())
         record.courseDeg = number(body.field(), "course");
     if (body.hasField())
