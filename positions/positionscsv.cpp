@@ -92,9 +92,10 @@ void appendLine(QByteArray &out, const PositionRow &row)
 
 } // namespace PositionsCsv
 
-PositionsCsvFile::PositionsCsvFile(const QString &folder) : m_file(QDir(folder).filePath(FileName))
+PositionsCsvFile::PositionsCsvFile(const QString &folder)
 {
-    if (m_file.wasEmpty())
+    m_file.open(QDir(folder).filePath(FileName), OutputFile::Mode::Append);
+    if (m_file.size() == 0)
         m_file.write(PositionsCsv::Header.toByteArray());
 }
 

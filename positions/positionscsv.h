@@ -1,7 +1,7 @@
 #ifndef GPSA_POSITIONSCSV_H
 #define GPSA_POSITIONSCSV_H
 
-#include "appendfile.h"
+#include "outputfile.h"
 #include "positionrecorder.h"
 #include "positiontext.h"
 
@@ -60,7 +60,7 @@ public:
     void record(std::span<const PositionRow> rows) override;
 
 private:
-    AppendFile m_file;
+    OutputFile m_file;
     PositionsCsv::LineWriter m_writer;
     QByteArray m_lines;
 };

@@ -4,9 +4,10 @@
 
 #include <QDir>
 
-SessionIndexFile::SessionIndexFile(const QString &folder) : m_file(QDir(folder).filePath(FileName))
+SessionIndexFile::SessionIndexFile(const QString &folder)
 {
-    if (m_file.wasEmpty())
+    m_file.open(QDir(folder).filePath(FileName), OutputFile::Mode::Append);
+    if (m_file.size() == 0)
         m_file.write(SessionIndexLine::Header.toByteArray() + '\n');
 }
 

@@ -1,7 +1,7 @@
 #ifndef GPSA_SESSIONINDEXFILE_H
 #define GPSA_SESSIONINDEXFILE_H
 
-#include "appendfile.h"
+#include "outputfile.h"
 #include "sessionrecorder.h"
 
 #include <QLatin1StringView>
@@ -9,7 +9,7 @@
 
 // The session index of a capture folder, folder/index.tsv, open for appending for one run: it
 // is created with its header line when missing, and a later run appends to it. Each event is
-// one line, written as one AppendFile write. A failure throws a PlatformError naming the file.
+// one line, written in one write. A failure throws a PlatformError naming the file.
 class SessionIndexFile final : public SessionRecorder
 {
 public:
@@ -19,10 +19,8 @@ public:
 
     void record(const SessionEvent &event) override;
 
-    [[nodiscard]] QString path() const { return m_file.path(); }
-
 private:
-    AppendFile m_file;
+    OutputFile m_file;
 };
 
 #endif
