@@ -63,7 +63,10 @@ PositionsCommandLine parsePositionsCommandLine(const QStringList &arguments)
     if (result.exit.exit)
         return result;
     PositionsOptions &options = result.options;
-    const auto last = [&parser](const QCommandLineOption &option) { return parser.values(option).value(parser.values(option).size() - 1); };
+    // A repeated option takes its last value; an option not given, an empty text.
+    const auto last = [&parser](const QCommandLineOption &option) {
+        return parser.isSet(option) ? parser.values(option).constLast() : QString();
+    };
     options.captureFolder = parser.isSet(captureDir) ? last(captureDir) : defaultCaptureFolder();
     options.output = last(output);
     qint64 value = 0;
@@ -118,11 +121,4 @@ int positionsCommand(const QStringList &arguments, QTextStream &output, QTextStr
     const PositionsCommandLine commandLine = parsePositionsCommandLine(arguments);
     return printedExit(commandLine.exit, output, errors) ? commandLine.exit.status
                                                           : runPositions(commandLine.options, output, errors);
-}
-
-int positionsMain(int argc, char **argv)
-{
-    QTextStream output(stdout);
-    QTextStream errors(stderr);
-    return positionsCommand(argumentList(argc, argv), output, errors);
 }

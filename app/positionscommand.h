@@ -40,7 +40,4 @@ struct PositionsCommandLine
 // The whole subcommand: parse, then run. Returns the exit status (2 for a wrong option).
 [[nodiscard]] int positionsCommand(const QStringList &arguments, QTextStream &output, QTextStream &errors);
 
-// main() of the subcommand.
-[[nodiscard]] int positionsMain(int argc, char **argv);
-
 #endif
