@@ -127,13 +127,13 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     m_engine.setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
     m_engine.setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });
     m_positions = new PositionsModel(this);
-    connect(m_menus->positions, &QAction::triggered, this, &AnalyzerFrm::showPositions);
     connect(m_command1, &QPushButton::clicked, this, &AnalyzerFrm::Command1_Click);
     connect(m_menus->exportSession, &QAction::triggered, this, &AnalyzerFrm::exportSession);
     connect(m_menus->openCaptureFolder, &QAction::triggered, this, [this] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(m_engine.captureFolder()));
     });
     connect(m_menus->quit, &QAction::triggered, this, &QWidget::close);
+    connect(m_menus->positions, &QAction::triggered, this, &AnalyzerFrm::showPositions);
     connect(m_menus->buildFrame, &QAction::triggered, this, &AnalyzerFrm::buildCommandFrame);
     connect(m_menus->about, &QAction::triggered, this, &AnalyzerFrm::showAbout);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
