@@ -33,6 +33,8 @@ private:
     // The stream of real device frames, through the plain capture and through recognition.
     void framesThroughput(LoadGenerator &generator, RelayPeer &peer);
     void returnPath(LoadGenerator &generator, RelayPeer &peer);
+    // The decoding of the frames stream in this process, without sockets or files: ns per record.
+    void decodingCost();
     // A measurement of the program with the live view on, while LiveViewerCount viewers watch.
     void watched(LoadGenerator &generator, RelayPeer &peer, void (Benchmark::*measurement)(LoadGenerator &, RelayPeer &));
     static constexpr int LiveViewerCount = 5;

@@ -14,9 +14,10 @@ class RelayPeer final
 {
 public:
     // Recognising: headless with --protocol auto --auto-ack; AllFeatures: the same with
-    // --session-index; Indexing: headless with --session-index alone; Watched: headless with the
-    // live web view on (--web), for the benchmark's viewers.
-    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Watched };
+    // --session-index; Indexing: headless with --session-index alone; Decoding: Recognising with
+    // --decode; Watched: headless with the live web view on (--web), for the benchmark's viewers.
+    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Decoding,
+                      Watched };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };

@@ -12,6 +12,8 @@
 class BrowserStrip;
 class LiveViewService;
 class FeatureMenus;
+class PositionsModel;
+class PositionsWindow;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -71,6 +73,8 @@ public:
     [[nodiscard]] int captionRoom(const QWidget *control) const;
 
     [[nodiscard]] CaptureEngine &engine() { return m_engine; }
+    // View ▸ Positions, shown and raised; made at its first opening.
+    PositionsWindow *showPositions();
 
     // The live web view of the panes (File > Share live view..., --web): false, with the reason
     // in liveViewError(), when it cannot listen. Once per run.
@@ -101,6 +105,7 @@ public:
     // A chunk's lines join the data pane unrendered, so that a flood the pane cannot show costs
     // no text.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
+    void positionsDecoded(std::span<const PositionRow> rows) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
@@ -138,6 +143,8 @@ private:
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
     FeatureMenus *m_menus = nullptr;
+    PositionsModel *m_positions = nullptr;
+    PositionsWindow *m_positionsWindow = nullptr;
     QWidget *m_client = nullptr;
     QList<Placement> m_placements;
     QGroupBox *m_frame1 = nullptr;
