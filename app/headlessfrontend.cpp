@@ -81,7 +81,12 @@ void HeadlessFrontEnd::eventHandled()
 
 void HeadlessFrontEnd::prependDecodedLines(const QByteArray &lines)
 {
-    m_output.writeLines(DateTimeText::now(), lines);
+    const QString timestamp = DateTimeText::now();
+    m_output.writeLines(timestamp, lines);
+    if (m_paneWatcher) {
+        for (const QString &line : decodedPaneLines(timestamp, lines))
+            m_paneWatcher->prependToDataPane(line);
+    }
 }
 
 void HeadlessFrontEnd::flush()
