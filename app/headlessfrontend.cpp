@@ -89,6 +89,12 @@ void HeadlessFrontEnd::prependDecodedLines(const QByteArray &lines)
     }
 }
 
+void HeadlessFrontEnd::positionsDecoded(std::span<const PositionRow> rows)
+{
+    if (m_paneWatcher)
+        m_paneWatcher->positionsDecoded(rows);
+}
+
 void HeadlessFrontEnd::flush()
 {
     m_output.flush();

@@ -55,6 +55,7 @@ public:
     // Rendered straight into the UTF-8 of standard output, with no line of text between.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
     void prependDecodedLines(const QByteArray &lines) override;
+    void positionsDecoded(std::span<const PositionRow> rows) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     // Ends the event loop with the status Failure: the window ends the program only after

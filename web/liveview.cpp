@@ -32,12 +32,17 @@ void LiveView::addPart(LivePart &part)
     part.setChangeNotice([this] { changesWait(); });
 }
 
-QList<QByteArray> LiveView::snapshot() const
+QByteArray LiveView::hello() const
 {
     QJsonArray types;
     for (const LivePart *part : m_parts)
         types.append(part->type());
-    QList<QByteArray> messages{json({{QStringLiteral("type"), QStringLiteral("hello")}, {QStringLiteral("parts"), types}})};
+    return json({{QStringLiteral("type"), QStringLiteral("hello")}, {QStringLiteral("parts"), types}});
+}
+
+QList<QByteArray> LiveView::snapshot() const
+{
+    QList<QByteArray> messages{hello()};
     for (const LivePart *part : m_parts)
         messages.append(json(part->snapshot()));
     return messages;
@@ -66,8 +71,28 @@ void LiveView::changesWait()
     m_timer.start(std::max(BatchInterval - since, milliseconds(0)));
 }
 
+void LiveView::showPositions()
+{
+    if (showsPositions())
+        return;
+    addPart(m_positions);
+    // Viewers that watch already learn of the new part as one that connects now would.
+    if (m_watched) {
+        emit published(hello());
+        emit published(json(m_positions.snapshot()));
+    }
+}
+
+void LiveView::positionsDecoded(std::span<const PositionRow> rows)
+{
+    showPositions();
+    m_positions.append(rows);
+}
+
 void LiveView::eventHandled()
 {
+    if (m_decoding && !showsPositions() && m_decoding())
+        showPositions();
     if (m_changesWait && (!m_sinceLastMessages.isValid() || m_sinceLastMessages.elapsed() >= BatchInterval.count()))
         publishChanges();
 }

@@ -2,6 +2,7 @@
 #define GPSA_LIVEVIEW_H
 
 #include "livepane.h"
+#include "livepositions.h"
 #include "panewatcher.h"
 
 #include <QByteArray>
@@ -11,9 +12,10 @@
 #include <QTimer>
 
 #include <chrono>
+#include <functional>
 
-// What the live page shows: its parts (the two panes, and the tables of the features that run)
-// and the messages that keep a viewer up to date.
+// What the live page shows: its parts (the two panes, and the tables of the features that run:
+// the decoded positions once the program decodes) and the messages that keep a viewer up to date.
 //
 // The changes of every part go out as one message per part: at the end of the engine's handler
 // that made them when the last messages went out BatchInterval ago or longer, otherwise once that
@@ -30,8 +32,13 @@ public:
 
     [[nodiscard]] LivePane &log() { return m_log; }
     [[nodiscard]] LivePane &data() { return m_data; }
+    [[nodiscard]] LivePositions &positions() { return m_positions; }
     // A further part, shown after the panes: a table of a feature that runs.
     void addPart(LivePart &part);
+    // Whether the program decodes, asked after each of the engine's handlers until it does; the
+    // positions are shown from then on, or from their first row.
+    void setDecoding(std::function<bool()> decoding) { m_decoding = std::move(decoding); }
+    [[nodiscard]] bool showsPositions() const { return m_parts.contains(&m_positions); }
 
     // The messages that bring a viewer up to date: {"type": "hello", "parts": [TYPES]} followed
     // by a snapshot of each part, each as compact JSON.
@@ -50,6 +57,7 @@ public:
     {
         m_data.prependChunkLine(timestamp, tag, chunk, rendering);
     }
+    void positionsDecoded(std::span<const PositionRow> rows) override;
     void eventHandled() override;
 
     static constexpr std::chrono::milliseconds BatchInterval{100};
@@ -59,11 +67,15 @@ signals:
     void published(const QByteArray &message);
 
 private:
+    [[nodiscard]] QByteArray hello() const;
+    void showPositions();
     void changesWait();
     void publishChanges();
 
     LivePane m_log;
     LivePane m_data;
+    LivePositions m_positions;
+    std::function<bool()> m_decoding;
     QList<LivePart *> m_parts;
     bool m_watched = false;
     bool m_changesWait = false;

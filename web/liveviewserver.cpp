@@ -59,6 +59,14 @@ constexpr Resource Resources[] = {
     {"/style.css", ":/gpsa/web/style.css", "text/css; charset=utf-8"},
 };
 
+// The downloads by path, with the kind the downloads function takes.
+constexpr std::pair<QByteArrayView, QByteArrayView> DownloadPaths[] = {
+    {"/download/session.pcap", "pcap"},
+    {"/download/session.zip", "zip"},
+    {"/download/positions.gpx", "gpx"},
+    {"/download/positions.csv", "csv"},
+};
+
 // A connection of the server. The WebSocket handshake's answer, which Qt writes, goes out without
 // the Access-Control lines that Qt adds to it: no page of another site is to read anything here.
 class RequestSocket final : public QTcpSocket
@@ -234,10 +242,10 @@ void LiveViewServer::answer(QTcpSocket *socket, const HttpRequestHead &request)
     }
     if (request.path == "/live")
         return upgrade(socket, request);
-    if (request.path == "/download/session.pcap")
-        return download(socket, request, "pcap");
-    if (request.path == "/download/session.zip")
-        return download(socket, request, "zip");
+    for (const auto &[path, kind] : DownloadPaths) {
+        if (request.path == path)
+            return download(socket, request, kind);
+    }
     for (const Resource &resource : Resources) {
         if (request.path == resource.path) {
             QFile file(QString::fromLatin1(resource.file));

@@ -56,8 +56,8 @@ class LiveViewServer final : public QObject
 
 public:
     using Limits = LiveViewLimits;
-    // The file of a download: "pcap" or "zip", of the session given (0: the last). Throws a
-    // SessionError.
+    // The file of a download: "pcap" or "zip" of the session given (0: the last), or the decoded
+    // positions as "gpx" or "csv". Throws a SessionError.
     using Downloads = std::function<SessionDownloads::File(QByteArrayView kind, int session)>;
 
     LiveViewServer(LiveView &view, QString token, Downloads downloads, Limits limits = {}, QObject *parent = nullptr);

@@ -2,6 +2,8 @@
 
 #if GPSA_WEB_VIEW
 #include "liveviewserver.h"
+#include "sessionerror.h"
+#include "trackexport.h"
 
 #include <QHostInfo>
 #include <QUrl>
@@ -35,8 +37,11 @@ bool LiveViewService::start(WebSettings settings)
     if (settings.token.isEmpty())
         settings.token = WebAccess::makeToken();
     auto downloads = [this](QByteArrayView kind, int session) {
-        return kind == "pcap" ? SessionDownloads::pcap(m_captureFolder, m_inPort(), session)
-                              : SessionDownloads::zip(m_captureFolder, m_inPort(), session);
+        if (kind == "pcap")
+            return SessionDownloads::pcap(m_captureFolder, m_inPort(), session);
+        if (kind == "zip")
+            return SessionDownloads::zip(m_captureFolder, m_inPort(), session);
+        return positionsDownload(kind == "gpx" ? TrackFormat::Gpx : TrackFormat::Csv);
     };
     auto server = std::make_unique<LiveViewServer>(m_view, settings.token, downloads);
     if (!server->listen(settings.address, settings.port)) {
@@ -58,6 +63,15 @@ bool LiveViewService::start(WebSettings settings)
     m_address = url.toString();
     m_server = std::move(server);
     return true;
+}
+
+SessionDownloads::File LiveViewService::positionsDownload(TrackFormat format)
+{
+    if (!m_view.showsPositions())
+        throw SessionError(QStringLiteral("This run decodes no frames (--decode, Protocol > Decode frames)."));
+    const bool gpx = format == TrackFormat::Gpx;
+    return {gpx ? QStringLiteral("positions.gpx") : QStringLiteral("positions.csv"),
+            gpx ? "application/gpx+xml" : "text/csv; charset=utf-8", exportTrack(m_view.positions().rows(), format)};
 }
 
 #else

@@ -2,6 +2,7 @@
 #define GPSA_LIVEVIEWSERVICE_H
 
 #include "liveview.h"
+#include "sessiondownloads.h"
 #include "webaccess.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <memory>
 
 class LiveViewServer;
+enum class TrackFormat;
 
 // The live web view of a front end: the page's model, which the front end's panes feed as its
 // PaneWatcher, and the server that shows it to browsers. A build without Qt WebSockets has the
@@ -42,6 +44,10 @@ public:
     [[nodiscard]] LiveViewServer *server() const { return m_server.get(); }
 
 private:
+    // The positions kept by the view, in the format given. Throws a SessionError when the
+    // program does not decode.
+    [[nodiscard]] SessionDownloads::File positionsDownload(TrackFormat format);
+
     QString m_captureFolder;
     std::function<int()> m_inPort;
     std::function<void(const QString &)> m_logLine;

@@ -414,6 +414,10 @@ bool AnalyzerFrm::startLiveView(const WebSettings &settings)
         return false;
     }
     m_liveView = liveView;
+    liveView->view().setDecoding([this] { return m_engine.features().decode; });
+    // The page's table starts with what the window's holds; the panes with what comes next.
+    if (!m_positions->rows().isEmpty())
+        liveView->view().positionsDecoded(std::span(m_positions->rows().constData(), size_t(m_positions->rows().size())));
     m_paneWatcher = &liveView->view();
     m_menus->shareLiveView->setEnabled(false);
     return true;
@@ -625,6 +629,8 @@ void AnalyzerFrm::eventHandled()
 void AnalyzerFrm::positionsDecoded(std::span<const PositionRow> rows)
 {
     m_positions->append(rows);
+    if (m_paneWatcher)
+        m_paneWatcher->positionsDecoded(rows);
 }
 
 PositionsWindow *AnalyzerFrm::showPositions()
