@@ -2,7 +2,8 @@
 # The live view in a real browser: the headless program with --web on loopback, a tracker that
 # connects and sends an NMEA sentence and stays connected, and headless Chromium that opens the
 # page with the token; the page must show the chunk's ASCII and hex lines and the tracker's
-# connect line, as the program's standard output shows them.
+# connect line, as the program's standard output shows them, and, since it decodes, the
+# sentence's position in the table and as a point of the track.
 # Usage: browser-test.sh GPS-ANALYZER CHROMIUM
 set -euo pipefail
 program=$1
@@ -13,7 +14,7 @@ trap 'kill $analyzer 2>/dev/null || true; exec 3>&- 2>/dev/null || true; rm -rf 
 token=browser-test-token-0123456789
 in_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$program" --headless --in-port "$in_port" --capture-dir "$work/capture" --web 127.0.0.1:0 --web-token "$token" \
-    >"$work/out" 2>"$work/err" &
+    --decode >"$work/out" 2>"$work/err" &
 analyzer=$!
 for _ in $(seq 100); do
     grep -q '^Listening on TCP port' "$work/out" && break
@@ -46,6 +47,9 @@ expect "<div class=\"line\">$ascii"
 expect "<div class=\"line\">$hex</div>"
 expect '<div class="line">Tracker 127.0.0.1 connected.</div>'
 expect '<p id="status" class="status live">Live</p>'
+expect '<section id="part-positions" class="part">'
+expect '<td>GPRMC</td><td>1994-03-23T12:35:19Z</td><td>valid</td><td>48.1173000</td><td>11.5166667</td>'
+expect '<polyline points='
 if grep -q "$token" "$work/dom"; then
     echo "The page shows the token"
     fail=1

@@ -6,6 +6,7 @@
 #include "liveview.h"
 #include "liveviewserver.h"
 #include "loopbacksocket.h"
+#include "positioncells.h"
 #include "sessionerror.h"
 #include "webaccess.h"
 #include "zipwriter.h"
@@ -79,6 +80,29 @@ QByteArray upgradeFields()
            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
 }
 
+// The program headless on loopback with the live view and the options given, started; the port
+// of its live view once it listens (0 when it did not announce it), its standard output in out.
+quint16 startProgram(QProcess &program, const QString &folder, quint16 inPort, const QStringList &options, QByteArray *out)
+{
+    program.start(QStringLiteral(GPSA_ANALYZER_BINARY),
+                  QStringList{QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(inPort),
+                              QStringLiteral("--capture-dir"), folder, QStringLiteral("--web"), QStringLiteral("127.0.0.1:0"),
+                              QStringLiteral("--web-token"), Token} + options);
+    if (!QTest::qWaitFor([&] { return (*out += program.readAllStandardOutput()).contains("Listening on TCP port"); }, 5000))
+        return 0;
+    const QRegularExpressionMatch live =
+        QRegularExpression(QStringLiteral("^Live view: http://127.0.0.1:(\\d+)/\\?token=(.*)\n")).match(QString::fromUtf8(*out));
+    return live.hasMatch() && live.captured(2) == Token ? quint16(live.captured(1).toUInt()) : 0;
+}
+
+std::unique_ptr<QWebSocket> programViewer(quint16 webPort, QList<QByteArray> *messages)
+{
+    auto viewer = std::make_unique<QWebSocket>();
+    QObject::connect(viewer.get(), &QWebSocket::binaryMessageReceived, viewer.get(), [messages](const QByteArray &m) { messages->append(m); });
+    viewer->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?token=%2").arg(webPort).arg(Token)));
+    return viewer;
+}
+
 struct Server
 {
     explicit Server(LiveViewLimits limits = {})
@@ -129,6 +153,9 @@ private slots:
     void viewerThatDoesNotReadIsDropped();
     void stormOfConnections();
     void programShowsWhatItsPanesShow();
+    void positionsFollowDecoding();
+    void programShowsItsPositions_data();
+    void programShowsItsPositions();
 };
 
 void TestLiveView::paneMessages_data()
@@ -430,20 +457,11 @@ void TestLiveView::programShowsWhatItsPanesShow()
     QTemporaryDir folder;
     const quint16 inPort = LoopbackSocket::freePort();
     QProcess program;
-    program.start(QStringLiteral(GPSA_ANALYZER_BINARY),
-                  {QStringLiteral("--headless"), QStringLiteral("--in-port"), QString::number(inPort),
-                   QStringLiteral("--capture-dir"), folder.path(), QStringLiteral("--web"), QStringLiteral("127.0.0.1:0"),
-                   QStringLiteral("--web-token"), Token});
     QByteArray out;
-    QTRY_VERIFY((out += program.readAllStandardOutput()).contains("Listening on TCP port"));
-    const QRegularExpressionMatch live =
-        QRegularExpression(QStringLiteral("^Live view: http://127.0.0.1:(\\d+)/\\?token=(.*)\n")).match(QString::fromUtf8(out));
-    QVERIFY2(live.hasMatch() && live.captured(2) == Token, out.constData());
-    const auto webPort = quint16(live.captured(1).toUInt());
+    const quint16 webPort = startProgram(program, folder.path(), inPort, {}, &out);
+    QVERIFY(webPort != 0);
     QList<QByteArray> messages;
-    auto viewer = std::make_unique<QWebSocket>();
-    QObject::connect(viewer.get(), &QWebSocket::binaryMessageReceived, viewer.get(), [&](const QByteArray &m) { messages.append(m); });
-    viewer->open(QUrl(QStringLiteral("ws://127.0.0.1:%1/live?token=%2").arg(webPort).arg(Token)));
+    const auto viewer = programViewer(webPort, &messages);
     QTRY_COMPARE(messages.size(), 3);
 
     // Calm: every byte value, each chunk captured before the next goes; the page's panes get the
@@ -498,6 +516,110 @@ void TestLiveView::programShowsWhatItsPanesShow()
     program.terminate();
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(CaptureFolder(folder.path()).joined(inPort), sent);
+}
+
+void TestLiveView::positionsFollowDecoding()
+{
+    LiveView view;
+    QSignalSpy published(&view, &LiveView::published);
+    view.setWatched(true);
+    bool decoding = false;
+    view.setDecoding([&decoding] { return decoding; });
+    view.eventHandled();
+    QVERIFY(!view.showsPositions());
+    // Viewers that watch learn of the table as soon as the program decodes, before its first row.
+    decoding = true;
+    view.eventHandled();
+    QCOMPARE(published.size(), 2);
+    QCOMPARE(parsed(published.at(0).at(0).toByteArray()).value(QStringLiteral("parts")).toVariant().toStringList(),
+             strings({"log", "data", "positions"}));
+    QCOMPARE(parsed(published.at(1).at(0).toByteArray()).value(QStringLiteral("columns")).toVariant().toStringList(),
+             PositionCells::headings());
+
+    // A flood keeps the newest rows for the message; only a valid record with coordinates is a
+    // point of its device's track.
+    PositionRow valid;
+    valid.record.fixTimeMs = 1314639976000;
+    valid.record.valid = true;
+    valid.record.latitude = 23.1116683;
+    valid.record.longitude = 114.409285;
+    PositionRow invalid = valid;
+    invalid.record.valid = false;
+    std::vector<PositionRow> rows(LivePositions::BatchRows + 2, invalid);
+    rows.back() = valid;
+    view.positionsDecoded(rows);
+    const QJsonObject changes = *view.positions().takeChanges();
+    QCOMPARE(changes.value(QStringLiteral("skipped")).toInteger(), 2);
+    const QJsonArray sent = changes.value(QStringLiteral("rows")).toArray();
+    QCOMPARE(sent.size(), LivePositions::BatchRows);
+    QCOMPARE(sent.at(0)[QStringLiteral("point")].toArray(), (QJsonArray{114.409285, 23.1116683, 1314639976000.0}));
+    QCOMPARE(sent.at(0)[QStringLiteral("cells")][PositionCells::Latitude].toString(), QStringLiteral("23.1116683"));
+    QCOMPARE(sent.at(1)[QStringLiteral("cells")][PositionCells::Valid].toString(), QStringLiteral("invalid"));
+    QVERIFY(!sent.at(1).toObject().contains(QStringLiteral("point")));
+    QCOMPARE(view.positions().rows().size(), LivePositions::BatchRows + 2);
+}
+
+void TestLiveView::programShowsItsPositions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("decoding") << strings({"--decode", "--session-index"});
+    QTest::newRow("not decoding") << QStringList();
+}
+
+void TestLiveView::programShowsItsPositions()
+{
+    QFETCH(QStringList, options);
+    const bool decoding = !options.isEmpty();
+    QTemporaryDir folder;
+    const quint16 inPort = LoopbackSocket::freePort();
+    QProcess program;
+    QByteArray out;
+    const quint16 webPort = startProgram(program, folder.path(), inPort, options, &out);
+    QVERIFY(webPort != 0);
+    QList<QByteArray> messages;
+    const auto viewer = programViewer(webPort, &messages);
+    // The login and location examples of the Concox GT06 protocol document (29 August 2011).
+    LoopbackSocket tracker = LoopbackSocket::connectTo(inPort);
+    QVERIFY(tracker.sendAll(QByteArray::fromHex("78780D01012345678901234500018CDD0D0A")));
+    QTRY_VERIFY((out += program.readAllStandardOutput()).contains("IN (HEXAD)"));
+    QVERIFY(tracker.sendAll(QByteArray::fromHex("78781F120B081D112E10CF027AC7EB0C46584900148F01CC00287D001FB8000380810D0A")));
+    QTRY_COMPARE((out += program.readAllStandardOutput()).count("IN (HEXAD)"), 2);
+
+    // The page has the table, its row and the data pane's POS line only while the program decodes.
+    QString positions;
+    QString data;
+    QTRY_VERIFY2_WITH_TIMEOUT(([&] {
+        positions.clear();
+        data.clear();
+        for (const QByteArray &message : std::as_const(messages)) {
+            const QJsonObject m = parsed(message);
+            for (const QJsonValue &row : m.value(QStringLiteral("rows")).toArray())
+                positions += row[QStringLiteral("cells")].toVariant().toStringList().join(QLatin1Char(','));
+            for (const QJsonValue &entry : m.value(QStringLiteral("lines")).toArray())
+                data += m.value(QStringLiteral("type")).toString() == QStringLiteral("data") ? entry[1].toString() : QString();
+        }
+        return data.count(QStringLiteral("IN (HEXAD)")) == 2;
+    }()), data.toUtf8().constData(), 5000);
+    QCOMPARE(parsed(messages.at(0)).value(QStringLiteral("parts")).toArray().contains(QStringLiteral("positions")), decoding);
+    QCOMPARE(positions.contains(QStringLiteral(",123456789012345,GT06,location,2011-08-29T17:46:16Z,valid,23.1116683,114.4092850,,0,143,15,mcc=460 mnc=0 lac=10365 cid=8120")), decoding);
+    QCOMPARE(data.contains(QStringLiteral(": POS: GT06 123456789012345 2011-08-29T17:46:16Z valid 23.1116683,114.4092850")), decoding);
+
+    // The downloads are the positions subcommand's files of the same capture.
+    for (const char *format : {"gpx", "csv"}) {
+        const QByteArray answer = exchange(webPort, get("/download/positions." + QByteArray(format) + "?token=" + Token.toLatin1()));
+        if (!decoding) {
+            QVERIFY2(answer.startsWith("HTTP/1.1 404"), answer.constData());
+            continue;
+        }
+        QProcess positionsCommand;
+        positionsCommand.start(QStringLiteral(GPSA_ANALYZER_BINARY), {QStringLiteral("positions"), QStringLiteral("--capture-dir"), folder.path(), QStringLiteral("--format"), QString::fromLatin1(format)});
+        QVERIFY(positionsCommand.waitForFinished(10000));
+        const QByteArray file = positionsCommand.readAllStandardOutput();
+        QVERIFY(file.contains("23.1116683"));
+        QVERIFY2(answer.startsWith("HTTP/1.1 200") && answer.endsWith("\r\n\r\n" + file), answer.constData());
+    }
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
 }
 
 QTEST_MAIN(TestLiveView)
