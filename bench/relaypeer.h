@@ -14,8 +14,9 @@ class RelayPeer final
 {
 public:
     // Recognising: headless with --protocol auto --auto-ack; AllFeatures: the same with
-    // --session-index; Indexing: headless with --session-index alone.
-    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing };
+    // --session-index; Indexing: headless with --session-index alone; Decoding: Recognising with
+    // --decode.
+    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Decoding };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };
