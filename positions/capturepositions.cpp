@@ -4,13 +4,8 @@
 #include "framesplitter.h"
 #include "sessionerror.h"
 #include "sessionindex.h"
-#include "sessionindexfile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QMap>
-#include <QRegularExpression>
 #include <QSet>
 
 #include <functional>
@@ -28,60 +23,33 @@ struct Chunk
 };
 using Session = QList<Chunk>;
 
-QList<Session> indexedSessions(const QString &folder)
+// The sessions of index.tsv, or without one each run of consecutive captures: the index made up
+// from the files leaves out the error logs before its last capture, so a gap in the numbers is
+// where one stood. Made-up times and addresses are not the capture's: they are left empty.
+QList<Session> sessionsOf(const QString &folder)
 {
     const auto index = std::make_shared<const SessionIndex>(SessionIndex::read(folder));
+    const bool timed = index->isTimed();
     QList<Session> sessions;
     for (const RecordedSession &recorded : index->sessions()) {
-        Session &session = sessions.emplace_back();
+        sessions.emplace_back();
+        qint32 previous = 0;
         for (const qsizetype e : recorded.events) {
             const RecordedEvent &event = index->events()[e];
-            if (event.event.kind == SessionEvent::Kind::In)
-                session.append({event.event.number, event.event.timeUs, event.event.peer,
-                                [index, &event] { return index->bytesOf(event); }});
+            const SessionEvent &captured = event.event;
+            if (captured.number == 0)
+                continue;
+            if (!timed && previous != 0 && captured.number != previous + 1 && !sessions.last().isEmpty())
+                sessions.emplace_back();
+            previous = captured.number;
+            if (captured.kind == SessionEvent::Kind::In)
+                sessions.last().append({captured.number, timed ? captured.timeUs : -1,
+                                        timed ? captured.peer : QString(),
+                                        [index, &event] { return index->bytesOf(event); }});
         }
+        if (!timed && sessions.last().isEmpty())
+            sessions.removeLast();
     }
-    return sessions;
-}
-
-QList<Session> fileSessions(const QString &folder)
-{
-    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_(err)?(\\d+)\\.(dat|log)$"));
-    struct Capture
-    {
-        QString file;
-        int port = 0;
-        bool error = false;
-    };
-    QMap<qint32, Capture> captures;
-    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
-        const QRegularExpressionMatch match = captureName.match(name);
-        const bool error = match.hasMatch() && !match.capturedView(2).isEmpty();
-        if (match.hasMatch() && error == (match.capturedView(4) == QLatin1StringView("log")))
-            captures.insert(match.capturedView(1).toInt(), {name, match.capturedView(3).toInt(), error});
-    }
-    // The tracker's port: that of the error logs, else that of the first capture.
-    int inPort = captures.isEmpty() ? 0 : captures.first().port;
-    for (const Capture &capture : std::as_const(captures))
-        inPort = capture.error ? capture.port : inPort;
-    QList<Session> sessions{Session{}};
-    qint32 previous = 0;
-    for (auto c = captures.cbegin(); c != captures.cend(); previous = c.key(), ++c) {
-        if ((c->error || (previous != 0 && c.key() != previous + 1)) && !sessions.last().isEmpty())
-            sessions.append(Session{});
-        if (c->error || c->port != inPort)
-            continue;
-        const QString path = QDir(folder).filePath(c->file);
-        sessions.last().append({c.key(), -1, QString(), [path] {
-                                    QFile file(path);
-                                    if (!file.open(QIODevice::ReadOnly))
-                                        throw SessionError(QStringLiteral("%1 cannot be read: %2")
-                                                               .arg(QDir::toNativeSeparators(path), file.errorString()));
-                                    return file.readAll();
-                                }});
-    }
-    if (sessions.last().isEmpty())
-        sessions.removeLast();
     return sessions;
 }
 
@@ -108,11 +76,7 @@ void decodeSession(const Session &session, const ProtocolChoice &choice, Capture
 
 CapturePositions CapturePositions::read(const QString &folder, int session, std::optional<ProtocolChoice> protocol)
 {
-    if (!QFileInfo(folder).isDir())
-        throw SessionError(QStringLiteral("The capture folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
-    const QList<Session> sessions = QFileInfo::exists(QDir(folder).filePath(SessionIndexFile::FileName))
-                                        ? indexedSessions(folder)
-                                        : fileSessions(folder);
+    const QList<Session> sessions = sessionsOf(folder);
     if (session > sessions.size())
         throw SessionError(QStringLiteral("%1 holds %2 tracker sessions, not %3.")
                                .arg(QDir::toNativeSeparators(folder))
