@@ -65,7 +65,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
                                        QStringLiteral("n"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Comma-separated parts: latency, throughput, return, window, "
-                                                 "filework, pane, features, replay."),
+                                                 "filework, pane, features, replay, web."),
                                   QStringLiteral("parts"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the capture folders."));
     parser.addOptions({smoke, repeat, program, window, socat, fileWork, messages, megabytes, only, keep});

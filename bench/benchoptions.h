@@ -35,10 +35,10 @@ struct BenchOptions
     int replayChunks = 10;
     int replayTrackers = 1000;
 
-    // latency, throughput, return, window, filework, pane, features, replay
+    // latency, throughput, return, window, filework, pane, features, replay, web
     QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
                       QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
-                      QStringLiteral("features"), QStringLiteral("replay")};
+                      QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("web")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

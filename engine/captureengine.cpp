@@ -1,6 +1,7 @@
 #include "captureengine.h"
 
 #include "endpointarray.h"
+#include "livedecoder.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
 

@@ -6,6 +6,7 @@
 #include "controls.h"
 #include "framesplitter.h"
 #include "outputfile.h"
+#include "positionrecorder.h"
 #include "sessionrecorder.h"
 #include "socketendpoint.h"
 
@@ -18,6 +19,7 @@
 #include <span>
 
 class EndpointArray;
+class LiveDecoder;
 class PlatformError;
 
 // The capture engine: the start-up of the listener and the relay, the one tracker slot,
@@ -34,6 +36,7 @@ class PlatformError;
 //   trackerdialogue.cpp  the tracker's protocol recognised, its frames acknowledged, the OUT
 //                        server's answers passed on
 //   sessionrecording.cpp every event in the session index
+//   framedecoding.cpp    every intact frame decoded: pane lines, positions, positions.csv
 class CaptureEngine final : public QObject
 {
     Q_OBJECT
@@ -74,6 +77,9 @@ public:
     // Opens the session index of a capture folder when the feature is on; throws a PlatformError.
     using RecorderFactory = std::function<std::unique_ptr<SessionRecorder>(const QString &folder)>;
     void setRecorderFactory(RecorderFactory factory) { m_recorderFactory = std::move(factory); }
+    // Opens positions.csv of a capture folder when decoding is on; throws a PlatformError.
+    using PositionRecorderFactory = std::function<std::unique_ptr<PositionRecorder>(const QString &folder)>;
+    void setPositionRecorderFactory(PositionRecorderFactory factory) { m_positionRecorderFactory = std::move(factory); }
     // The features read when capturing started.
     [[nodiscard]] const CaptureFeatures &features() const { return m_features; }
 
@@ -136,6 +142,9 @@ private:
     void trackerChunkCaptured(qint16 index, const Capture &capture);
     void announceProtocol(qint16 index, const TrackerFrame &first);
     void acknowledgeFrames(qint16 index, std::span<const TrackerFrame> frames);
+    // A tracker's connection starts its decoding; after each of its chunks the frames are decoded.
+    void startDecoding(qint16 index);
+    void decodeFrames(const Capture &capture, std::span<const TrackerFrame> frames);
     // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
     void answerCaptured(const Capture &capture);
     // Bytes sent to the tracker that its index line records.
@@ -185,6 +194,10 @@ private:
     std::unique_ptr<FrameSplitter> m_frames;
     FrameSplitter::Result m_split;
     bool m_protocolAnnounced = false;
+    // The tracker connection's decoding, while decoding is on.
+    PositionRecorderFactory m_positionRecorderFactory;
+    std::unique_ptr<PositionRecorder> m_positions;
+    std::unique_ptr<LiveDecoder> m_decoder;
     // The tracker's end is being handled as an error: its index line tells the error.
     bool m_trackerFailing = false;
 };

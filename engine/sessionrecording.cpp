@@ -13,11 +13,13 @@
 void CaptureEngine::prepareFeatures()
 {
     m_features = m_controls.features();
-    if (m_features.acknowledge && !m_features.protocol)
+    if ((m_features.acknowledge || m_features.decode) && !m_features.protocol)
         m_features.protocol = ProtocolChoice::detect();
     m_sckListen->setLocalAddress(m_features.listenAddress);
     if (m_features.sessionIndex && m_recorderFactory)
         m_recorder = m_recorderFactory(m_captureFolder);
+    if (m_features.decode && m_positionRecorderFactory)
+        m_positions = m_positionRecorderFactory(m_captureFolder);
 }
 
 void CaptureEngine::recordListening()

@@ -33,6 +33,7 @@ void CaptureEngine::trackerAccepted(qint16 index)
     m_protocolAnnounced = false;
     if (m_features.protocol)
         m_frames = std::make_unique<FrameSplitter>(*m_features.protocol);
+    startDecoding(index);
     if (!m_recorder)
         return;
     const SocketEndpoint &tracker = sckAccept(index);
@@ -55,6 +56,7 @@ void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
     if (m_frames && !m_split.frames.empty()) {
         announceProtocol(index, m_split.frames.front());
         acknowledgeFrames(index, m_split.frames);
+        decodeFrames(capture, m_split.frames);
     }
     // The list keeps its room for the next chunk; the frames let go of this one's bytes.
     m_split.clear();

@@ -52,7 +52,15 @@ namespace {
 
 SystemFile::Open openFor(OutputFile::Mode mode)
 {
-    return mode == OutputFile::Mode::Raw ? SystemFile::Open::ReadWrite : SystemFile::Open::Write;
+    switch (mode) {
+    case OutputFile::Mode::Raw:
+        return SystemFile::Open::ReadWrite;
+    case OutputFile::Mode::Text:
+        return SystemFile::Open::Write;
+    case OutputFile::Mode::Append:
+        break;
+    }
+    return SystemFile::Open::Append;
 }
 
 } // namespace
@@ -120,6 +128,14 @@ void OutputFile::close()
     const int descriptor = std::exchange(m_descriptor, -1);
     if (SystemFile::close(descriptor) != 0 && errno != EINTR)
         fail(errno);
+}
+
+qint64 OutputFile::size()
+{
+    const qint64 bytes = SystemFile::size(m_descriptor);
+    if (bytes < 0)
+        fail(errno);
+    return bytes;
 }
 
 void OutputFile::fail(int systemError)

@@ -20,6 +20,7 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
     QMenu *file = m_menuBar->addMenu(tr("&File"));
     exportSession = file->addAction(tr("&Export session to Wireshark…"));
     openCaptureFolder = file->addAction(tr("&Open capture folder"));
+    shareLiveView = file->addAction(tr("Share &live view…"));
     sessionIndex = switchOf(file, tr("Keep session &index"));
     file->addSeparator();
     quit = file->addAction(tr("&Quit"));
@@ -35,6 +36,10 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
         protocols->addAction(switchOf(protocol, protocolName(each)))->setData(protocolName(each));
     protocol->addSeparator();
     acknowledge = switchOf(protocol, tr("Acknowledge like a &server"));
+    decode = switchOf(protocol, tr("&Decode frames"));
+
+    QMenu *view = m_menuBar->addMenu(tr("&View"));
+    positions = view->addAction(tr("&Positions"));
 
     QMenu *command = m_menuBar->addMenu(tr("C&ommand"));
     buildFrame = command->addAction(tr("&Build frame…"));
@@ -53,6 +58,7 @@ CaptureFeatures FeatureMenus::features() const
     if (chosen != nullptr && chosen->data().isValid())
         features.protocol = protocolChoiceFromName(chosen->data().toString());
     features.acknowledge = acknowledge->isChecked();
+    features.decode = decode->isChecked();
     features.appendCrLf = appendCrLf->isChecked();
     return features;
 }
@@ -66,13 +72,14 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
         action->setChecked(features.protocol ? protocolChoiceFromName(name) == features.protocol : name.isEmpty());
     }
     acknowledge->setChecked(features.acknowledge);
+    decode->setChecked(features.decode);
     appendCrLf->setChecked(features.appendCrLf);
 }
 
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge})
+    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, decode})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }
