@@ -4,6 +4,7 @@
 #include "trackerprotocol.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -25,6 +26,14 @@ struct CaptureFeatures
     bool sessionIndex = false;
     // The one local address to listen on; empty for every address.
     QString listenAddress;
+    // Trackers served at once. With 1 a tracker that connects while another is served is
+    // declined; with more, each is named in its lines and relays over a connection of its own.
+    int maxTrackers = 1;
+    static constexpr int MostTrackers = 10000;
+    // Servers that get a copy of every tracker chunk, as HOST:PORT, over a connection per
+    // tracker; what they answer is captured and never sent to the tracker.
+    QStringList mirrors;
+    static constexpr int MostMirrors = 4;
 };
 
 #endif

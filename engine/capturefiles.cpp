@@ -96,6 +96,13 @@ QString errorLogName(const QString &folder, qint32 counter, int port)
     return QDir(folder).filePath(errorLog(counter, port));
 }
 
+QByteArray trackerTag(QLatin1StringView tag, const QString &tracker)
+{
+    const qsizetype rendering = tag.lastIndexOf(QLatin1Char('('));
+    return QByteArray(tag.data(), rendering) + tracker.toLatin1() + ' ' +
+           QByteArray(tag.data() + rendering, tag.size() - rendering);
+}
+
 QByteArray lengthLine(qsizetype length)
 {
     return ' ' + QByteArray::number(length) + " \r\n";
