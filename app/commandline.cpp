@@ -2,6 +2,7 @@
 
 #include "commandcomposer.h"
 #include "commandframe.h"
+#include "openfiles.h"
 #include "outputfile.h"
 
 #include <QCommandLineOption>
@@ -32,6 +33,7 @@ struct OptionRow
     QString help;
     const char *valueName; // nullptr for a switch
     Preset preset;
+    bool repeatable = false; // each value presets in turn; otherwise the last one counts
 };
 
 // Presets that store the option's value, or tick a switch, of the options or of their features.
@@ -76,6 +78,28 @@ QString presetCommandFrame(Options &o, const QString &name)
     o.command = commaSeparatedHex(frame.bytes);
     o.commandType = QStringLiteral("HEX");
     o.features.appendCrLf = false;
+    return {};
+}
+
+QString presetMaxTrackers(Options &o, const QString &value)
+{
+    bool ok = false;
+    o.features.maxTrackers = value.trimmed().toInt(&ok);
+    if (ok && o.features.maxTrackers >= 1 && o.features.maxTrackers <= CaptureFeatures::MostTrackers)
+        return {};
+    return QStringLiteral("--max-trackers takes a number from 1 to %1.").arg(CaptureFeatures::MostTrackers);
+}
+
+QString presetMirror(Options &o, const QString &value)
+{
+    const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const int port = value.mid(colon + 1).toInt(&ok);
+    if (colon <= 0 || !ok || port < 1 || port > 65535)
+        return QStringLiteral("--mirror takes HOST:PORT, such as 127.0.0.1:5002.");
+    if (o.features.mirrors.size() == CaptureFeatures::MostMirrors)
+        return QStringLiteral("--mirror can be given up to %1 times.").arg(CaptureFeatures::MostMirrors);
+    o.features.mirrors.append(value);
     return {};
 }
 
@@ -165,6 +189,16 @@ QList<OptionRow> featureOptions()
          QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                         "folder."),
          nullptr, tick(&CaptureFeatures::sessionIndex)},
+        {"max-trackers",
+         QStringLiteral("Serves up to N trackers at once (1 to %1; default 1, one at a time), each named in "
+                        "its lines and, when relaying, over an OUT connection of its own.")
+             .arg(CaptureFeatures::MostTrackers),
+         "N", presetMaxTrackers},
+        {"mirror",
+         QStringLiteral("Sends every tracker chunk to this server too (up to %1 times); what it answers is "
+                        "captured, never sent to the tracker.")
+             .arg(CaptureFeatures::MostMirrors),
+         "HOST:PORT", presetMirror, true},
     };
 }
 
@@ -233,12 +267,18 @@ CommandLine parseCommandLine(const QStringList &arguments)
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (!parser.isSet(declared.at(i)))
             continue;
-        // A repeated option takes its last value, as in most Unix tools.
-        const QString value = rows.at(i).valueName ? parser.values(declared.at(i)).constLast() : QString();
-        const QString problem = rows.at(i).preset(result.options, value);
-        if (!problem.isEmpty())
-            return usageError(problem);
+        // A repeated option takes its last value, as in most Unix tools, unless it adds up.
+        QStringList values = rows.at(i).valueName ? parser.values(declared.at(i)) : QStringList{QString()};
+        if (!rows.at(i).repeatable)
+            values = QStringList{values.constLast()};
+        for (const QString &value : std::as_const(values)) {
+            const QString problem = rows.at(i).preset(result.options, value);
+            if (!problem.isEmpty())
+                return usageError(problem);
+        }
     }
+    if (const QString problem = openFilesProblem(result.options.features, result.options.relay); !problem.isEmpty())
+        return usageError(problem);
     return result;
 }
 
