@@ -92,10 +92,7 @@ QString presetMaxTrackers(Options &o, const QString &value)
 
 QString presetMirror(Options &o, const QString &value)
 {
-    const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const int port = value.mid(colon + 1).toInt(&ok);
-    if (colon <= 0 || !ok || port < 1 || port > 65535)
+    if (!isHostAndPort(value))
         return QStringLiteral("--mirror takes HOST:PORT, such as 127.0.0.1:5002.");
     if (o.features.mirrors.size() == CaptureFeatures::MostMirrors)
         return QStringLiteral("--mirror can be given up to %1 times.").arg(CaptureFeatures::MostMirrors);

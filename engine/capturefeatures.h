@@ -36,4 +36,13 @@ struct CaptureFeatures
     static constexpr int MostMirrors = 4;
 };
 
+// True for HOST:PORT with a host and a port from 1 to 65535, as a mirror is given.
+[[nodiscard]] inline bool isHostAndPort(const QString &text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const int port = text.mid(colon + 1).toInt(&ok);
+    return colon > 0 && ok && port >= 1 && port <= 65535;
+}
+
 #endif

@@ -17,6 +17,7 @@ class QLineEdit;
 class QPushButton;
 class SocketsLibrary;
 class TextPane;
+class TrackersWindow;
 
 // The operator's window: every control at its place with its load-time contents, the
 // capture engine that the controls drive, and the host services that find the local
@@ -68,6 +69,12 @@ public:
     [[nodiscard]] int captionRoom(const QWidget *control) const;
 
     [[nodiscard]] CaptureEngine &engine() { return m_engine; }
+    // View ▸ Trackers, once it has been opened.
+    [[nodiscard]] TrackersWindow *trackersWindow() const { return m_trackersWindow; }
+    // Capture ▸ Trackers at once... and Capture ▸ Mirror to...: false, with a message, for a
+    // choice that cannot be; fixed once capturing starts.
+    bool chooseTrackersAtOnce(int trackers);
+    bool chooseMirrors(const QString &mirrors);
     [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
 
     // The page that Form_Activate opens in WebBrowser1: the program's own, bundled with it.
@@ -123,6 +130,9 @@ private:
     void exportSession();
     void buildCommandFrame();
     void showAbout();
+    void askTrackersAtOnce();
+    void askMirrors();
+    void showTrackers();
     [[nodiscard]] QWidget *widget(Control control) const;
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
@@ -150,6 +160,7 @@ private:
     QLabel *m_label6 = nullptr;
     QLabel *m_label7 = nullptr;
     BrowserStrip *m_webBrowser1 = nullptr;
+    TrackersWindow *m_trackersWindow = nullptr;
 
     GLOBALModule m_globalModule;
     CaptureEngine m_engine;

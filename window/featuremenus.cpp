@@ -26,6 +26,14 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
 
     QMenu *capture = m_menuBar->addMenu(tr("&Capture"));
     passAnswers = switchOf(capture, tr("&Pass server answers to the tracker"));
+    capture->addSeparator();
+    trackersAtOnce = capture->addAction(QString());
+    mirrorTo = capture->addAction(QString());
+    setMaxTrackers(1);
+    setMirrors({});
+
+    QMenu *view = m_menuBar->addMenu(tr("&View"));
+    showTrackers = view->addAction(tr("&Trackers"));
 
     QMenu *protocol = m_menuBar->addMenu(tr("&Protocol"));
     protocols = new QActionGroup(this);
@@ -54,6 +62,8 @@ CaptureFeatures FeatureMenus::features() const
         features.protocol = protocolChoiceFromName(chosen->data().toString());
     features.acknowledge = acknowledge->isChecked();
     features.appendCrLf = appendCrLf->isChecked();
+    features.maxTrackers = m_maxTrackers;
+    features.mirrors = m_mirrors;
     return features;
 }
 
@@ -67,12 +77,26 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
     }
     acknowledge->setChecked(features.acknowledge);
     appendCrLf->setChecked(features.appendCrLf);
+    setMaxTrackers(features.maxTrackers);
+    setMirrors(features.mirrors);
+}
+
+void FeatureMenus::setMaxTrackers(int trackers)
+{
+    m_maxTrackers = trackers;
+    trackersAtOnce->setText(trackers == 1 ? tr("&Trackers at once…") : tr("&Trackers at once (%1)…").arg(trackers));
+}
+
+void FeatureMenus::setMirrors(const QStringList &mirrors)
+{
+    m_mirrors = mirrors;
+    mirrorTo->setText(mirrors.isEmpty() ? tr("&Mirror to…") : tr("&Mirror to %1…").arg(mirrors.join(QStringLiteral(", "))));
 }
 
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge})
+    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, trackersAtOnce, mirrorTo})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }
