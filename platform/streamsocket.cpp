@@ -2,6 +2,7 @@
 
 #include "nativesocket.h"
 #include "platformerror.h"
+#include "socketwatch.h"
 
 #include <QDeadlineTimer>
 
@@ -46,13 +47,12 @@ StreamSocket::StreamSocket(qintptr descriptor, QObject *parent, bool connecting)
         std::tie(m_peerAddress, m_peerPort) = peerOf(descriptor);
         std::tie(m_localAddress, m_localPort) = localOf(descriptor);
     }
-    m_readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    m_readNotifier->setEnabled(!connecting);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamSocket::onReadable);
+    m_watch = new SocketWatch(descriptor, this);
+    connect(m_watch, &SocketWatch::readable, this, &StreamSocket::onReadable);
+    connect(m_watch, &SocketWatch::writable, this, &StreamSocket::onWritable);
+    m_watch->setReadEnabled(!connecting);
     // A connection being made turns writable once it is made or has failed.
-    m_writeNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(connecting);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &StreamSocket::onWritable);
+    m_watch->setWriteEnabled(connecting);
 }
 
 StreamSocket *StreamSocket::connectTo(const QHostAddress &address, quint16 port, QObject *parent)
@@ -85,7 +85,7 @@ void StreamSocket::connectDone()
     }
     std::tie(m_peerAddress, m_peerPort) = peerOf(m_descriptor);
     std::tie(m_localAddress, m_localPort) = localOf(m_descriptor);
-    m_readNotifier->setEnabled(!m_held && !m_readingStopped);
+    m_watch->setReadEnabled(!m_held && !m_readingStopped);
     QPointer<StreamSocket> self(this);
     emit connected();
     if (self && m_descriptor != -1)
@@ -99,8 +99,8 @@ void StreamSocket::fail(int number)
     m_output.clear();
     m_outputOffset = 0;
     stopReading();
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(false);
+    if (m_watch)
+        m_watch->setWriteEnabled(false);
     if (m_finishing)
         finishNow();
     else
@@ -184,7 +184,7 @@ bool StreamSocket::sendQueued()
             m_dropped += bytesToWrite();
             m_output.clear();
             m_outputOffset = 0;
-            m_writeNotifier->setEnabled(false);
+            m_watch->setWriteEnabled(false);
             return false;
         }
         m_outputOffset += sent;
@@ -196,12 +196,13 @@ bool StreamSocket::sendQueued()
         m_output.remove(0, m_outputOffset);
         m_outputOffset = 0;
     }
-    m_writeNotifier->setEnabled(bytesToWrite() > 0);
+    m_watch->setWriteEnabled(bytesToWrite() > 0);
     return true;
 }
 
 void StreamSocket::onWritable()
 {
+    const bool queued = bytesToWrite() > 0;
     if (m_connecting) {
         connectDone();
     } else if (!sendQueued()) {
@@ -215,7 +216,7 @@ void StreamSocket::onWritable()
     } else if (bytesToWrite() == 0) {
         if (m_finishing)
             finishNow();
-        else
+        else if (queued)
             emit sent();
     }
 }
@@ -265,15 +266,15 @@ void StreamSocket::onReadable()
 void StreamSocket::stopReading()
 {
     m_readingStopped = true;
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(false);
+    if (m_watch)
+        m_watch->setReadEnabled(false);
 }
 
 void StreamSocket::setHeld(bool held)
 {
     m_held = held && !m_peerLeft;
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(!m_held && !m_readingStopped && !m_connecting);
+    if (m_watch)
+        m_watch->setReadEnabled(!m_held && !m_readingStopped && !m_connecting);
     if (m_held && !m_endWatch) {
         // Nothing is read while held, so the end of the connection shows only to a look
         // that takes nothing: a few times a second, and only while held.
@@ -312,13 +313,11 @@ void StreamSocket::close()
 {
     if (m_descriptor == -1)
         return;
-    // A handler may close the connection while one of its notifiers is still reporting.
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
+    // A handler may close the connection while its watch is still reporting.
+    m_watch->setReadEnabled(false);
+    m_watch->setWriteEnabled(false);
+    m_watch->deleteLater();
+    m_watch = nullptr;
     if (m_endWatch)
         m_endWatch->stop();
     closeNative(m_descriptor);

@@ -6,10 +6,11 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+
+class SocketWatch;
 
 // TCP keep-alive on an accepted connection: a peer that vanishes without closing (a tracker
 // losing its mobile link) is detected after idle + interval * probes seconds and reported
@@ -106,8 +107,7 @@ private:
     void watchForTheEnd();
 
     qintptr m_descriptor = -1;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    SocketWatch *m_watch = nullptr;
     QByteArray m_input;
     QByteArray m_output;
     qsizetype m_outputOffset = 0;
