@@ -30,8 +30,10 @@ void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
     sckAccept(slot).Accept(requestID);
     trackerAccepted(slot);
 
-    // The tracker's first chunk, its close or another request may be handled here.
-    yieldOnce();
+    // The tracker's first chunk, its close or another request may be handled here. With several
+    // trackers there is no yield: a thousand connecting at once would nest a thousand handlers.
+    if (!servesMany())
+        yieldOnce();
 
     m_controls.appendToLog(QStringLiteral("Tracker ") + trackerName(slot) + QStringLiteral(" connected.\r\n"));
     // A tracker that left while it was being accepted gets nothing: the switches stay as they
