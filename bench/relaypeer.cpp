@@ -36,6 +36,8 @@ QString RelayPeer::name(Kind kind)
         return QStringLiteral("gps-analyzer, protocol + ack + index");
     case Kind::Indexing:
         return QStringLiteral("gps-analyzer, session index");
+    case Kind::Fleet:
+        return QStringLiteral("gps-analyzer, many trackers");
     }
     return {};
 }
@@ -73,6 +75,7 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     case Kind::Recognising:
     case Kind::AllFeatures:
     case Kind::Indexing:
+    case Kind::Fleet:
         arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
                   << QStringLiteral("--in-port") << in << QStringLiteral("--out-port") << out
                   << QStringLiteral("--out-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--relay")
@@ -81,6 +84,8 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
             arguments << QStringLiteral("--protocol") << QStringLiteral("auto") << QStringLiteral("--auto-ack");
         if (m_kind == Kind::AllFeatures || m_kind == Kind::Indexing)
             arguments << QStringLiteral("--session-index");
+        if (m_kind == Kind::Fleet)
+            arguments << QStringLiteral("--pass-answers") << m_extraArguments;
         break;
     case Kind::Direct:
         break;
@@ -129,6 +134,14 @@ qint64 RelayPeer::peakResidentBytes() const
             return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
+}
+
+int RelayPeer::openDescriptors() const
+{
+    if (!isRunning())
+        return -1;
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(m_process->processId()));
+    return int(descriptors.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }
 
 double RelayPeer::cpuSeconds() const
