@@ -155,6 +155,10 @@ private:
     void recordListening();
     // A tracker has been taken into the slot, or a request declined.
     void trackerAccepted(qint16 index);
+    // A session's start and end, whatever carries its tracker: its frames, its row of the table,
+    // its relay and mirror connections; at its end, what its mirrors missed.
+    void startSession(TrackerSession &tracker);
+    void endSession(std::unique_ptr<TrackerSession> tracker);
     void requestDeclined(qint32 requestID);
     // After a tracker chunk's capture: its frames recognised and acknowledged, its index line.
     void trackerChunkCaptured(TrackerSession &tracker, const Capture &capture);

@@ -95,10 +95,8 @@ void CaptureEngine::sentToTracker(TrackerSession &tracker, SessionEvent::Kind ki
 
 void CaptureEngine::trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description)
 {
-    if (std::unique_ptr<TrackerSession> ended = std::exchange(m_sessions[std::size_t(index)], nullptr)) {
-        m_trackerTable->remove(&ended->row);
-        closeMirrors(*ended);
-    }
+    if (std::unique_ptr<TrackerSession> ended = std::exchange(m_sessions[std::size_t(index)], nullptr))
+        endSession(std::move(ended));
     if (!m_recorder)
         return;
     SessionEvent event = sessionEvent(errorNumber != 0 ? SessionEvent::Kind::Error : SessionEvent::Kind::Disconnect,

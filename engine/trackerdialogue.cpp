@@ -32,9 +32,6 @@ void CaptureEngine::trackerAccepted(qint16 index)
         std::make_unique<TrackerSession>(index, std::make_unique<EndpointLink>(sckAccept(index)), servesMany());
     TrackerSession &tracker = *session;
     m_sessions[std::size_t(index)] = std::move(session);
-    if (m_features.protocol)
-        tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol);
-    m_trackerTable->add(&tracker.row);
     if (m_recorder) {
         SessionEvent event = sessionEvent(SessionEvent::Kind::Connect, sessionClockUs());
         event.peer = tracker.peer();
@@ -42,8 +39,23 @@ void CaptureEngine::trackerAccepted(qint16 index)
         event.note = QStringLiteral("local %1:%2").arg(tracker.link->localAddress()).arg(tracker.link->localPort());
         record(event);
     }
+    startSession(tracker);
+}
+
+void CaptureEngine::startSession(TrackerSession &tracker)
+{
+    if (m_features.protocol)
+        tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol);
+    m_trackerTable->add(&tracker.row);
     openTrackerRelay(tracker);
     openMirrors(tracker);
+}
+
+void CaptureEngine::endSession(std::unique_ptr<TrackerSession> tracker)
+{
+    m_trackerTable->remove(&tracker->row);
+    closeMirrors(*tracker);
+    // Its relay and mirror connections finish on their own as it goes.
 }
 
 void CaptureEngine::trackerChunkCaptured(TrackerSession &tracker, const Capture &capture)

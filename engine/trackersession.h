@@ -24,8 +24,8 @@ struct TrackerSession {
     // Time a relay or mirror connection has, once the tracker has gone, to send what is queued.
     static constexpr std::chrono::milliseconds FinishWithin{10000};
 
-    // slot: the tracker's endpoint; named: several trackers are served at once, and the
-    // session's lines carry its address and port.
+    // slot: the tracker's endpoint, 0 for a tracker that has none; named: several trackers are
+    // served at once, and the session's lines carry its address and port.
     TrackerSession(qint16 slot, std::unique_ptr<TrackerLink> link, bool named);
     // Lets its relay and mirror connections finish on their own.
     ~TrackerSession();
