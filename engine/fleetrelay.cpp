@@ -21,7 +21,7 @@ void CaptureEngine::connectRelay() {
 void CaptureEngine::openTrackerRelay(TrackerSession &tracker) {
     if (!servesMany() || m_controls.value(Control::RelaySwitch) != CheckValue::Ticked)
         return;
-    StreamSocket *relay = StreamSocket::connectTo(m_relayAddress, quint16(m_sckOUT->remotePort()));
+    StreamSocket *relay = StreamSocket::connectTo(m_relayAddress, quint16(m_sckOUT->remotePort()), this);
     tracker.relay = relay;
     TrackerSession *owner = &tracker; // the connection ends before its session does
     connect(relay, &StreamSocket::readyRead, this, [this, owner] {

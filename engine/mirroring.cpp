@@ -28,7 +28,7 @@ void CaptureEngine::openMirrors(TrackerSession &tracker) {
     TrackerSession *owner = &tracker; // the connections end before their session does
     for (const MirrorServer &server : std::as_const(m_mirrorServers)) {
         const std::size_t mirror = tracker.mirrors.size();
-        StreamSocket *stream = StreamSocket::connectTo(server.address, server.port);
+        StreamSocket *stream = StreamSocket::connectTo(server.address, server.port, this);
         tracker.mirrors.push_back({server.name, server.port, stream, 0});
         connect(stream, &StreamSocket::readyRead, this,
                 [this, owner, mirror] { runHandler([&] { mirrorAnswered(*owner, mirror); }); });

@@ -300,7 +300,7 @@ void StreamSocket::watchForTheEnd()
 
 bool StreamSocket::flush(const QDeadlineTimer &deadline)
 {
-    while (m_descriptor != -1 && bytesToWrite() > 0 && m_pendingError == 0) {
+    while (m_descriptor != -1 && !m_connecting && bytesToWrite() > 0 && m_pendingError == 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !waitWritable(m_descriptor, int(left)))
             break;
