@@ -22,9 +22,12 @@ struct AnsweringServer final : QObject
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
                 const QByteArray name = "ok" + QByteArray::number(++connections) + ':';
-                connect(s, &QTcpSocket::readyRead, s, [this, s, name] {
+                sockets.append(s);
+                receivedBy.append(QByteArray());
+                connect(s, &QTcpSocket::readyRead, s, [this, s, name, i = sockets.size() - 1] {
                     const QByteArray bytes = s->readAll();
                     received += bytes;
+                    receivedBy[i] += bytes;
                     s->write(name + bytes);
                 });
             }
@@ -33,6 +36,8 @@ struct AnsweringServer final : QObject
     QTcpServer server;
     int connections = 0;
     QByteArray received;
+    QList<QTcpSocket *> sockets;
+    QList<QByteArray> receivedBy; // by connection, in the order they came
 };
 
 QString peerOf(const QTcpSocket &tracker)
@@ -238,6 +243,46 @@ private slots:
         QVERIFY(!log.contains(QStringLiteral("Mirror %1 missed").arg(answeringName)));
         QTRY_COMPARE(answering.received.size(), flood.size());
         QVERIFY(!rig.engine.hasEnded());
+    }
+
+    void slowServerHoldsBackOnlyItsTracker()
+    {
+        // The server stops reading the first tracker's relay: that tracker is held once its
+        // share of the relay's queue is full; the second one goes on, and the first catches up,
+        // every byte in order, once the server reads again.
+        AnsweringServer out;
+        const QList<QTcpSocket *> &relays = out.sockets;
+        EngineRig rig(EngineRig::Relay::ToPort, out.server.serverPort());
+        rig.keepEvents();
+        rig.controls.keepChunkLines = false;
+        rig.controls.switches.maxTrackers = 2;
+        rig.start();
+        const QByteArray flood = LoopbackSocket::randomBytes(16 * 1024 * 1024, 7);
+        std::atomic<qint64> sent{0};
+        std::jthread flooding([&](const std::stop_token &stop) {
+            LoopbackSocket tracker = LoopbackSocket::connectTo(rig.inPort);
+            tracker.sendAll(flood, stop, &sent);
+            while (!stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        QTRY_COMPARE(relays.size(), 1);
+        relays[0]->setReadBufferSize(1); // reads no more than a byte: the connection fills
+        QTRY_VERIFY(rig.engine.trackers().rowCount() == 1 && rig.engine.trackers().row(0).bytesIn > 0);
+        auto other = rig.connectTracker();
+        QVERIFY(other);
+        QTRY_COMPARE(relays.size(), 2);
+        QByteArray others;
+        for (int i = 0; i < 3; ++i) {
+            others += "other-" + QByteArray::number(i);
+            QVERIFY(sendAndWait(rig, *other, others.right(7)));
+            QTRY_COMPARE(out.receivedBy[1], others);
+        }
+        // Held meanwhile: unheld, it would take the rest of the flood in a few milliseconds.
+        QVERIFY(!QTest::qWaitFor([&] { return rig.engine.trackers().row(0).bytesIn == flood.size(); }, 500));
+        relays[0]->setReadBufferSize(0);
+        QTRY_COMPARE_WITH_TIMEOUT(out.receivedBy[0].size(), flood.size(), 20000);
+        QVERIFY(out.receivedBy[0] == flood);
+        flooding.request_stop();
     }
 
     void floodBesideASlowTracker()
