@@ -199,6 +199,26 @@ QList<OptionRow> featureOptions()
     };
 }
 
+// Every option given presets its part of the options, in the order of the rows; the first
+// problem, or an empty text.
+QString presetFromOptions(const QCommandLineParser &parser, const QList<OptionRow> &rows,
+                          const QList<QCommandLineOption> &declared, Options &options)
+{
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!parser.isSet(declared.at(i)))
+            continue;
+        // A repeated option takes its last value, as in most Unix tools, unless it adds up.
+        QStringList values = rows.at(i).valueName ? parser.values(declared.at(i)) : QStringList{QString()};
+        if (!rows.at(i).repeatable)
+            values = QStringList{values.constLast()};
+        for (const QString &value : std::as_const(values)) {
+            if (const QString problem = rows.at(i).preset(options, value); !problem.isEmpty())
+                return problem;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 ControlPresets controlPresets(const Options &options)
@@ -261,20 +281,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return exitWith(ExitStatus::Success, ProgramName + QLatin1Char(' ') + QStringLiteral(GPSA_VERSION), false);
 
     result.options.captureFolder = defaultCaptureFolder();
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (!parser.isSet(declared.at(i)))
-            continue;
-        // A repeated option takes its last value, as in most Unix tools, unless it adds up.
-        QStringList values = rows.at(i).valueName ? parser.values(declared.at(i)) : QStringList{QString()};
-        if (!rows.at(i).repeatable)
-            values = QStringList{values.constLast()};
-        for (const QString &value : std::as_const(values)) {
-            const QString problem = rows.at(i).preset(result.options, value);
-            if (!problem.isEmpty())
-                return usageError(problem);
-        }
-    }
-    if (const QString problem = openFilesProblem(result.options.features, result.options.relay); !problem.isEmpty())
+    QString problem = presetFromOptions(parser, rows, declared, result.options);
+    if (problem.isEmpty())
+        problem = openFilesProblem(result.options.features, result.options.relay);
+    if (!problem.isEmpty())
         return usageError(problem);
     return result;
 }

@@ -620,7 +620,8 @@ void Benchmark::addTargets()
                          false, QStringLiteral("%1 trackers / 1 tracker").arg(fleet)});
     const double fleetMiB = 50.0 + fleet * 32.0 / 1024.0;
     m_results.addTarget({QStringLiteral("fleet, peak memory"),
-                         m_results.median(BenchFigures::Fleet, ofFleet("peak RSS MiB")), fleetMiB, 1.0, false, QStringLiteral("MiB / (50 MiB + 32 KiB x %1)").arg(fleet)});
+                         m_results.median(BenchFigures::Fleet, ofFleet("peak RSS MiB")), fleetMiB, 1.0, false,
+                         QStringLiteral("MiB / (50 MiB + 32 KiB x %1)").arg(fleet)});
     m_results.addTarget({QStringLiteral("fleet, every byte captured"),
                          m_results.median(BenchFigures::Fleet, QStringLiteral("bytes captured")),
                          m_results.median(BenchFigures::Fleet, QStringLiteral("bytes sent")), 1.0, true,

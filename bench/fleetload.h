@@ -26,8 +26,7 @@ inline constexpr qsizetype MessageSize = 100;
 // Nanoseconds of the clock that the messages carry.
 [[nodiscard]] qint64 nowNs();
 
-class EchoTimer final
-{
+class EchoTimer final {
 public:
     EchoTimer();
     ~EchoTimer();
@@ -50,11 +49,9 @@ private:
     std::jthread m_thread;
 };
 
-class Trackers final
-{
+class Trackers final {
 public:
-    struct Result
-    {
+    struct Result {
         int firstId = 0;
         QList<QByteArray> sent;     // by tracker, from firstId
         QList<QByteArray> received; // by tracker

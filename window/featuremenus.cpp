@@ -90,7 +90,8 @@ void FeatureMenus::setMaxTrackers(int trackers)
 void FeatureMenus::setMirrors(const QStringList &mirrors)
 {
     m_mirrors = mirrors;
-    mirrorTo->setText(mirrors.isEmpty() ? tr("&Mirror to…") : tr("&Mirror to %1…").arg(mirrors.join(QStringLiteral(", "))));
+    mirrorTo->setText(mirrors.isEmpty() ? tr("&Mirror to…")
+                                        : tr("&Mirror to %1…").arg(mirrors.join(QStringLiteral(", "))));
 }
 
 void FeatureMenus::freeze()

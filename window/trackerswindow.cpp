@@ -9,8 +9,10 @@
 #include <QVBoxLayout>
 
 TrackersWindow::TrackersWindow(TrackerTable &trackers, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_trackers(trackers), m_table(new QTableView(this)), m_count(new QLabel(this))
-{
+    : QWidget(parent, Qt::Window)
+    , m_trackers(trackers)
+    , m_table(new QTableView(this))
+    , m_count(new QLabel(this)) {
     setWindowTitle(tr("Trackers"));
     setObjectName(QStringLiteral("TrackersWindow"));
     auto *sorted = new QSortFilterProxyModel(this);
@@ -33,8 +35,7 @@ TrackersWindow::TrackersWindow(TrackerTable &trackers, QWidget *parent)
     resize(900, 320);
 }
 
-void TrackersWindow::showCount()
-{
+void TrackersWindow::showCount() {
     const int count = m_trackers.rowCount();
     m_count->setText(count == 1 ? tr("1 tracker connected") : tr("%1 trackers connected").arg(count));
 }

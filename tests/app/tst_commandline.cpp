@@ -215,7 +215,8 @@ void tst_CommandLine::openFilesLimit()
     const CommandLine tooMany = parseCommandLine(args({"--max-trackers", "9000", "--relay"}));
     QCOMPARE(tooMany.exitStatus, 2);
     QCOMPARE(tooMany.output.section(QLatin1Char('\n'), 0, 0),
-             QStringLiteral("gps-analyzer: --max-trackers 9000 needs about 18,100 open files; this system allows 1,024."));
+             QStringLiteral("gps-analyzer: --max-trackers 9000 needs about 18,100 open files; this system "
+                            "allows 1,024."));
 }
 
 QTEST_MAIN(tst_CommandLine)

@@ -14,10 +14,8 @@ namespace {
 
 // A server that answers every read of each of its connections with "ok<connection>:" and what
 // it read, so that an answer names the connection it came from.
-struct AnsweringServer final : QObject
-{
-    explicit AnsweringServer(quint16 port = 0)
-    {
+struct AnsweringServer final : QObject {
+    explicit AnsweringServer(quint16 port = 0) {
         server.listen(QHostAddress::LocalHost, port);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
@@ -40,14 +38,12 @@ struct AnsweringServer final : QObject
     QList<QByteArray> receivedBy; // by connection, in the order they came
 };
 
-QString peerOf(const QTcpSocket &tracker)
-{
+QString peerOf(const QTcpSocket &tracker) {
     return QStringLiteral("127.0.0.1:%1").arg(tracker.localPort());
 }
 
 // Sends a chunk and waits until it has been captured.
-bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk)
-{
+bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk) {
     const qsizetype before = rig.events.size();
     tracker.write(chunk);
     return QTest::qWaitFor([&] {
@@ -58,8 +54,7 @@ bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk)
     });
 }
 
-QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer)
-{
+QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer) {
     QList<QByteArray> chunks;
     for (const SessionEvent &event : rig.events)
         if (event.kind == SessionEvent::Kind::In && event.peer == peer)
@@ -69,13 +64,11 @@ QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer)
 
 } // namespace
 
-class tst_Fleet final : public QObject
-{
+class tst_Fleet final : public QObject {
     Q_OBJECT
 
 private slots:
-    void threeTrackersEachWithItsOwnRelayAndAnswers()
-    {
+    void threeTrackersEachWithItsOwnRelayAndAnswers() {
         AnsweringServer out;
         EngineRig rig(EngineRig::Relay::ToPort, out.server.serverPort());
         rig.keepEvents();
@@ -98,7 +91,9 @@ private slots:
         QCOMPARE(rig.controls.log.count(QStringLiteral(" connected.")), 3);
 
         QList<QByteArray> answers(3);
-        const auto chunk = [](int i, int round) { return "T" + QByteArray::number(i) + "-" + QByteArray::number(round); };
+        const auto chunk = [](int i, int round) {
+            return "T" + QByteArray::number(i) + "-" + QByteArray::number(round);
+        };
         for (int round = 1; round <= 2; ++round) {
             for (int i = 0; i < 3; ++i)
                 QVERIFY(sendAndWait(rig, *trackers[i], chunk(i, round)));
@@ -107,10 +102,13 @@ private slots:
         }
         for (int i = 0; i < 3; ++i) {
             // Each gets its own answers only, all over the one connection the server saw from it.
-            const QRegularExpression own(QStringLiteral("^(ok\\d):%1\\1:%2$").arg(QLatin1StringView(chunk(i, 1)), QLatin1StringView(chunk(i, 2))));
+            const QRegularExpression own(
+                QStringLiteral("^(ok\\d):%1\\1:%2$")
+                    .arg(QLatin1StringView(chunk(i, 1)), QLatin1StringView(chunk(i, 2))));
             QVERIFY2(own.match(QString::fromLatin1(answers[i])).hasMatch(), answers[i].constData());
             QCOMPARE(inChunksOf(rig, peerOf(*trackers[i])), (QList<QByteArray>{chunk(i, 1), chunk(i, 2)}));
-            QVERIFY(rig.controls.log.contains(QStringLiteral("Tracker %1 connected.\r\n").arg(peerOf(*trackers[i]))));
+            QVERIFY(rig.controls.log.contains(
+                QStringLiteral("Tracker %1 connected.\r\n").arg(peerOf(*trackers[i]))));
         }
         // Every answer is captured under the OUT port and indexed as its tracker's, byte for byte.
         QTRY_COMPARE(rig.events.count(), 1 + 3 + 1 + 6 + 6 + 6);
@@ -122,13 +120,18 @@ private slots:
             QCOMPARE(event.port, rig.outPort);
             const QByteArray answer = rig.file(event.file);
             QVERIFY(inChunksOf(rig, event.peer).contains(answer.mid(answer.indexOf(':') + 1)));
-            QVERIFY(event.note.startsWith(QStringLiteral("from 127.0.0.1:%1 local 127.0.0.1:").arg(rig.outPort)));
+            QVERIFY(
+                event.note.startsWith(QStringLiteral("from 127.0.0.1:%1 local 127.0.0.1:").arg(rig.outPort)));
         }
         QCOMPARE(answersSeen, 6);
-        QCOMPARE(rig.events.constFirst().note, QStringLiteral("relay to 127.0.0.1:%1 per tracker").arg(rig.outPort));
+        QCOMPARE(rig.events.constFirst().note,
+                 QStringLiteral("relay to 127.0.0.1:%1 per tracker").arg(rig.outPort));
         // The pane names each tracker in its tags.
-        QVERIFY(rig.controls.dataLines.filter(QStringLiteral(":  IN %1 (ASCII):T0-1").arg(peerOf(*trackers[0]))).size() == 1);
-        QVERIFY(rig.controls.dataLines.filter(QStringLiteral(":  -> %1 (HEXAD):").arg(peerOf(*trackers[2]))).size() == 2);
+        QVERIFY(
+            rig.controls.dataLines.filter(QStringLiteral(":  IN %1 (ASCII):T0-1").arg(peerOf(*trackers[0])))
+                .size() == 1);
+        QVERIFY(rig.controls.dataLines.filter(QStringLiteral(":  -> %1 (HEXAD):").arg(peerOf(*trackers[2])))
+                    .size() == 2);
 
         // A tracker that leaves takes its OUT connection and its row with it.
         const QString leaving = peerOf(*trackers[1]);
@@ -140,8 +143,7 @@ private slots:
         QVERIFY(!rig.engine.hasEnded());
     }
 
-    void refusedRelayClosesOnlyItsTracker()
-    {
+    void refusedRelayClosesOnlyItsTracker() {
         const quint16 port = LoopbackSocket::freePort();
         EngineRig rig(EngineRig::Relay::ToPort, port);
         rig.controls.switches.maxTrackers = 2;
@@ -151,8 +153,9 @@ private slots:
         QVERIFY(refused.waitForConnected());
         const QString name = peerOf(refused);
         QTRY_VERIFY(rig.controls.log.contains(
-            QStringLiteral("OUT connection of tracker %1 to 127.0.0.1:%2 ended: Connection is forcefully rejected.\r\n"
-                           "Tracker %1 disconnected.\r\n")
+            QStringLiteral(
+                "OUT connection of tracker %1 to 127.0.0.1:%2 ended: Connection is forcefully rejected.\r\n"
+                "Tracker %1 disconnected.\r\n")
                 .arg(name)
                 .arg(port)));
         QTRY_COMPARE(refused.state(), QAbstractSocket::UnconnectedState);
@@ -166,15 +169,13 @@ private slots:
         QTRY_COMPARE(out.received, QByteArray("after"));
     }
 
-    void armedCommandOncePerTracker_data()
-    {
+    void armedCommandOncePerTracker_data() {
         QTest::addColumn<bool>("onConnect");
         QTest::newRow("on connection") << true;
         QTest::newRow("after the next chunk") << false;
     }
 
-    void armedCommandOncePerTracker()
-    {
+    void armedCommandOncePerTracker() {
         QFETCH(bool, onConnect);
         EngineRig rig;
         rig.controls.switches.maxTrackers = 2;
@@ -190,15 +191,17 @@ private slots:
             QByteArray got;
             QTRY_COMPARE((got += tracker->readAll()), QByteArray("PING\r\n"));
             QVERIFY(!tracker->waitForReadyRead(50));
-            QVERIFY(rig.controls.dataLines.filter(QStringLiteral(": OUT %1 (ASCII):PING").arg(peerOf(*tracker))).size() == 1);
+            QVERIFY(
+                rig.controls.dataLines.filter(QStringLiteral(": OUT %1 (ASCII):PING").arg(peerOf(*tracker)))
+                    .size() == 1);
         }
         // Both stay armed for the trackers still to come.
         QCOMPARE(rig.controls.values[Control::AutoSend], CheckValue::Ticked);
-        QCOMPARE(rig.controls.values[Control::SendOnConnect], onConnect ? CheckValue::Ticked : CheckValue::Clear);
+        QCOMPARE(rig.controls.values[Control::SendOnConnect],
+                 onConnect ? CheckValue::Ticked : CheckValue::Clear);
     }
 
-    void mirrorsThatAnswerAreDownOrStall()
-    {
+    void mirrorsThatAnswerAreDownOrStall() {
         // One tracker and three mirrors: one answers, one refuses, one never reads. The relay gets
         // every byte in order all the same.
         QByteArray flood = LoopbackSocket::randomBytes(16 * 1024 * 1024, 24);
@@ -223,7 +226,8 @@ private slots:
         const SessionEvent answer = rig.events.constLast();
         QCOMPARE(answer.port, answering.server.serverPort());
         QCOMPARE(rig.file(answer.file), QByteArray("ok1:hello"));
-        QCOMPARE(rig.controls.line(0), QStringLiteral(":  M> (HEXAD):%1\r\n").arg(CaptureFiles::hexRendering("ok1:hello")));
+        QCOMPARE(rig.controls.line(0),
+                 QStringLiteral(":  M> (HEXAD):%1\r\n").arg(CaptureFiles::hexRendering("ok1:hello")));
         QCOMPARE(tracker->bytesAvailable(), 0); // never sent to the tracker
 
         tracker->write(flood.mid(5));
@@ -232,11 +236,17 @@ private slots:
         tracker->disconnectFromHost();
         QTRY_VERIFY(rig.controls.log.contains(QStringLiteral("Tracker 127.0.0.1 disconnected.")));
         const QString log = rig.controls.log;
-        QVERIFY(log.contains(QStringLiteral("Mirror %1 dropped for tracker 127.0.0.1: Connection is forcefully "
-                                            "rejected.\r\n").arg(downName)));
-        QVERIFY(log.contains(QStringLiteral("Mirror %1 dropped for tracker 127.0.0.1: more than 8 MiB waited for "
-                                            "it.\r\n").arg(stalledName)));
-        QVERIFY(log.contains(QStringLiteral("Mirror %1 missed %2 bytes of tracker 127.0.0.1.\r\n").arg(downName).arg(flood.size())));
+        QVERIFY(
+            log.contains(QStringLiteral("Mirror %1 dropped for tracker 127.0.0.1: Connection is forcefully "
+                                        "rejected.\r\n")
+                             .arg(downName)));
+        QVERIFY(
+            log.contains(QStringLiteral("Mirror %1 dropped for tracker 127.0.0.1: more than 8 MiB waited for "
+                                        "it.\r\n")
+                             .arg(stalledName)));
+        QVERIFY(log.contains(QStringLiteral("Mirror %1 missed %2 bytes of tracker 127.0.0.1.\r\n")
+                                 .arg(downName)
+                                 .arg(flood.size())));
         const QRegularExpressionMatch missed =
             QRegularExpression(QStringLiteral("Mirror %1 missed (\\d+) bytes").arg(stalledName)).match(log);
         QVERIFY(missed.hasMatch() && missed.captured(1).toLongLong() > 8 * 1024 * 1024);
@@ -245,8 +255,7 @@ private slots:
         QVERIFY(!rig.engine.hasEnded());
     }
 
-    void slowServerHoldsBackOnlyItsTracker()
-    {
+    void slowServerHoldsBackOnlyItsTracker() {
         // The server stops reading the first tracker's relay: that tracker is held once its
         // share of the relay's queue is full; the second one goes on, and the first catches up,
         // every byte in order, once the server reads again.
@@ -285,8 +294,7 @@ private slots:
         flooding.request_stop();
     }
 
-    void floodBesideASlowTracker()
-    {
+    void floodBesideASlowTracker() {
         // A flood must not starve a tracker that sends a few bytes now and then: its chunks are
         // captured in order while the flood goes on.
         EngineRig rig;
@@ -298,7 +306,8 @@ private slots:
         std::jthread flood([&](const std::stop_token &stop) {
             LoopbackSocket tracker = LoopbackSocket::connectTo(rig.inPort);
             const QByteArray block(1024 * 1024, 'F');
-            while (!stop.stop_requested() && flooded < 96 * 1024 * 1024 && tracker.sendAll(block, stop, &flooded)) {
+            while (!stop.stop_requested() && flooded < 96 * 1024 * 1024 &&
+                   tracker.sendAll(block, stop, &flooded)) {
             }
         });
         QTRY_VERIFY(rig.engine.state().CaptureCounter > 3);

@@ -169,9 +169,10 @@ void tst_SessionReplay::everyConnectionOfAFleet()
             connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll()); });
     });
     QTemporaryDir output;
-    const auto [status, printed, errors] = runCommand(
-        replayCommand, {u"replay"_s, u"--capture-dir"_s, f.dir.path(), u"--to"_s, u"127.0.0.1:%1"_s.arg(echo.serverPort()),
-                        u"--output"_s, output.path(), u"--session"_s, u"all"_s, u"--speed"_s, u"4"_s});
+    const auto [status, printed, errors] =
+        runCommand(replayCommand, {u"replay"_s, u"--capture-dir"_s, f.dir.path(), u"--to"_s,
+                                   u"127.0.0.1:%1"_s.arg(echo.serverPort()), u"--output"_s, output.path(),
+                                   u"--session"_s, u"all"_s, u"--speed"_s, u"4"_s});
     QCOMPARE(status, 0);
     QVERIFY2(printed.startsWith(u"Connections: 2 made, 0 failed, 0 reset or closed early\nSent: 3 chunks, 6 bytes\n"_s),
              qPrintable(printed + errors));
