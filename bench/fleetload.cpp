@@ -16,7 +16,8 @@ namespace Fleet {
 
 namespace {
 
-QByteArray message(int id, qint64 sequence, qint64 ns) {
+QByteArray message(int id, qint64 sequence, qint64 ns)
+{
     QByteArray bytes(MessageSize, Qt::Uninitialized);
     const int head = std::snprintf(bytes.data(), std::size_t(MessageSize), "%05d %08lld %016llx ", id,
                                    static_cast<long long>(sequence), static_cast<unsigned long long>(ns));
@@ -31,34 +32,40 @@ constexpr qsizetype TimeAt = 15; // the 16 hexadecimal digits of the send time
 
 } // namespace
 
-qint64 nowNs() {
+qint64 nowNs()
+{
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-EchoTimer::EchoTimer() {
+EchoTimer::EchoTimer()
+{
     // A thousand relays connect at once: a server's usual backlog would drop their requests.
     ::listen(m_listener.descriptor(), 4096);
     m_thread = std::jthread([this](const std::stop_token &stop) { serve(stop); });
 }
 
-EchoTimer::~EchoTimer() {
+EchoTimer::~EchoTimer()
+{
     m_thread.request_stop();
     m_thread.join();
 }
 
-QList<double> EchoTimer::takeMicros() {
+QList<double> EchoTimer::takeMicros()
+{
     const std::lock_guard guard(m_lock);
     return std::exchange(m_micros, {});
 }
 
-void EchoTimer::serve(const std::stop_token &stop) {
+void EchoTimer::serve(const std::stop_token &stop)
+{
     const int poller = ::epoll_create1(EPOLL_CLOEXEC);
     epoll_event listening{EPOLLIN, {}};
     listening.data.fd = m_listener.descriptor();
     ::epoll_ctl(poller, EPOLL_CTL_ADD, m_listener.descriptor(), &listening);
-    struct Connection {
+    struct Connection
+    {
         LoopbackSocket socket;
         QByteArray pending; // the start of a message not yet whole
     };
@@ -109,7 +116,8 @@ void EchoTimer::serve(const std::stop_token &stop) {
 // i) * interval / count.
 Trackers::Result Trackers::run(quint16 port, int count, int firstId, std::chrono::milliseconds interval,
                                std::chrono::milliseconds duration, std::chrono::seconds patience,
-                               const std::function<bool()> &ready) {
+                               const std::function<bool()> &ready)
+{
     Result result;
     result.firstId = firstId;
     const qint64 connectNs = nowNs();
@@ -175,7 +183,8 @@ Trackers::Result Trackers::run(quint16 port, int count, int firstId, std::chrono
 }
 
 QString checkCaptured(const QString &folder, quint16 port, const QHash<int, QByteArray> &sent,
-                      qint64 &captured) {
+                      qint64 &captured)
+{
     const QRegularExpression name(QStringLiteral("^x(\\d+)_%1\\.dat$").arg(port));
     QMap<qint64, QString> files;
     for (const QString &file : QDir(folder).entryList(QDir::Files)) {

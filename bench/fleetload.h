@@ -26,7 +26,8 @@ inline constexpr qsizetype MessageSize = 100;
 // Nanoseconds of the clock that the messages carry.
 [[nodiscard]] qint64 nowNs();
 
-class EchoTimer final {
+class EchoTimer final
+{
 public:
     EchoTimer();
     ~EchoTimer();
@@ -49,9 +50,11 @@ private:
     std::jthread m_thread;
 };
 
-class Trackers final {
+class Trackers final
+{
 public:
-    struct Result {
+    struct Result
+    {
         int firstId = 0;
         QList<QByteArray> sent;     // by tracker, from firstId
         QList<QByteArray> received; // by tracker

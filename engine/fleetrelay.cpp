@@ -8,7 +8,8 @@
 #include "socketendpoint.h"
 #include "streamsocket.h"
 
-void CaptureEngine::connectRelay() {
+void CaptureEngine::connectRelay()
+{
     if (!servesMany()) {
         m_sckOUT->Connect();
         return;
@@ -18,7 +19,8 @@ void CaptureEngine::connectRelay() {
     m_relayAddress = SocketEndpoint::resolve(m_sckOUT->remoteHost());
 }
 
-void CaptureEngine::openTrackerRelay(TrackerSession &tracker) {
+void CaptureEngine::openTrackerRelay(TrackerSession &tracker)
+{
     if (!servesMany() || m_controls.value(Control::RelaySwitch) != CheckValue::Ticked)
         return;
     StreamSocket *relay = StreamSocket::connectTo(m_relayAddress, quint16(m_sckOUT->remotePort()), this);
@@ -36,7 +38,8 @@ void CaptureEngine::openTrackerRelay(TrackerSession &tracker) {
     });
 }
 
-void CaptureEngine::trackerRelayEnded(TrackerSession &tracker, const QString &reason) {
+void CaptureEngine::trackerRelayEnded(TrackerSession &tracker, const QString &reason)
+{
     const qint16 slot = tracker.slot;
     m_controls.appendToLog(QStringLiteral("OUT connection of tracker %1 to %2:%3 ended: %4.\r\n")
                                .arg(tracker.name(), m_sckOUT->remoteHost())
@@ -46,17 +49,20 @@ void CaptureEngine::trackerRelayEnded(TrackerSession &tracker, const QString &re
     sckAccept_Close(slot);
 }
 
-bool CaptureEngine::relayOpen(const TrackerSession &tracker) const {
+bool CaptureEngine::relayOpen(const TrackerSession &tracker) const
+{
     if (tracker.relay)
         return tracker.relay->isOpen();
     return m_sckOUT->state() == SocketEndpoint::State::Connected;
 }
 
-qint64 CaptureEngine::relayQueueLimit() const {
+qint64 CaptureEngine::relayQueueLimit() const
+{
     return std::max(RelayQueueLimit / m_features.maxTrackers, TrackerRelayQueueFloor);
 }
 
-QString CaptureEngine::streamNote(const StreamSocket &stream) {
+QString CaptureEngine::streamNote(const StreamSocket &stream)
+{
     return QStringLiteral("from %1:%2 local %3:%4")
         .arg(stream.peerAddress().toString())
         .arg(stream.peerPort())

@@ -11,7 +11,8 @@
 #include "socketendpoint.h"
 #include "streamsocket.h"
 
-void CaptureEngine::prepareMirrors() {
+void CaptureEngine::prepareMirrors()
+{
     for (const QString &mirror : std::as_const(m_features.mirrors)) {
         const qsizetype colon = mirror.lastIndexOf(QLatin1Char(':'));
         try {
@@ -24,7 +25,8 @@ void CaptureEngine::prepareMirrors() {
     }
 }
 
-void CaptureEngine::openMirrors(TrackerSession &tracker) {
+void CaptureEngine::openMirrors(TrackerSession &tracker)
+{
     TrackerSession *owner = &tracker; // the connections end before their session does
     for (const MirrorServer &server : std::as_const(m_mirrorServers)) {
         const std::size_t mirror = tracker.mirrors.size();
@@ -41,7 +43,8 @@ void CaptureEngine::openMirrors(TrackerSession &tracker) {
     }
 }
 
-void CaptureEngine::mirrorChunk(TrackerSession &tracker, const QByteArray &chunk) {
+void CaptureEngine::mirrorChunk(TrackerSession &tracker, const QByteArray &chunk)
+{
     for (std::size_t i = 0; i < tracker.mirrors.size(); ++i) {
         TrackerSession::Mirror &mirror = tracker.mirrors[i];
         if (!mirror.stream) {
@@ -61,7 +64,8 @@ void CaptureEngine::mirrorChunk(TrackerSession &tracker, const QByteArray &chunk
     }
 }
 
-void CaptureEngine::mirrorAnswered(TrackerSession &tracker, std::size_t mirror) {
+void CaptureEngine::mirrorAnswered(TrackerSession &tracker, std::size_t mirror)
+{
     StreamSocket &stream = *tracker.mirrors[mirror].stream;
     const Capture capture =
         captureChunk([&] { return stream.readAll(); }, tracker.mirrors[mirror].port,
@@ -78,7 +82,8 @@ void CaptureEngine::mirrorAnswered(TrackerSession &tracker, std::size_t mirror) 
     record(event);
 }
 
-void CaptureEngine::dropMirror(TrackerSession &tracker, std::size_t mirror, const QString &reason) {
+void CaptureEngine::dropMirror(TrackerSession &tracker, std::size_t mirror, const QString &reason)
+{
     TrackerSession::Mirror &dropped = tracker.mirrors[mirror];
     if (!dropped.stream)
         return;
@@ -91,7 +96,8 @@ void CaptureEngine::dropMirror(TrackerSession &tracker, std::size_t mirror, cons
     stream->deleteLater();
 }
 
-void CaptureEngine::closeMirrors(TrackerSession &tracker) {
+void CaptureEngine::closeMirrors(TrackerSession &tracker)
+{
     for (const TrackerSession::Mirror &mirror : tracker.mirrors) {
         if (mirror.missed > 0)
             m_controls.appendToLog(QStringLiteral("Mirror %1 missed %2 bytes of tracker %3.\r\n")

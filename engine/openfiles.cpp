@@ -4,12 +4,14 @@
 
 #include <QLocale>
 
-qint64 openFilesNeeded(const CaptureFeatures &features, bool relay) {
+qint64 openFilesNeeded(const CaptureFeatures &features, bool relay)
+{
     const qint64 perTracker = 1 + (relay ? 1 : 0) + features.mirrors.size();
     return qint64(features.maxTrackers) * perTracker + 100;
 }
 
-QString openFilesProblem(const CaptureFeatures &features, bool relay) {
+QString openFilesProblem(const CaptureFeatures &features, bool relay)
+{
     if (features.maxTrackers <= 1)
         return {};
     const qint64 needed = openFilesNeeded(features, relay);

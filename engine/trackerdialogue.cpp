@@ -9,7 +9,7 @@
 #include "platformerror.h"
 #include "socketendpoint.h"
 #include "streamsocket.h"
-#include "trackerlink.h"
+#include "endpointlink.h"
 
 namespace {
 

@@ -4,13 +4,12 @@
 #include <QByteArray>
 #include <QString>
 
-class SocketEndpoint;
-
 // How a session reaches its tracker, whatever carries the bytes: a TCP connection taken over
 // from the listener, or the address of a peer that sends datagrams. What the tracker sends
 // reaches the engine by the carrier's own events; the link is the way back and the handle on
 // the tracker.
-class TrackerLink {
+class TrackerLink
+{
 public:
     virtual ~TrackerLink() = default;
 
@@ -26,25 +25,6 @@ public:
     // While held, nothing more is taken from the tracker: its bytes wait where they are.
     virtual void setHeld(bool held) = 0;
     virtual void close() = 0;
-};
-
-// A tracker connected over TCP: the endpoint of its slot.
-class EndpointLink final : public TrackerLink {
-public:
-    explicit EndpointLink(SocketEndpoint &endpoint)
-        : m_endpoint(endpoint) {}
-
-    [[nodiscard]] QString peerAddress() const override;
-    [[nodiscard]] int peerPort() const override;
-    [[nodiscard]] QString localAddress() const override;
-    [[nodiscard]] int localPort() const override;
-    [[nodiscard]] bool isOpen() const override;
-    void send(const QByteArray &bytes) override;
-    void setHeld(bool held) override;
-    void close() override;
-
-private:
-    SocketEndpoint &m_endpoint;
 };
 
 #endif

@@ -7,12 +7,14 @@
 TrackerSession::TrackerSession(qint16 slot, std::unique_ptr<TrackerLink> link, bool named)
     : slot(slot)
     , link(std::move(link))
-    , named(named) {
+    , named(named)
+{
     row.peer = this->link->peerAddress() + QLatin1Char(':') + QString::number(this->link->peerPort());
     row.connectedUs = sessionClockUs();
 }
 
-TrackerSession::~TrackerSession() {
+TrackerSession::~TrackerSession()
+{
     if (relay)
         relay->finishLater(FinishWithin);
     for (const Mirror &mirror : mirrors) {
@@ -21,7 +23,8 @@ TrackerSession::~TrackerSession() {
     }
 }
 
-QLatin1StringView TrackerSession::tag(QLatin1StringView tag) const {
+QLatin1StringView TrackerSession::tag(QLatin1StringView tag) const
+{
     if (!named)
         return tag;
     for (const auto &[plain, withTracker] : m_tags) {

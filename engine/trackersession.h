@@ -20,7 +20,8 @@ class StreamSocket;
 // its own connection to the OUT server when it has one, its copies to the mirror servers, its
 // frames, the armed command it has had, and its row of the operator's table. What carries the
 // tracker's bytes is its link's affair: a session needs no TCP socket.
-struct TrackerSession {
+struct TrackerSession
+{
     // Time a relay or mirror connection has, once the tracker has gone, to send what is queued.
     static constexpr std::chrono::milliseconds FinishWithin{10000};
 
@@ -42,7 +43,8 @@ struct TrackerSession {
 
     // A server that gets a copy of every chunk over a connection of this session; a stream
     // that is null has been dropped, and every chunk since counts as missed.
-    struct Mirror {
+    struct Mirror
+    {
         QString server; // "HOST:PORT"
         quint16 port = 0;
         StreamSocket *stream = nullptr;

@@ -3,21 +3,25 @@
 #include "datetimetext.h"
 
 TrackerTable::TrackerTable(QObject *parent)
-    : QAbstractTableModel(parent) {
+    : QAbstractTableModel(parent)
+{
     m_refresh.setSingleShot(true);
     m_refresh.setInterval(RefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &TrackerTable::refresh);
 }
 
-int TrackerTable::rowCount(const QModelIndex &parent) const {
+int TrackerTable::rowCount(const QModelIndex &parent) const
+{
     return parent.isValid() ? 0 : int(m_rows.size());
 }
 
-int TrackerTable::columnCount(const QModelIndex &parent) const {
+int TrackerTable::columnCount(const QModelIndex &parent) const
+{
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QVariant TrackerTable::data(const QModelIndex &index, int role) const {
+QVariant TrackerTable::data(const QModelIndex &index, int role) const
+{
     if (!index.isValid() || index.row() >= m_rows.size())
         return {};
     const TrackerRow &r = *m_rows.at(index.row());
@@ -54,7 +58,8 @@ QVariant TrackerTable::data(const QModelIndex &index, int role) const {
     return {};
 }
 
-QVariant TrackerTable::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant TrackerTable::headerData(int section, Qt::Orientation orientation, int role) const
+{
     static const char *const names[ColumnCount] = {"Tracker",  "Protocol",  "Device",          "Chunks",
                                                    "Bytes in", "Bytes out", "Connected since", "Last chunk"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
@@ -62,19 +67,22 @@ QVariant TrackerTable::headerData(int section, Qt::Orientation orientation, int 
     return QString::fromLatin1(names[section]);
 }
 
-void TrackerTable::add(const TrackerRow *row) {
+void TrackerTable::add(const TrackerRow *row)
+{
     beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
     m_rows.append(row);
     endInsertRows();
     touch();
 }
 
-void TrackerTable::touch() {
+void TrackerTable::touch()
+{
     if (!m_refresh.isActive())
         m_refresh.start();
 }
 
-void TrackerTable::remove(const TrackerRow *row) {
+void TrackerTable::remove(const TrackerRow *row)
+{
     const qsizetype at = m_rows.indexOf(row);
     if (at < 0)
         return;
@@ -84,7 +92,8 @@ void TrackerTable::remove(const TrackerRow *row) {
     touch();
 }
 
-void TrackerTable::refresh() {
+void TrackerTable::refresh()
+{
     if (!m_rows.isEmpty())
         emit dataChanged(index(0, Protocol), index(int(m_rows.size()) - 1, LastChunk));
     emit changed();

@@ -7,7 +7,8 @@
 #include <QTimer>
 
 // What the operator's table shows of one connected tracker. Its session keeps and counts it.
-struct TrackerRow {
+struct TrackerRow
+{
     QString peer; // "127.0.0.1:40312"
     QString protocol;
     QString device;
@@ -21,7 +22,8 @@ struct TrackerRow {
 // The trackers connected now, one row each in the order they connected, for whoever shows
 // them (the window's table, the live web view). Rows come and go at once; their counts change
 // with every chunk and are told at most every RefreshMs, by dataChanged() and changed().
-class TrackerTable final : public QAbstractTableModel {
+class TrackerTable final : public QAbstractTableModel
+{
     Q_OBJECT
 
 public:

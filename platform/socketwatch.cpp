@@ -10,14 +10,17 @@
 
 // The epoll set of a thread's watches, and the one notifier through which its event loop
 // watches it; made with the first watch, ended with the last.
-class WatchSet final {
+class WatchSet final
+{
 public:
-    static WatchSet &ofThread() {
+    static WatchSet &ofThread()
+    {
         thread_local WatchSet set;
         return set;
     }
 
-    quint32 join(SocketWatch *watch) {
+    quint32 join(SocketWatch *watch)
+    {
         if (m_watches.isEmpty()) {
             m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
             m_notifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read);
@@ -27,7 +30,8 @@ public:
         return m_generation;
     }
 
-    void leave(const SocketWatch *watch) {
+    void leave(const SocketWatch *watch)
+    {
         const auto it = m_watches.constFind(int(watch->m_descriptor));
         if (it == m_watches.cend() || it->generation != watch->m_generation)
             return; // the descriptor has been closed and taken again by another watch
@@ -40,7 +44,8 @@ public:
         ::close(m_epoll);
     }
 
-    void change(SocketWatch *watch, bool watched) {
+    void change(SocketWatch *watch, bool watched)
+    {
         epoll_event event{};
         event.events = (watch->m_read ? EPOLLIN : 0u) | (watch->m_write ? EPOLLOUT : 0u);
         event.data.u64 = (quint64(watch->m_generation) << 32) | quint32(watch->m_descriptor);
@@ -49,14 +54,16 @@ public:
     }
 
 private:
-    struct Entry {
+    struct Entry
+    {
         SocketWatch *watch;
         quint32 generation;
     };
 
     // Level-triggered: what is not handled now is told again at the next turn. A handler may
     // end any watch, its own too, or start a nested loop that dispatches again.
-    void dispatch() {
+    void dispatch()
+    {
         epoll_event events[256];
         const int ready = ::epoll_wait(m_epoll, events, 256, 0);
         for (int i = 0; i < ready; ++i) {
@@ -82,17 +89,20 @@ private:
 
 SocketWatch::SocketWatch(qintptr descriptor, QObject *parent)
     : QObject(parent)
-    , m_descriptor(descriptor) {
+    , m_descriptor(descriptor)
+{
     m_generation = WatchSet::ofThread().join(this);
 }
 
-SocketWatch::~SocketWatch() {
+SocketWatch::~SocketWatch()
+{
     m_read = m_write = false;
     update();
     WatchSet::ofThread().leave(this);
 }
 
-void SocketWatch::update() {
+void SocketWatch::update()
+{
     const bool watched = m_read || m_write;
     if (watched || m_watched)
         WatchSet::ofThread().change(this, watched);
@@ -105,7 +115,8 @@ SocketWatch::SocketWatch(qintptr descriptor, QObject *parent)
     : QObject(parent)
     , m_descriptor(descriptor)
     , m_readNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Read, this))
-    , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this)) {
+    , m_writeNotifier(new QSocketNotifier(descriptor, QSocketNotifier::Write, this))
+{
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SocketWatch::readable);
@@ -114,21 +125,24 @@ SocketWatch::SocketWatch(qintptr descriptor, QObject *parent)
 
 SocketWatch::~SocketWatch() = default;
 
-void SocketWatch::update() {
+void SocketWatch::update()
+{
     m_readNotifier->setEnabled(m_read);
     m_writeNotifier->setEnabled(m_write);
 }
 
 #endif
 
-void SocketWatch::setReadEnabled(bool enabled) {
+void SocketWatch::setReadEnabled(bool enabled)
+{
     if (m_read == enabled)
         return;
     m_read = enabled;
     update();
 }
 
-void SocketWatch::setWriteEnabled(bool enabled) {
+void SocketWatch::setWriteEnabled(bool enabled)
+{
     if (m_write == enabled)
         return;
     m_write = enabled;

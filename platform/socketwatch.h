@@ -11,7 +11,8 @@ class QSocketNotifier;
 // loop costs what is ready, not what is open: with a QSocketNotifier each, 2 000 idle
 // connections cost a poll() over 2 000 descriptors, some 200 µs, at every turn. Elsewhere a
 // watch is a notifier for each direction.
-class SocketWatch final : public QObject {
+class SocketWatch final : public QObject
+{
     Q_OBJECT
 
 public:

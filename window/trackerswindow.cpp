@@ -12,7 +12,8 @@ TrackersWindow::TrackersWindow(TrackerTable &trackers, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_trackers(trackers)
     , m_table(new QTableView(this))
-    , m_count(new QLabel(this)) {
+    , m_count(new QLabel(this))
+{
     setWindowTitle(tr("Trackers"));
     setObjectName(QStringLiteral("TrackersWindow"));
     auto *sorted = new QSortFilterProxyModel(this);
@@ -35,7 +36,8 @@ TrackersWindow::TrackersWindow(TrackerTable &trackers, QWidget *parent)
     resize(900, 320);
 }
 
-void TrackersWindow::showCount() {
+void TrackersWindow::showCount()
+{
     const int count = m_trackers.rowCount();
     m_count->setText(count == 1 ? tr("1 tracker connected") : tr("%1 trackers connected").arg(count));
 }

@@ -10,7 +10,8 @@ class TrackerTable;
 // View ▸ Trackers: the trackers connected now, one row each, as the engine counts them; the
 // table follows every connection and end at once and the counts twice a second. Sorted by a
 // click on a column's head.
-class TrackersWindow final : public QWidget {
+class TrackersWindow final : public QWidget
+{
     Q_OBJECT
 
 public:

@@ -14,8 +14,10 @@ namespace {
 
 // A server that answers every read of each of its connections with "ok<connection>:" and what
 // it read, so that an answer names the connection it came from.
-struct AnsweringServer final : QObject {
-    explicit AnsweringServer(quint16 port = 0) {
+struct AnsweringServer final : QObject
+{
+    explicit AnsweringServer(quint16 port = 0)
+    {
         server.listen(QHostAddress::LocalHost, port);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
@@ -38,12 +40,14 @@ struct AnsweringServer final : QObject {
     QList<QByteArray> receivedBy; // by connection, in the order they came
 };
 
-QString peerOf(const QTcpSocket &tracker) {
+QString peerOf(const QTcpSocket &tracker)
+{
     return QStringLiteral("127.0.0.1:%1").arg(tracker.localPort());
 }
 
 // Sends a chunk and waits until it has been captured.
-bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk) {
+bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk)
+{
     const qsizetype before = rig.events.size();
     tracker.write(chunk);
     return QTest::qWaitFor([&] {
@@ -54,7 +58,8 @@ bool sendAndWait(EngineRig &rig, QTcpSocket &tracker, const QByteArray &chunk) {
     });
 }
 
-QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer) {
+QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer)
+{
     QList<QByteArray> chunks;
     for (const SessionEvent &event : rig.events)
         if (event.kind == SessionEvent::Kind::In && event.peer == peer)
@@ -64,11 +69,13 @@ QList<QByteArray> inChunksOf(const EngineRig &rig, const QString &peer) {
 
 } // namespace
 
-class tst_Fleet final : public QObject {
+class tst_Fleet final : public QObject
+{
     Q_OBJECT
 
 private slots:
-    void threeTrackersEachWithItsOwnRelayAndAnswers() {
+    void threeTrackersEachWithItsOwnRelayAndAnswers()
+    {
         AnsweringServer out;
         EngineRig rig(EngineRig::Relay::ToPort, out.server.serverPort());
         rig.keepEvents();
@@ -143,7 +150,8 @@ private slots:
         QVERIFY(!rig.engine.hasEnded());
     }
 
-    void refusedRelayClosesOnlyItsTracker() {
+    void refusedRelayClosesOnlyItsTracker()
+    {
         const quint16 port = LoopbackSocket::freePort();
         EngineRig rig(EngineRig::Relay::ToPort, port);
         rig.controls.switches.maxTrackers = 2;
@@ -169,13 +177,15 @@ private slots:
         QTRY_COMPARE(out.received, QByteArray("after"));
     }
 
-    void armedCommandOncePerTracker_data() {
+    void armedCommandOncePerTracker_data()
+    {
         QTest::addColumn<bool>("onConnect");
         QTest::newRow("on connection") << true;
         QTest::newRow("after the next chunk") << false;
     }
 
-    void armedCommandOncePerTracker() {
+    void armedCommandOncePerTracker()
+    {
         QFETCH(bool, onConnect);
         EngineRig rig;
         rig.controls.switches.maxTrackers = 2;
@@ -201,7 +211,8 @@ private slots:
                  onConnect ? CheckValue::Ticked : CheckValue::Clear);
     }
 
-    void mirrorsThatAnswerAreDownOrStall() {
+    void mirrorsThatAnswerAreDownOrStall()
+    {
         // One tracker and three mirrors: one answers, one refuses, one never reads. The relay gets
         // every byte in order all the same.
         QByteArray flood = LoopbackSocket::randomBytes(16 * 1024 * 1024, 24);
@@ -255,7 +266,8 @@ private slots:
         QVERIFY(!rig.engine.hasEnded());
     }
 
-    void slowServerHoldsBackOnlyItsTracker() {
+    void slowServerHoldsBackOnlyItsTracker()
+    {
         // The server stops reading the first tracker's relay: that tracker is held once its
         // share of the relay's queue is full; the second one goes on, and the first catches up,
         // every byte in order, once the server reads again.
@@ -294,7 +306,8 @@ private slots:
         flooding.request_stop();
     }
 
-    void floodBesideASlowTracker() {
+    void floodBesideASlowTracker()
+    {
         // A flood must not starve a tracker that sends a few bytes now and then: its chunks are
         // captured in order while the flood goes on.
         EngineRig rig;
