@@ -494,7 +494,7 @@ void Benchmark::fleet()
         fail(name, QStringLiteral("start"), problem);
         return;
     }
-    const auto of = [count](const char *figure, int trackers) {
+    const auto of = [](const char *figure, int trackers) {
         return QStringLiteral("%1, %2 tracker%3")
             .arg(QLatin1StringView(figure))
             .arg(trackers)
