@@ -186,6 +186,10 @@ QList<OptionRow> featureOptions()
          QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                         "folder."),
          nullptr, tick(&CaptureFeatures::sessionIndex)},
+        {"decode",
+         QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
+                        "and positions.csv in the capture folder (with --protocol, else auto)."),
+         nullptr, tick(&CaptureFeatures::decode)},
         {"max-trackers",
          QStringLiteral("Serves up to N trackers at once (1 to %1; default 1, one at a time), each named in "
                         "its lines and, when relaying, over an OUT connection of its own.")
@@ -244,7 +248,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "Exit status: 0 when the window is closed or on SIGINT or SIGTERM, 1 when a\n"
                        "failure ends the program, 2 for a wrong option.\n"
                        "gps-analyzer export --help: a capture folder's sessions as a pcap file.\n"
-                       "gps-analyzer replay --help: plays a recorded session against a server."));
+                       "gps-analyzer replay --help: plays a recorded session against a server.\n"
+                       "gps-analyzer positions --help: the decoded positions of a capture folder."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},

@@ -3,6 +3,7 @@
 #include "captureengine.h"
 #include "datetimetext.h"
 #include "platformerror.h"
+#include "positionscsv.h"
 #include "sessionindexfile.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
         m_values[control] = value;
     m_features = options.features;
     m_engine->setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
+    m_engine->setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd()
@@ -55,6 +57,11 @@ void HeadlessFrontEnd::prependChunkLines(QLatin1StringView asciiTag, QLatin1Stri
 {
     m_output.writeChunkLine(DateTimeText::now(), asciiTag, chunk, LineOutput::Rendering::Ascii);
     m_output.writeChunkLine(DateTimeText::now(), hexTag, chunk, LineOutput::Rendering::Hex);
+}
+
+void HeadlessFrontEnd::prependDecodedLines(const QByteArray &lines)
+{
+    m_output.writeLines(DateTimeText::now(), lines);
 }
 
 void HeadlessFrontEnd::flush()

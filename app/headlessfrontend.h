@@ -48,6 +48,7 @@ public:
     void prependToDataPane(const QString &line) override { m_output.write(line); }
     // Rendered straight into the UTF-8 of standard output, with no line of text between.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
+    void prependDecodedLines(const QByteArray &lines) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     // Ends the event loop with the status Failure: the window ends the program only after

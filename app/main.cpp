@@ -7,6 +7,7 @@
 #include "exportcommand.h"
 #include "headlessfrontend.h"
 #include "memorytuning.h"
+#include "positionscommand.h"
 #include "replaycommand.h"
 #include "signalwatcher.h"
 #include "socketslibrary.h"
@@ -67,9 +68,11 @@ int main(int argc, char *argv[])
 {
     keepLargeBuffersForReuse();
     if (argc > 1 && std::strcmp(argv[1], "export") == 0)
-        return exportMain(argc, argv);
+        return subcommandMain(argc, argv, exportCommand);
     if (argc > 1 && std::strcmp(argv[1], "replay") == 0)
         return replayMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "positions") == 0)
+        return subcommandMain(argc, argv, positionsCommand);
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),

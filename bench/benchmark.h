@@ -34,6 +34,8 @@ private:
     // The stream of real device frames, through the plain capture and through recognition.
     void framesThroughput(LoadGenerator &generator, RelayPeer &peer);
     void returnPath(LoadGenerator &generator, RelayPeer &peer);
+    // The decoding of the frames stream in this process, without sockets or files: ns per record.
+    void decodingCost();
     void fileWork();
     void pane();
     void replay();

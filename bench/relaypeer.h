@@ -14,9 +14,9 @@ class RelayPeer final
 {
 public:
     // Recognising: headless with --protocol auto --auto-ack; AllFeatures: the same with
-    // --session-index; Indexing: headless with --session-index alone; Fleet: headless with
-    // --pass-answers and the arguments given (--max-trackers N).
-    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Fleet };
+    // --session-index; Indexing: headless with --session-index alone; Decoding: Recognising with
+    // --decode; Fleet: headless with --pass-answers and the arguments given (--max-trackers N).
+    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Decoding, Fleet };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };

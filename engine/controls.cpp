@@ -8,3 +8,13 @@ void Controls::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView h
     prependToDataPane(CaptureFiles::asciiLine(DateTimeText::now(), asciiTag, chunk));
     prependToDataPane(CaptureFiles::hexLine(DateTimeText::now(), hexTag, chunk));
 }
+
+void Controls::prependDecodedLines(const QByteArray &lines)
+{
+    const QString timestamp = DateTimeText::now();
+    for (qsizetype start = 0; start < lines.size();) {
+        const qsizetype end = lines.indexOf('\n', start) + 1;
+        prependToDataPane(timestamp + QString::fromUtf8(QByteArrayView(lines).sliced(start, end - start)));
+        start = end;
+    }
+}

@@ -46,6 +46,7 @@ void CaptureEngine::startSession(TrackerSession &tracker)
 {
     if (m_features.protocol)
         tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol);
+    startDecoding(tracker);
     m_trackerTable->add(&tracker.row);
     openTrackerRelay(tracker);
     openMirrors(tracker);
@@ -75,6 +76,7 @@ void CaptureEngine::trackerChunkCaptured(TrackerSession &tracker, const Capture 
     if (tracker.frames && !tracker.split.frames.empty()) {
         announceProtocol(tracker, tracker.split.frames.front());
         acknowledgeFrames(tracker, tracker.split.frames);
+        decodeFrames(tracker, capture, tracker.split.frames);
     }
     // The list keeps its room for the next chunk; the frames let go of this one's bytes.
     tracker.split.clear();

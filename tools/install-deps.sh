@@ -9,8 +9,8 @@ packages=(
     fonts-dejavu-core fonts-liberation2
     # tests, fuzzing and benchmarks
     clang libclang-rt-14-dev socat netcat-openbsd
-    # reads the pcap export back in its tests
-    tshark
+    # read the pcap export and the positions export back in their tests
+    tshark gpsbabel
     # the Debian package (dpkg-shlibdeps) and the checks of the installed files
     dpkg-dev desktop-file-utils groff-base
 )

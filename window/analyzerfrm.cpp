@@ -8,6 +8,9 @@
 #include "featuremenus.h"
 #include "pcapexport.h"
 #include "platformerror.h"
+#include "positionscsv.h"
+#include "positionsmodel.h"
+#include "positionswindow.h"
 #include "sessionerror.h"
 #include "sessionindex.h"
 #include "sessionindexfile.h"
@@ -126,12 +129,15 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     layoutControls();
 
     m_engine.setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
+    m_engine.setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });
+    m_positions = new PositionsModel(this);
     connect(m_command1, &QPushButton::clicked, this, &AnalyzerFrm::Command1_Click);
     connect(m_menus->exportSession, &QAction::triggered, this, &AnalyzerFrm::exportSession);
     connect(m_menus->openCaptureFolder, &QAction::triggered, this, [this] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(m_engine.captureFolder()));
     });
     connect(m_menus->quit, &QAction::triggered, this, &QWidget::close);
+    connect(m_menus->positions, &QAction::triggered, this, &AnalyzerFrm::showPositions);
     connect(m_menus->buildFrame, &QAction::triggered, this, &AnalyzerFrm::buildCommandFrame);
     connect(m_menus->about, &QAction::triggered, this, &AnalyzerFrm::showAbout);
     connect(m_menus->trackersAtOnce, &QAction::triggered, this, &AnalyzerFrm::askTrackersAtOnce);
@@ -612,6 +618,20 @@ void AnalyzerFrm::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringVie
 {
     m_text3->prependChunkLine(DateTimeText::now(), asciiTag, chunk, TextPane::Rendering::Ascii);
     m_text3->prependChunkLine(DateTimeText::now(), hexTag, chunk, TextPane::Rendering::Hex);
+}
+
+void AnalyzerFrm::positionsDecoded(std::span<const PositionRow> rows)
+{
+    m_positions->append(rows);
+}
+
+PositionsWindow *AnalyzerFrm::showPositions()
+{
+    if (!m_positionsWindow)
+        m_positionsWindow = new PositionsWindow(*m_positions, this);
+    m_positionsWindow->show();
+    m_positionsWindow->raise();
+    return m_positionsWindow;
 }
 
 void AnalyzerFrm::messageBox(const QString &prompt, int style, const QString &title)

@@ -9,6 +9,8 @@
 
 class BrowserStrip;
 class FeatureMenus;
+class PositionsModel;
+class PositionsWindow;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -75,6 +77,8 @@ public:
     // choice that cannot be; fixed once capturing starts.
     bool chooseTrackersAtOnce(int trackers);
     bool chooseMirrors(const QString &mirrors);
+    // View ▸ Positions, shown and raised; made at its first opening.
+    PositionsWindow *showPositions();
     [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
 
     // The page that Form_Activate opens in WebBrowser1: the program's own, bundled with it.
@@ -99,6 +103,7 @@ public:
     // A chunk's lines join the data pane unrendered, so that a flood the pane cannot show costs
     // no text.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
+    void positionsDecoded(std::span<const PositionRow> rows) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
@@ -137,6 +142,8 @@ private:
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
     FeatureMenus *m_menus = nullptr;
+    PositionsModel *m_positions = nullptr;
+    PositionsWindow *m_positionsWindow = nullptr;
     QWidget *m_client = nullptr;
     QList<Placement> m_placements;
     QGroupBox *m_frame1 = nullptr;

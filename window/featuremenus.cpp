@@ -32,9 +32,6 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
     setMaxTrackers(1);
     setMirrors({});
 
-    QMenu *view = m_menuBar->addMenu(tr("&View"));
-    showTrackers = view->addAction(tr("&Trackers"));
-
     QMenu *protocol = m_menuBar->addMenu(tr("&Protocol"));
     protocols = new QActionGroup(this);
     protocols->addAction(switchOf(protocol, tr("&Off"), true));
@@ -43,6 +40,11 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
         protocols->addAction(switchOf(protocol, protocolName(each)))->setData(protocolName(each));
     protocol->addSeparator();
     acknowledge = switchOf(protocol, tr("Acknowledge like a &server"));
+    decode = switchOf(protocol, tr("&Decode frames"));
+
+    QMenu *view = m_menuBar->addMenu(tr("&View"));
+    positions = view->addAction(tr("&Positions"));
+    showTrackers = view->addAction(tr("&Trackers"));
 
     QMenu *command = m_menuBar->addMenu(tr("C&ommand"));
     buildFrame = command->addAction(tr("&Build frame…"));
@@ -61,6 +63,7 @@ CaptureFeatures FeatureMenus::features() const
     if (chosen != nullptr && chosen->data().isValid())
         features.protocol = protocolChoiceFromName(chosen->data().toString());
     features.acknowledge = acknowledge->isChecked();
+    features.decode = decode->isChecked();
     features.appendCrLf = appendCrLf->isChecked();
     features.maxTrackers = m_maxTrackers;
     features.mirrors = m_mirrors;
@@ -76,6 +79,7 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
         action->setChecked(features.protocol ? protocolChoiceFromName(name) == features.protocol : name.isEmpty());
     }
     acknowledge->setChecked(features.acknowledge);
+    decode->setChecked(features.decode);
     appendCrLf->setChecked(features.appendCrLf);
     setMaxTrackers(features.maxTrackers);
     setMirrors(features.mirrors);
@@ -97,7 +101,7 @@ void FeatureMenus::setMirrors(const QStringList &mirrors)
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, trackersAtOnce, mirrorTo})
+    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, decode, trackersAtOnce, mirrorTo})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }

@@ -12,7 +12,7 @@ class QWidget;
 
 // The menu bar above the window's controls: the switches of the features beyond them, which
 // are fixed once capturing starts, and the window's commands (export, the capture folder,
-// the frame builder, about). Every switch is off at first, Append CR LF on.
+// the positions, the frame builder, about). Every switch is off at first, Append CR LF on.
 class FeatureMenus final : public QObject
 {
     Q_OBJECT
@@ -41,6 +41,8 @@ public:
     QAction *showTrackers = nullptr;
     QActionGroup *protocols = nullptr; // Off first, then Auto-detect, then each protocol
     QAction *acknowledge = nullptr;
+    QAction *decode = nullptr;
+    QAction *positions = nullptr;
     QAction *buildFrame = nullptr;
     QAction *appendCrLf = nullptr;
     QAction *about = nullptr;

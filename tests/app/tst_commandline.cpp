@@ -75,9 +75,10 @@ void tst_CommandLine::presets_data()
         o.start = o.headless = true;
     });
     row("features", args({"--relay", "--pass-answers", "--protocol", "GT06", "--auto-ack", "--no-crlf",
-                          "--session-index", "--listen-address", "127.0.0.1"}),
+                          "--session-index", "--listen-address", "127.0.0.1", "--decode"}),
         [](Options &o) {
             o.relay = o.features.passAnswers = o.features.acknowledge = o.features.sessionIndex = true;
+            o.features.decode = true;
             o.features.protocol = ProtocolChoice::only(TrackerProtocol::GT06);
             o.features.appendCrLf = false;
             o.features.listenAddress = QStringLiteral("127.0.0.1");
@@ -109,7 +110,8 @@ void tst_CommandLine::presets()
         const CaptureFeatures &f = o.features;
         return std::tuple(o.inPort, o.outPort, o.outHost, o.relay, o.sendOnConnect, o.armCommand, o.command,
                           o.commandType, o.captureFolder, o.start, o.headless, f.passAnswers, f.protocol,
-                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.maxTrackers, f.mirrors);
+                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.decode, f.maxTrackers,
+                          f.mirrors);
     };
     QCOMPARE(values(options), values(expected));
 

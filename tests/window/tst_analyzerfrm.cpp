@@ -7,6 +7,9 @@
 #include "commandframedialog.h"
 #include "featuremenus.h"
 #include "platformerror.h"
+#include "positionsmodel.h"
+#include "positionswindow.h"
+#include "trackview.h"
 #include "socketendpoint.h"
 #include "outservers.h"
 #include "textpane.h"
@@ -98,6 +101,7 @@ private slots:
     void messageBoxes();
     void endToEnd();
     void featureSwitchesAreFixedAtTheStart();
+    void positionsFollowTheCapture();
     void frameBuilder_data();
     void frameBuilder();
     void trackersAtOnceAndTheirTable();
@@ -503,6 +507,42 @@ void tst_AnalyzerFrm::trackersAtOnceAndTheirTable()
     QCOMPARE(table.data(table.index(1, TrackerTable::Chunks)).toInt(), 0);
     second.disconnectFromHost();
     QTRY_COMPARE(table.rowCount(), 1);
+}
+
+void tst_AnalyzerFrm::positionsFollowTheCapture()
+{
+    // Decoding switched on in the menu: each report's position joins the table, newest on top,
+    // and the track, which is drawn and saved as an image. Traccar Gps103ProtocolDecoderTest: the
+    // first report and its position; the second a minute later, 200 m further.
+    Fixture f;
+    f.window.menus()->decode->trigger();
+    const quint16 inPort = LoopbackSocket::freePort();
+    f.window.Text2()->setText(QString::number(inPort));
+    QTest::mouseClick(f.window.Command1(), Qt::LeftButton);
+    QVERIFY(!f.window.menus()->decode->isEnabled());
+    PositionsWindow *positions = f.window.showPositions();
+    QTcpSocket tracker;
+    tracker.connectToHost(QHostAddress::LocalHost, inPort);
+    tracker.write("imei:359710045559474,tracker,151030080103,,F,000101.000,A,5443.3834,N,02512.9071,E,0.00,0;");
+    QTRY_COMPARE_WITH_TIMEOUT(positions->table()->model()->rowCount(), 1, 10000);
+    tracker.write("imei:359710045559474,tracker,151030080203,,F,000201.000,A,5443.4834,N,02512.9971,E,10.0,90;");
+    QTRY_COMPARE_WITH_TIMEOUT(positions->table()->model()->rowCount(), 2, 10000);
+    const QAbstractItemModel &table = *positions->table()->model();
+    QCOMPARE(table.index(0, PositionsModel::FixTime).data().toString(), QStringLiteral("2015-10-30T00:02:01Z"));
+    QCOMPARE(table.index(1, PositionsModel::Latitude).data().toString(), QStringLiteral("54.7230567"));
+    QCOMPARE(table.index(1, PositionsModel::Fields).data().toString(), QStringLiteral("keyword=tracker"));
+    QVERIFY(withoutTimestamps(f.window.Text3()->text()).startsWith(QStringLiteral(": POS: TK103 359710045559474 2015-10-30T00:02:01Z")));
+
+    const QString png = f.folder.filePath(QStringLiteral("track.png"));
+    QVERIFY(positions->saveTrack(png));
+    const QImage image(png);
+    QCOMPARE(image.size(), positions->track()->size());
+    int drawn = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            drawn += image.pixel(x, y) != qRgb(255, 255, 255) ? 1 : 0;
+    QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+    QVERIFY(QFileInfo::exists(QDir(f.folder.path()).filePath(QStringLiteral("positions.csv"))));
 }
 
 void tst_AnalyzerFrm::frameBuilder_data()
