@@ -33,7 +33,8 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
         }
         const QByteArray &protocol = m_protocolNames[std::size_t(frame.protocol)];
         for (PositionRecord &record : m_decoded.records()) {
-            text.reserve(m_positionTag.size() + PositionText::positionLineRoom(protocol, m_deviceText, record) + 2);
+            const qsizetype room = PositionText::positionLineRoom(protocol, m_deviceText, record);
+            text.reserve(m_positionTag.size() + room + 2);
             text.put(m_positionTag);
             PositionText::writePositionLine(text, protocol, m_deviceText, record);
             text.put("\r\n");
@@ -62,7 +63,8 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
 
 LiveDecoder::LiveDecoder(QString peer, bool named)
     : m_peer(std::move(peer))
-    , m_positionTag(named ? CaptureFiles::trackerTag(QLatin1StringView(PositionTag), m_peer) : PositionTag.toByteArray())
+    , m_positionTag(named ? CaptureFiles::trackerTag(QLatin1StringView(PositionTag), m_peer)
+                          : PositionTag.toByteArray())
     , m_frameTag(named ? CaptureFiles::trackerTag(QLatin1StringView(FrameTag), m_peer) : FrameTag.toByteArray())
 {
     for (const TrackerProtocol protocol : AllTrackerProtocols)
