@@ -2,6 +2,7 @@
 
 #include "commandcomposer.h"
 #include "commandframe.h"
+#include "liveviewservice.h"
 #include "openfiles.h"
 #include "outputfile.h"
 
@@ -100,9 +101,28 @@ QString presetMirror(Options &o, const QString &value)
     return {};
 }
 
+QString presetWeb(Options &o, const QString &address)
+{
+    if (!LiveViewService::available())
+        return QStringLiteral("--web: this build of gps-analyzer has no live view (Qt WebSockets was missing).");
+    QString problem;
+    o.web = WebAccess::parseAddress(address, &problem);
+    return o.web ? QString() : QStringLiteral("--web: ") + problem + QLatin1Char('.');
+}
+
+QString presetWebToken(Options &o, const QString &token)
+{
+    if (!o.web)
+        return QStringLiteral("--web-token goes with --web.");
+    o.web->token = token;
+    const QString problem = WebAccess::tokenProblem(token);
+    return problem.isEmpty() ? QString() : QStringLiteral("--web-token: ") + problem + QLatin1Char('.');
+}
+
 // The options are tables of rows, in the order of the help, which is also the order in which
 // they preset: a row that reads another option's preset stands below it (--pass-answers below
-// --relay, --command-frame below --command and --command-type). A new option is a new row.
+// --relay, --command-frame below --command and --command-type, --web-token below --web). A new
+// option is a new row.
 
 // The options that preset the window's controls, and how the program runs.
 QList<OptionRow> controlOptions()
@@ -200,6 +220,14 @@ QList<OptionRow> featureOptions()
                         "captured, never sent to the tracker.")
              .arg(CaptureFeatures::MostMirrors),
          "HOST:PORT", presetMirror, true},
+        {"web",
+         QStringLiteral("Serves a read-only live view of the panes to browsers on [ADDRESS:]PORT (the "
+                        "address 127.0.0.1 unless given, 0.0.0.0 for every address) and prints the "
+                        "address to open."),
+         "[ADDRESS:]PORT", presetWeb},
+        {"web-token",
+         QStringLiteral("With --web: the token that every request needs (default: one made at the start)."), "TOKEN",
+         presetWebToken},
     };
 }
 

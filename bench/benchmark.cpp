@@ -139,6 +139,15 @@ int Benchmark::run()
                                       "the decoding run adds --decode: a POS line and a line of positions.csv for "
                                       "each of the stream's records."));
     }
+    const bool web = GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")) && !m_options.program.isEmpty();
+    if (!GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")))
+        m_results.note(QStringLiteral("live viewers skipped: the program was built without the live view."));
+    if (web) {
+        m_peers << RelayPeer::name(RelayPeer::Kind::Watched);
+        m_results.note(QStringLiteral("live viewers: the headless program with --web while %1 WebSocket clients "
+                                      "watch and read everything; compared with the plain headless program.")
+                           .arg(LiveViewerCount));
+    }
     const bool windowed = m_options.wants(QStringLiteral("window")) && !m_options.windowProgram.isEmpty();
     if (windowed)
         m_peers << RelayPeer::name(RelayPeer::Kind::Window);
@@ -156,6 +165,7 @@ int Benchmark::run()
         case RelayPeer::Kind::Indexing:
         case RelayPeer::Kind::Fleet:
         case RelayPeer::Kind::Decoding:
+        case RelayPeer::Kind::Watched:
             return m_options.program;
         case RelayPeer::Kind::Window:
             return m_options.windowProgram;
@@ -198,6 +208,24 @@ int Benchmark::run()
             measure(RelayPeer::Kind::Indexing, m_options.program, RelayPeer::Output::Discard,
                     QStringLiteral("latency"), [this](LoadGenerator &g, RelayPeer &p) { latency(g, p); });
             decodingCost();
+        }
+        if (web) {
+            // Each run with viewers right beside one without, taking turns at going first, so that
+            // both find the machine alike.
+            for (const auto &[what, run] : {std::pair(QStringLiteral("latency"), &Benchmark::latency),
+                                            std::pair(QStringLiteral("throughput"), &Benchmark::throughput)}) {
+                QList<RelayPeer::Kind> kinds{RelayPeer::Kind::Program, RelayPeer::Kind::Watched};
+                if (repetition % 2 == 0)
+                    std::reverse(kinds.begin(), kinds.end());
+                for (const RelayPeer::Kind kind : std::as_const(kinds))
+                    measure(kind, m_options.program, RelayPeer::Output::Discard, what,
+                            [this, run](LoadGenerator &g, RelayPeer &p) {
+                                if (p.kind() == RelayPeer::Kind::Watched)
+                                    watched(g, p, run);
+                                else
+                                    (this->*run)(g, p);
+                            });
+            }
         }
         if (m_options.wants(QStringLiteral("filework")))
             fileWork();
@@ -276,8 +304,21 @@ void Benchmark::fail(const QString &peer, const QString &what, const QString &pr
     m_results.note(text);
 }
 
+void Benchmark::watched(LoadGenerator &generator, RelayPeer &peer,
+                        void (Benchmark::*measurement)(LoadGenerator &, RelayPeer &))
+{
+    const LiveViewers viewers(peer.webPort(), RelayPeer::WebToken.toByteArray(), LiveViewerCount);
+    m_viewers = &viewers;
+    (this->*measurement)(generator, peer);
+    m_viewers = nullptr;
+}
+
 void Benchmark::checkCapture(RelayPeer &peer, quint16 port, qint64 bytes, const QString &what)
 {
+    if (m_viewers != nullptr && !m_viewers->problem().isEmpty())
+        fail(RelayPeer::name(peer.kind()), what, m_viewers->problem());
+    if (m_viewers != nullptr && m_viewers->received() == 0)
+        fail(RelayPeer::name(peer.kind()), what, QStringLiteral("the live viewers received nothing"));
     if (!peer.isRunning())
         fail(RelayPeer::name(peer.kind()), what,
              QStringLiteral("the program ended during the run; %1").arg(peer.errorOutput()));
@@ -647,6 +688,18 @@ void Benchmark::addTargets()
                          50.0, 1.0, false, QStringLiteral("MiB / 50 MiB")});
     m_results.addTarget({QStringLiteral("latency p50 with the session index"), m_results.median(indexing, LatencyP50),
                          m_results.median(program, LatencyP50), 1.05, false, QStringLiteral("indexing / plain")});
+    const QString watchedPeer = RelayPeer::name(RelayPeer::Kind::Watched);
+    for (const QString &figure : {LatencyP50, LatencyP99}) {
+        m_results.addTarget({QStringLiteral("latency %1 with %2 live viewers")
+                                 .arg(figure == LatencyP50 ? QStringLiteral("p50") : QStringLiteral("p99"))
+                                 .arg(LiveViewerCount),
+                             m_results.median(watchedPeer, figure), m_results.median(program, figure), 1.1, false,
+                             QStringLiteral("watched / plain")});
+    }
+    m_results.addTarget({QStringLiteral("throughput with %1 live viewers").arg(LiveViewerCount),
+                         m_results.median(watchedPeer, BenchFigures::Throughput),
+                         m_results.median(program, BenchFigures::Throughput), 0.9, true,
+                         QStringLiteral("watched / plain")});
     m_results.addTarget({QStringLiteral("replay, every answer captured"),
                          m_results.median(BenchFigures::Replay, QStringLiteral("bytes answered and captured, %1 trackers")
                                                                     .arg(m_options.replayTrackers)),

@@ -40,10 +40,11 @@ struct BenchOptions
     int fleetSeconds = 30;
     int baselineSeconds = 10;
 
-    // latency, throughput, return, window, filework, pane, features, replay, fleet
+    // latency, throughput, return, window, filework, pane, features, replay, fleet, web
     QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
                       QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
-                      QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("fleet")};
+                      QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("fleet"),
+                      QStringLiteral("web")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

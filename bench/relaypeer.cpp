@@ -40,6 +40,8 @@ QString RelayPeer::name(Kind kind)
         return QStringLiteral("gps-analyzer, many trackers");
     case Kind::Decoding:
         return QStringLiteral("gps-analyzer, protocol + ack + decode");
+    case Kind::Watched:
+        return QStringLiteral("gps-analyzer, 5 live viewers");
     }
     return {};
 }
@@ -79,6 +81,7 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     case Kind::Indexing:
     case Kind::Fleet:
     case Kind::Decoding:
+    case Kind::Watched:
         arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
                   << QStringLiteral("--in-port") << in << QStringLiteral("--out-port") << out
                   << QStringLiteral("--out-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--relay")
@@ -91,6 +94,11 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
             arguments << QStringLiteral("--session-index");
         if (m_kind == Kind::Fleet)
             arguments << QStringLiteral("--pass-answers") << m_extraArguments;
+        if (m_kind == Kind::Watched) {
+            m_webPort = LoopbackSocket::freePort();
+            arguments << QStringLiteral("--web") << QStringLiteral("127.0.0.1:%1").arg(m_webPort)
+                      << QStringLiteral("--web-token") << QString::fromLatin1(WebToken);
+        }
         break;
     case Kind::Direct:
         break;

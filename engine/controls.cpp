@@ -11,10 +11,17 @@ void Controls::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView h
 
 void Controls::prependDecodedLines(const QByteArray &lines)
 {
-    const QString timestamp = DateTimeText::now();
+    for (const QString &line : decodedPaneLines(DateTimeText::now(), lines))
+        prependToDataPane(line);
+}
+
+QStringList Controls::decodedPaneLines(const QString &timestamp, const QByteArray &lines)
+{
+    QStringList paneLines;
     for (qsizetype start = 0; start < lines.size();) {
         const qsizetype end = lines.indexOf('\n', start) + 1;
-        prependToDataPane(timestamp + QString::fromUtf8(QByteArrayView(lines).sliced(start, end - start)));
+        paneLines.append(timestamp + QString::fromUtf8(QByteArrayView(lines).sliced(start, end - start)));
         start = end;
     }
+    return paneLines;
 }

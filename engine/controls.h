@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <span>
 
@@ -66,6 +67,8 @@ public:
     // and CR LF; each goes before the old text with the current timestamp before its tag,
     // rendered as prependToDataPane() lines unless a front end writes them straight.
     virtual void prependDecodedLines(const QByteArray &lines);
+    // Those lines as the data pane takes them, each with the timestamp before its tag.
+    [[nodiscard]] static QStringList decodedPaneLines(const QString &timestamp, const QByteArray &lines);
     // The positions of a chunk's decoded frames, for a front end that shows them.
     virtual void positionsDecoded(std::span<const PositionRow> /*rows*/) {}
 

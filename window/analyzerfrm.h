@@ -4,10 +4,13 @@
 #include "captureengine.h"
 #include "controls.h"
 #include "globalmodule.h"
+#include "panewatcher.h"
+#include "webaccess.h"
 
 #include <QWidget>
 
 class BrowserStrip;
+class LiveViewService;
 class FeatureMenus;
 class PositionsModel;
 class PositionsWindow;
@@ -79,6 +82,12 @@ public:
     bool chooseMirrors(const QString &mirrors);
     // View ▸ Positions, shown and raised; made at its first opening.
     PositionsWindow *showPositions();
+
+    // The live web view of the panes (File > Share live view..., --web): false, with the reason
+    // in liveViewError(), when it cannot listen. Once per run.
+    bool startLiveView(const WebSettings &settings);
+    [[nodiscard]] LiveViewService *liveView() const { return m_liveView; }
+    [[nodiscard]] QString liveViewError() const { return m_liveViewError; }
     [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
 
     // The page that Form_Activate opens in WebBrowser1: the program's own, bundled with it.
@@ -107,6 +116,7 @@ public:
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
+    void eventHandled() override;
     [[nodiscard]] CaptureFeatures features() const override;
 
 protected:
@@ -138,6 +148,7 @@ private:
     void askTrackersAtOnce();
     void askMirrors();
     void showTrackers();
+    void shareLiveView();
     [[nodiscard]] QWidget *widget(Control control) const;
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
@@ -171,6 +182,10 @@ private:
 
     GLOBALModule m_globalModule;
     CaptureEngine m_engine;
+    // The live view's hook: every pane line goes to the watcher too. Null: none.
+    PaneWatcher *m_paneWatcher = nullptr;
+    LiveViewService *m_liveView = nullptr;
+    QString m_liveViewError;
 
     // Form_Activate runs when the window becomes active for the first time, and again only
     // after another window of the program was active: not after a message box, and not

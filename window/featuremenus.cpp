@@ -20,6 +20,7 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
     QMenu *file = m_menuBar->addMenu(tr("&File"));
     exportSession = file->addAction(tr("&Export session to Wireshark…"));
     openCaptureFolder = file->addAction(tr("&Open capture folder"));
+    shareLiveView = file->addAction(tr("Share &live view…"));
     sessionIndex = switchOf(file, tr("Keep session &index"));
     file->addSeparator();
     quit = file->addAction(tr("&Quit"));

@@ -1,6 +1,7 @@
 #ifndef GPSA_POSITIONSMODEL_H
 #define GPSA_POSITIONSMODEL_H
 
+#include "positioncells.h"
 #include "positionrecorder.h"
 
 #include <QAbstractTableModel>
@@ -9,16 +10,15 @@
 #include <span>
 
 // The positions decoded during the run, newest first, for the positions window's table and track.
-// The display role gives the text of a cell as positions.csv writes it; SortRole a value that
-// sorts as the column's kind does (numbers as numbers). At most RowLimit rows are kept: beyond,
-// the oldest go first.
+// The display role gives the text of a cell (PositionCells); SortRole a value that sorts as the
+// column's kind does (numbers as numbers). At most RowLimit rows are kept: beyond, the oldest go
+// first.
 class PositionsModel final : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    enum Column { Number, Time, Device, Protocol, Message, FixTime, Valid, Latitude, Longitude, Altitude, Speed,
-                  Course, Satellites, Fields, ColumnCount };
+    using enum PositionCells::Column;
     static constexpr int SortRole = Qt::UserRole;
     static constexpr qsizetype RowLimit = 100'000;
 

@@ -3,9 +3,11 @@
 #include "endpointarray.h"
 #include "fakecontrols.h"
 #include "fakesocketslibrary.h"
+#include "capturefiles.h"
 #include "commandcomposer.h"
 #include "commandframedialog.h"
 #include "featuremenus.h"
+#include "liveviewservice.h"
 #include "platformerror.h"
 #include "positionsmodel.h"
 #include "positionswindow.h"
@@ -22,6 +24,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -105,6 +108,7 @@ private slots:
     void frameBuilder_data();
     void frameBuilder();
     void trackersAtOnceAndTheirTable();
+    void liveViewShowsThePanesLines();
 };
 
 void tst_AnalyzerFrm::windowSettings()
@@ -594,6 +598,36 @@ void tst_AnalyzerFrm::frameBuilder()
     QCOMPARE(f.window.features().appendCrLf, frame.isEmpty());
     QCOMPARE(composeCommand(f.window.text(Control::CommandType), f.window.text(Control::Command)).bytes,
              frame.isEmpty() ? QByteArray() : frame);
+}
+
+void tst_AnalyzerFrm::liveViewShowsThePanesLines()
+{
+    if (!LiveViewService::available())
+        QSKIP("This build has no live view.");
+    Fixture f;
+    AnalyzerFrm &w = f.window;
+    w.appendToLog(QStringLiteral("before\r\n")); // not watched yet: only what comes after is shown
+    QVERIFY(w.startLiveView(WebSettings{}));
+    QVERIFY(!w.menus()->shareLiveView->isEnabled());
+    QVERIFY(w.liveView()->address().startsWith(QStringLiteral("http://127.0.0.1:%1/?token=").arg(w.liveView()->port())));
+    w.appendToLog(QStringLiteral("Listening on TCP port 5000\r\n"));
+    w.prependToDataPane(QStringLiteral("a line\r\n"));
+    w.prependChunkLines(CaptureFiles::InAsciiTag, CaptureFiles::InHexTag, QByteArray("\0$\xA0\r\n", 5));
+    // The data pane as the page keeps it, top first, is the window's pane, timestamps and all.
+    QString data;
+    for (const QJsonValue &line : w.liveView()->view().data().snapshot().value(QStringLiteral("lines")).toArray())
+        data += line.toArray().at(1).toString();
+    QCOMPARE(TextPane::plainText(data), w.Text3()->text());
+    QCOMPARE(w.liveView()->view().log().lineCount(), 1);
+    // Once per run; a port that is taken is refused with its reason.
+    QVERIFY(!w.startLiveView(WebSettings{}));
+    Fixture other;
+    WebSettings taken;
+    taken.port = w.liveView()->port();
+    QVERIFY(!other.window.startLiveView(taken));
+    QVERIFY2(other.window.liveViewError().contains(QStringLiteral("cannot listen on 127.0.0.1 port %1").arg(taken.port)),
+             qPrintable(other.window.liveViewError()));
+    QCOMPARE(other.window.liveView(), nullptr);
 }
 
 QTEST_MAIN(tst_AnalyzerFrm)
