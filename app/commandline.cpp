@@ -165,7 +165,8 @@ QList<OptionRow> controlOptions()
     };
 }
 
-// The options of the features beyond the window's controls.
+// The options of the features beyond the window's controls. One table, a row per option, in
+// the order of the help: longer than a screen, but read a row at a time.
 QList<OptionRow> featureOptions()
 {
     const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
