@@ -3,6 +3,7 @@
 #include "commandcomposer.h"
 #include "commandframe.h"
 #include "liveviewservice.h"
+#include "openfiles.h"
 #include "outputfile.h"
 
 #include <QCommandLineOption>
@@ -33,6 +34,7 @@ struct OptionRow
     QString help;
     const char *valueName; // nullptr for a switch
     Preset preset;
+    bool repeatable = false; // each value presets in turn; otherwise the last one counts
 };
 
 // Presets that store the option's value, or tick a switch, of the options or of their features.
@@ -77,6 +79,25 @@ QString presetCommandFrame(Options &o, const QString &name)
     o.command = commaSeparatedHex(frame.bytes);
     o.commandType = QStringLiteral("HEX");
     o.features.appendCrLf = false;
+    return {};
+}
+
+QString presetMaxTrackers(Options &o, const QString &value)
+{
+    bool ok = false;
+    o.features.maxTrackers = value.trimmed().toInt(&ok);
+    if (ok && o.features.maxTrackers >= 1 && o.features.maxTrackers <= CaptureFeatures::MostTrackers)
+        return {};
+    return QStringLiteral("--max-trackers takes a number from 1 to %1.").arg(CaptureFeatures::MostTrackers);
+}
+
+QString presetMirror(Options &o, const QString &value)
+{
+    if (!isHostAndPort(value))
+        return QStringLiteral("--mirror takes HOST:PORT, such as 127.0.0.1:5002.");
+    if (o.features.mirrors.size() == CaptureFeatures::MostMirrors)
+        return QStringLiteral("--mirror can be given up to %1 times.").arg(CaptureFeatures::MostMirrors);
+    o.features.mirrors.append(value);
     return {};
 }
 
@@ -144,7 +165,8 @@ QList<OptionRow> controlOptions()
     };
 }
 
-// The options of the features beyond the window's controls.
+// The options of the features beyond the window's controls. One table, a row per option, in
+// the order of the help: longer than a screen, but read a row at a time.
 QList<OptionRow> featureOptions()
 {
     const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
@@ -189,6 +211,16 @@ QList<OptionRow> featureOptions()
          QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
                         "and positions.csv in the capture folder (with --protocol, else auto)."),
          nullptr, tick(&CaptureFeatures::decode)},
+        {"max-trackers",
+         QStringLiteral("Serves up to N trackers at once (1 to %1; default 1, one at a time), each named in "
+                        "its lines and, when relaying, over an OUT connection of its own.")
+             .arg(CaptureFeatures::MostTrackers),
+         "N", presetMaxTrackers},
+        {"mirror",
+         QStringLiteral("Sends every tracker chunk to this server too (up to %1 times); what it answers is "
+                        "captured, never sent to the tracker.")
+             .arg(CaptureFeatures::MostMirrors),
+         "HOST:PORT", presetMirror, true},
         {"web",
          QStringLiteral("Serves a read-only live view of the panes to browsers on [ADDRESS:]PORT (the "
                         "address 127.0.0.1 unless given, 0.0.0.0 for every address) and prints the "
@@ -198,6 +230,26 @@ QList<OptionRow> featureOptions()
          QStringLiteral("With --web: the token that every request needs (default: one made at the start)."), "TOKEN",
          presetWebToken},
     };
+}
+
+// Every option given presets its part of the options, in the order of the rows; the first
+// problem, or an empty text.
+QString presetFromOptions(const QCommandLineParser &parser, const QList<OptionRow> &rows,
+                          const QList<QCommandLineOption> &declared, Options &options)
+{
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!parser.isSet(declared.at(i)))
+            continue;
+        // A repeated option takes its last value, as in most Unix tools, unless it adds up.
+        QStringList values = rows.at(i).valueName ? parser.values(declared.at(i)) : QStringList{QString()};
+        if (!rows.at(i).repeatable)
+            values = QStringList{values.constLast()};
+        for (const QString &value : std::as_const(values)) {
+            if (const QString problem = rows.at(i).preset(options, value); !problem.isEmpty())
+                return problem;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -263,15 +315,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return exitWith(ExitStatus::Success, ProgramName + QLatin1Char(' ') + QStringLiteral(GPSA_VERSION), false);
 
     result.options.captureFolder = defaultCaptureFolder();
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (!parser.isSet(declared.at(i)))
-            continue;
-        // A repeated option takes its last value, as in most Unix tools.
-        const QString value = rows.at(i).valueName ? parser.values(declared.at(i)).constLast() : QString();
-        const QString problem = rows.at(i).preset(result.options, value);
-        if (!problem.isEmpty())
-            return usageError(problem);
-    }
+    QString problem = presetFromOptions(parser, rows, declared, result.options);
+    if (problem.isEmpty())
+        problem = openFilesProblem(result.options.features, result.options.relay);
+    if (!problem.isEmpty())
+        return usageError(problem);
     return result;
 }
 

@@ -66,7 +66,9 @@ struct ReplayParser
         QStringLiteral("Capture folder to replay from (default %1).").arg(defaultCaptureFolder()),
         QStringLiteral("DIR")};
     const QCommandLineOption session{
-        QStringLiteral("session"), QStringLiteral("Replays the Nth tracker connection, from 1 (default: the last)."),
+        QStringLiteral("session"),
+        QStringLiteral("Replays the Nth tracker connection, from 1 (default: the last); all: every connection "
+                       "of the last run, each as its own tracker, at its recorded start."),
         QStringLiteral("N")};
     const QCommandLineOption to{QStringLiteral("to"), QStringLiteral("The server to replay against."),
                                 QStringLiteral("HOST:PORT")};
@@ -139,13 +141,15 @@ ReplayCommandLine parseReplayCommandLine(const QStringList &arguments)
         int ReplayOptions::*member;
         const char *wrong;
     } counts[] = {
-        {p.session, 1, std::numeric_limits<int>::max(), &ReplayOptions::session, "--session takes a number from 1."},
+        {p.session, 1, std::numeric_limits<int>::max(), &ReplayOptions::session,
+         "--session takes a number from 1, or all."},
         {p.trackers, 1, 1'000'000, &ReplayOptions::trackers, "--trackers takes a number from 1 to 1000000."},
         {p.inPort, 1, 65535, &ReplayOptions::inPort, "--in-port takes a port from 1 to 65535."},
     };
+    options.allSessions = p.parser.isSet(p.session) && p.last(p.session) == QLatin1StringView("all");
     for (const auto &count : counts) {
         qint64 value = 0;
-        if (!p.parser.isSet(count.option))
+        if (!p.parser.isSet(count.option) || (&count.option == &p.session && options.allSessions))
             continue;
         if (!readCount(p.last(count.option), count.minimum, count.maximum, value))
             return wrong(QString::fromLatin1(count.wrong));
@@ -210,9 +214,11 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
         errors.flush();
         return ExitStatus::Failure;
     };
-    ReplayPlan plan;
+    QList<ReplayPlan> plans;
     try {
-        plan = ReplayPlan::fromSession(SessionIndex::read(options.captureFolder, options.inPort), options.session);
+        const SessionIndex index = SessionIndex::read(options.captureFolder, options.inPort);
+        plans = options.allSessions ? ReplayPlan::fromLastRun(index)
+                                    : QList<ReplayPlan>{ReplayPlan::fromSession(index, options.session)};
     } catch (const SessionError &error) {
         return failWith(error.message());
     }
@@ -224,24 +230,27 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
     if (!problem.isEmpty())
         return failWith(QStringLiteral("The capture folder %1 cannot be used: %2.")
                             .arg(QDir::toNativeSeparators(folder), problem));
+    const qint64 connections = qint64(options.trackers) * plans.size();
     const qint64 descriptors = raiseDescriptorLimit();
-    if (descriptors >= 0 && descriptors < options.trackers + 64)
+    if (descriptors >= 0 && descriptors < connections + 64)
         errors << QStringLiteral("gps-analyzer replay: this process may open only %1 files; some of the %2 "
                                  "connections will fail.\n")
                       .arg(descriptors)
-                      .arg(options.trackers);
+                      .arg(connections);
 
     std::unique_ptr<ReplayRun> run;
     try {
-        run = std::make_unique<ReplayRun>(plan, TcpEndpoint{address, options.port}, options.speed, options.noWait,
+        run = std::make_unique<ReplayRun>(plans, TcpEndpoint{address, options.port}, options.speed, options.noWait,
                                           options.trackers, folder);
     } catch (const PlatformError &error) {
         return failWith(error.description());
     }
-    const qint64 allChunks = qint64(options.trackers) * plan.chunks.size();
+    qint64 allChunks = 0;
+    for (const ReplayPlan &plan : std::as_const(plans))
+        allChunks += qint64(options.trackers) * plan.chunks.size();
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, &progress,
-                     [&] { showProgress(*run, options.trackers, allChunks, errors); });
+                     [&] { showProgress(*run, run->trackers(), allChunks, errors); });
     QEventLoop loop;
     QObject::connect(run.get(), &ReplayRun::finished, &loop, &QEventLoop::quit);
     progress.start(1000);

@@ -13,6 +13,7 @@ struct ReplayOptions
 {
     QString captureFolder; // defaultCaptureFolder() unless given
     int session = 0;       // from 1; 0: the last session
+    bool allSessions = false; // every connection of the last run, each as its own tracker
     QString host;          // of --to HOST:PORT
     quint16 port = 0;
     double speed = 1.0;

@@ -29,6 +29,7 @@ inline QStringList relayColumns()
 inline const QString FileWork = QStringLiteral("file work");
 inline const QString Pane = QStringLiteral("pane");
 inline const QString Replay = QStringLiteral("replay");
+inline const QString Fleet = QStringLiteral("fleet");
 inline const QString Decoding = QStringLiteral("decoding");
 
 } // namespace BenchFigures

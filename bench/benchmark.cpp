@@ -3,15 +3,16 @@
 #include "benchfigures.h"
 #include "capturecheck.h"
 #include "echoserver.h"
-#include "loopbacksocket.h"
+#include "fleetload.h"
 #include "framesplitter.h"
 #include "livedecoder.h"
+#include "loopbacksocket.h"
 #include "panebench.h"
 #include "positionscsv.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -162,6 +163,7 @@ int Benchmark::run()
         case RelayPeer::Kind::Recognising:
         case RelayPeer::Kind::AllFeatures:
         case RelayPeer::Kind::Indexing:
+        case RelayPeer::Kind::Fleet:
         case RelayPeer::Kind::Decoding:
         case RelayPeer::Kind::Watched:
             return m_options.program;
@@ -232,6 +234,8 @@ int Benchmark::run()
         pane();
     if (m_options.wants(QStringLiteral("replay")) && !m_options.program.isEmpty())
         replay();
+    if (m_options.wants(QStringLiteral("fleet")) && !m_options.program.isEmpty())
+        fleet();
 
     addTargets();
     std::printf("%s", qPrintable(m_results.render(m_peers)));
@@ -552,6 +556,84 @@ void Benchmark::replay()
     }
 }
 
+// The fleet run is one long measurement; the trackers and the timing echo server run on threads
+// of their own. Sixty lines: the two phases and the checks read best in one place.
+void Benchmark::fleet()
+{
+    const int count = m_options.fleetTrackers;
+    const QString name = RelayPeer::name(RelayPeer::Kind::Fleet);
+    const QString folder = QDir(m_root).filePath(QStringLiteral("fleet"));
+    QDir().mkpath(folder);
+    Fleet::EchoTimer server;
+    RelayPeer peer(RelayPeer::Kind::Fleet, m_options.program);
+    peer.setExtraArguments({QStringLiteral("--max-trackers"), QString::number(count)});
+    if (const QString problem = peer.start(server.port(), folder, RelayPeer::Output::Discard); !problem.isEmpty()) {
+        fail(name, QStringLiteral("start"), problem);
+        return;
+    }
+    const auto of = [](const char *figure, int trackers) {
+        return QStringLiteral("%1, %2 tracker%3")
+            .arg(QLatin1StringView(figure))
+            .arg(trackers)
+            .arg(trackers == 1 ? QString() : QStringLiteral("s"));
+    };
+    QHash<int, QByteArray> sent;
+    qint64 echoedRight = 0;
+    qint64 sentBytes = 0;
+    int descriptorsBefore = -1;
+    for (const int trackers : {1, count}) {
+        progress(QStringLiteral("fleet: %1").arg(of("sending", trackers)));
+        const bool one = trackers == 1;
+        const double cpuBefore = peer.cpuSeconds();
+        // Sending starts once every tracker has its relay: the times are those of a fleet at work.
+        const int relays = server.connections() + trackers;
+        const Fleet::Trackers::Result result = Fleet::Trackers::run(
+            peer.inPort(), trackers, one ? count : 0, std::chrono::milliseconds(one ? 50 : 1000),
+            std::chrono::seconds(one ? m_options.baselineSeconds : m_options.fleetSeconds), m_options.patience,
+            [&server, relays] { return server.connections() >= relays; });
+        m_results.add(BenchFigures::Fleet, of("connected and relayed ms", trackers), double(result.connectedMs));
+        const qint64 peak = peer.peakResidentBytes();
+        if (!result.problem.isEmpty())
+            fail(name, of("sending", trackers), withOutput(peer, result.problem));
+        for (qsizetype i = 0; i < result.sent.size(); ++i) {
+            sent.insert(result.firstId + int(i), result.sent[i]);
+            sentBytes += result.sent[i].size();
+            echoedRight += result.received[i] == result.sent[i] ? result.sent[i].size() : 0;
+        }
+        const QList<double> micros = server.takeMicros();
+        m_results.add(BenchFigures::Fleet, of("chunk to OUT p50 ms", trackers), percentile(micros, 0.5) / 1000);
+        m_results.add(BenchFigures::Fleet, of("chunk to OUT p99 ms", trackers), percentile(micros, 0.99) / 1000);
+        if (!one && peak > 0)
+            m_results.add(BenchFigures::Fleet, of("peak RSS MiB", trackers), double(peak) / MiB);
+        const int seconds = one ? m_options.baselineSeconds : m_options.fleetSeconds;
+        m_results.add(BenchFigures::Fleet, of("CPU %", trackers), (peer.cpuSeconds() - cpuBefore) / seconds * 100);
+        // Counted once the one tracker has gone: its connection and its relay are closed by then.
+        for (int waited = 0; one && waited < 50 && (descriptorsBefore = peer.openDescriptors()) > 0; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (peer.openDescriptors() == descriptorsBefore)
+                break;
+        }
+    }
+    int descriptorsAfter = peer.openDescriptors();
+    for (int waited = 0; waited < 150 && descriptorsAfter > descriptorsBefore; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        descriptorsAfter = peer.openDescriptors();
+    }
+    m_results.add(BenchFigures::Fleet, QStringLiteral("descriptors open before"), descriptorsBefore);
+    m_results.add(BenchFigures::Fleet, QStringLiteral("descriptors open after"), descriptorsAfter);
+    m_results.add(BenchFigures::Fleet, QStringLiteral("bytes sent"), double(sentBytes));
+    m_results.add(BenchFigures::Fleet, QStringLiteral("bytes echoed to the right tracker"), double(echoedRight));
+    if (echoedRight != sentBytes)
+        fail(name, QStringLiteral("echo"),
+             QStringLiteral("%1 of %2 bytes came back to their tracker").arg(echoedRight).arg(sentBytes));
+    peer.stop();
+    qint64 captured = 0;
+    const QString problem = Fleet::checkCaptured(peer.captureFolder(), peer.inPort(), sent, captured);
+    m_results.add(BenchFigures::Fleet, QStringLiteral("bytes captured"), double(problem.isEmpty() ? captured : 0));
+    if (!problem.isEmpty())
+        fail(name, QStringLiteral("capture"), problem);
+}
+
 void Benchmark::addTargets()
 {
     const QString program = RelayPeer::name(RelayPeer::Kind::Program);
@@ -624,6 +706,30 @@ void Benchmark::addTargets()
                          m_results.median(BenchFigures::Replay,
                                           QStringLiteral("bytes sent, %1 trackers").arg(m_options.replayTrackers)),
                          1.0, true, QStringLiteral("answered and captured / sent, bytes")});
+    const int fleet = m_options.fleetTrackers;
+    const auto ofFleet = [fleet](const char *figure) {
+        return QStringLiteral("%1, %2 trackers").arg(QLatin1StringView(figure)).arg(fleet);
+    };
+    m_results.addTarget({QStringLiteral("fleet, chunk to OUT p99"),
+                         m_results.median(BenchFigures::Fleet, ofFleet("chunk to OUT p99 ms")),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("chunk to OUT p99 ms, 1 tracker")), 2.0,
+                         false, QStringLiteral("%1 trackers / 1 tracker").arg(fleet)});
+    const double fleetMiB = 50.0 + fleet * 32.0 / 1024.0;
+    m_results.addTarget({QStringLiteral("fleet, peak memory"),
+                         m_results.median(BenchFigures::Fleet, ofFleet("peak RSS MiB")), fleetMiB, 1.0, false,
+                         QStringLiteral("MiB / (50 MiB + 32 KiB x %1)").arg(fleet)});
+    m_results.addTarget({QStringLiteral("fleet, every byte captured"),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("bytes captured")),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("bytes sent")), 1.0, true,
+                         QStringLiteral("captured / sent, bytes")});
+    m_results.addTarget({QStringLiteral("fleet, every byte echoed to its tracker"),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("bytes echoed to the right tracker")),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("bytes sent")), 1.0, true,
+                         QStringLiteral("echoed to the right tracker / sent, bytes")});
+    m_results.addTarget({QStringLiteral("fleet, no descriptor left open"),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("descriptors open after")),
+                         m_results.median(BenchFigures::Fleet, QStringLiteral("descriptors open before")), 1.0, false,
+                         QStringLiteral("after / before the fleet")});
     m_results.addTarget({QStringLiteral("peak memory headless"), m_results.median(program, BenchFigures::PeakResident),
                          50.0, 1.0, false, QStringLiteral("MiB / 50 MiB")});
     m_results.addTarget({QStringLiteral("peak memory headless, features on"),

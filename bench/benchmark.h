@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QHash>
+
 #include <functional>
 
 // One run of the benchmark: every peer through every measurement, repeated, then the
@@ -41,6 +43,8 @@ private:
     void fileWork();
     void pane();
     void replay();
+    // One tracker, then the fleet, through one program relaying to a timing echo server.
+    void fleet();
     void addTargets();
 
     void fail(const QString &peer, const QString &what, const QString &problem);

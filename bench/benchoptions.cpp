@@ -65,10 +65,15 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
                                        QStringLiteral("n"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Comma-separated parts: latency, throughput, return, window, "
-                                                 "filework, pane, features, replay, web."),
+                                                 "filework, pane, features, replay, fleet, web."),
                                   QStringLiteral("parts"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the capture folders."));
-    parser.addOptions({smoke, repeat, program, window, socat, fileWork, messages, megabytes, only, keep});
+    const QCommandLineOption trackers(QStringLiteral("fleet-trackers"),
+                                      QStringLiteral("Trackers of the fleet run (default 1000)."), QStringLiteral("n"));
+    const QCommandLineOption seconds(QStringLiteral("fleet-seconds"),
+                                     QStringLiteral("Seconds the fleet sends (default 30)."), QStringLiteral("n"));
+    parser.addOptions({smoke, repeat, program, window, socat, fileWork, messages, megabytes, only, keep, trackers,
+                       seconds});
     parser.process(arguments);
 
     if (parser.isSet(smoke)) {
@@ -83,6 +88,9 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
         options.paneSamples = 20;
         options.replayChunks = 3;
         options.replayTrackers = 20;
+        options.fleetTrackers = 20;
+        options.fleetSeconds = 2;
+        options.baselineSeconds = 1;
         options.patience = std::chrono::seconds(20);
     }
     if (parser.isSet(repeat))
@@ -107,5 +115,9 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
     if (parser.isSet(only))
         options.parts = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
     options.keepFiles = parser.isSet(keep);
+    if (parser.isSet(trackers))
+        options.fleetTrackers = positive(parser.value(trackers), QStringLiteral("fleet-trackers"));
+    if (parser.isSet(seconds))
+        options.fleetSeconds = positive(parser.value(seconds), QStringLiteral("fleet-seconds"));
     return options;
 }

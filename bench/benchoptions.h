@@ -34,11 +34,17 @@ struct BenchOptions
     // Replay: a recorded session of this many chunks, played on one connection and on this many.
     int replayChunks = 10;
     int replayTrackers = 1000;
+    // The fleet: this many trackers, each sending a message a second for fleetSeconds, after one
+    // tracker sending one every 50 ms for baselineSeconds, through the same program.
+    int fleetTrackers = 1000;
+    int fleetSeconds = 30;
+    int baselineSeconds = 10;
 
-    // latency, throughput, return, window, filework, pane, features, replay, web
+    // latency, throughput, return, window, filework, pane, features, replay, fleet, web
     QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
                       QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
-                      QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("web")};
+                      QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("fleet"),
+                      QStringLiteral("web")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

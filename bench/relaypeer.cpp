@@ -36,6 +36,8 @@ QString RelayPeer::name(Kind kind)
         return QStringLiteral("gps-analyzer, protocol + ack + index");
     case Kind::Indexing:
         return QStringLiteral("gps-analyzer, session index");
+    case Kind::Fleet:
+        return QStringLiteral("gps-analyzer, many trackers");
     case Kind::Decoding:
         return QStringLiteral("gps-analyzer, protocol + ack + decode");
     case Kind::Watched:
@@ -77,6 +79,7 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     case Kind::Recognising:
     case Kind::AllFeatures:
     case Kind::Indexing:
+    case Kind::Fleet:
     case Kind::Decoding:
     case Kind::Watched:
         arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
@@ -89,6 +92,8 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
             arguments << QStringLiteral("--decode");
         if (m_kind == Kind::AllFeatures || m_kind == Kind::Indexing)
             arguments << QStringLiteral("--session-index");
+        if (m_kind == Kind::Fleet)
+            arguments << QStringLiteral("--pass-answers") << m_extraArguments;
         if (m_kind == Kind::Watched) {
             m_webPort = LoopbackSocket::freePort();
             arguments << QStringLiteral("--web") << QStringLiteral("127.0.0.1:%1").arg(m_webPort)
@@ -142,6 +147,14 @@ qint64 RelayPeer::peakResidentBytes() const
             return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
     }
     return -1;
+}
+
+int RelayPeer::openDescriptors() const
+{
+    if (!isRunning())
+        return -1;
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(m_process->processId()));
+    return int(descriptors.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
 }
 
 double RelayPeer::cpuSeconds() const

@@ -15,9 +15,10 @@ class RelayPeer final
 public:
     // Recognising: headless with --protocol auto --auto-ack; AllFeatures: the same with
     // --session-index; Indexing: headless with --session-index alone; Decoding: Recognising with
-    // --decode; Watched: headless with the live web view on (--web), for the benchmark's viewers.
+    // --decode; Fleet: headless with --pass-answers and the arguments given (--max-trackers N);
+    // Watched: headless with the live web view on (--web), for the benchmark's viewers.
     enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Decoding,
-                      Watched };
+                      Fleet, Watched };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };
@@ -34,6 +35,9 @@ public:
     // Starts relaying to 127.0.0.1:outPort on a free IN port, keeping its files under
     // workFolder. Returns an empty text on success, otherwise what went wrong.
     [[nodiscard]] QString start(quint16 outPort, const QString &workFolder, Output output);
+    void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
+    // The descriptors the process has open; -1 without a process.
+    [[nodiscard]] int openDescriptors() const;
     [[nodiscard]] quint16 inPort() const { return m_inPort; }
     [[nodiscard]] quint16 outPort() const { return m_outPort; }
     // The live view's port and token (Watched).
@@ -54,6 +58,7 @@ public:
 private:
     Kind m_kind;
     QString m_executable;
+    QStringList m_extraArguments;
     quint16 m_inPort = 0;
     quint16 m_outPort = 0;
     quint16 m_webPort = 0;

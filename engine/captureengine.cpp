@@ -1,9 +1,9 @@
 #include "captureengine.h"
 
 #include "endpointarray.h"
-#include "livedecoder.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
+#include "streamsocket.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -17,6 +17,7 @@ CaptureEngine::CaptureEngine(Controls &controls, QString captureFolder, QObject 
     , m_sckListen(new SocketEndpoint(this))
     , m_sckAccept(new EndpointArray(this))
     , m_sckOUT(new SocketEndpoint(this))
+    , m_trackerTable(new TrackerTable(this))
 {
     m_sckOUT->setRemoteHost(QStringLiteral("127.0.0.1"));
 
@@ -32,10 +33,11 @@ CaptureEngine::CaptureEngine(Controls &controls, QString captureFolder, QObject 
                 runHandler([&] { sckAccept_Error(index, number, description); });
             });
     connect(m_sckOUT, &SocketEndpoint::dataArrival, this,
-            [this](qint32 bytesTotal) { runHandler([&] { sckOUT_DataArrival(bytesTotal); }); });
-    connect(m_sckOUT, &SocketEndpoint::bytesSent, this, &CaptureEngine::releaseTracker);
-    connect(m_sckOUT, &SocketEndpoint::closed, this, &CaptureEngine::releaseTracker);
-    connect(m_sckOUT, &SocketEndpoint::errorOccurred, this, &CaptureEngine::releaseTracker);
+            [this](qint32 bytesTotal) { runHandler([&] { sckOUT_DataArrival(nullptr, bytesTotal); }); });
+    const auto releaseSlotTracker = [this] { releaseTracker(sessionAt(1)); };
+    connect(m_sckOUT, &SocketEndpoint::bytesSent, this, releaseSlotTracker);
+    connect(m_sckOUT, &SocketEndpoint::closed, this, releaseSlotTracker);
+    connect(m_sckOUT, &SocketEndpoint::errorOccurred, this, releaseSlotTracker);
 }
 
 CaptureEngine::~CaptureEngine()
@@ -51,6 +53,14 @@ void CaptureEngine::finishEndpoints()
     const QDeadlineTimer deadline(FlushTimeout);
     if (m_sckAccept->exists(1))
         (*m_sckAccept)(1).finish(deadline);
+    for (std::size_t slot = 2; slot < m_sessions.size(); ++slot) {
+        if (m_sessions[slot])
+            sckAccept(qint16(slot)).finish(deadline);
+    }
+    for (const auto &session : m_sessions) {
+        if (session && session->relay)
+            session->relay->flush(deadline);
+    }
     m_sckOUT->finish(deadline);
 }
 
@@ -121,24 +131,26 @@ void CaptureEngine::advanceCaptureCounter()
     ++m_state.CaptureCounter;
 }
 
-void CaptureEngine::holdTrackerForRelay(qint16 index)
+void CaptureEngine::holdTrackerForRelay(TrackerSession &tracker)
 {
-    if (m_sckOUT->bytesToWrite() <= RelayQueueLimit)
+    const qint64 waiting = tracker.relay ? tracker.relay->bytesToWrite() : m_sckOUT->bytesToWrite();
+    if (waiting <= relayQueueLimit())
         return;
-    sckAccept(index).setHeld(true);
-    m_heldSlot = index;
+    tracker.link->setHeld(true);
+    tracker.held = true;
 }
 
-void CaptureEngine::releaseTracker()
+void CaptureEngine::releaseTracker(TrackerSession *tracker)
 {
-    if (m_heldSlot < 0 || m_ended)
+    if (!tracker || !tracker->held || m_ended)
         return;
-    const bool outOpen = m_sckOUT->state() == SocketEndpoint::State::Connected;
-    if (outOpen && m_sckOUT->bytesToWrite() > RelayQueueLimit / 2)
-        return;
-    if (m_sckAccept->exists(m_heldSlot))
-        sckAccept(m_heldSlot).setHeld(false);
-    m_heldSlot = -1;
+    if (!tracker->relay) {
+        const bool outOpen = m_sckOUT->state() == SocketEndpoint::State::Connected;
+        if (outOpen && m_sckOUT->bytesToWrite() > RelayQueueLimit / 2)
+            return;
+    }
+    tracker->link->setHeld(false);
+    tracker->held = false;
 }
 
 void CaptureEngine::setTrackerKeepAlive(const KeepAliveTimings &timings)
@@ -152,7 +164,18 @@ SocketEndpoint &CaptureEngine::sckAccept(qint16 index) const
     return (*m_sckAccept)(index);
 }
 
+TrackerSession *CaptureEngine::sessionAt(qint16 index) const
+{
+    return index >= 0 && std::size_t(index) < m_sessions.size() ? m_sessions[std::size_t(index)].get() : nullptr;
+}
+
 bool CaptureEngine::trackerConnected(qint16 index) const
 {
     return m_sckAccept->exists(index) && sckAccept(index).state() == SocketEndpoint::State::Connected;
+}
+
+QString CaptureEngine::trackerName(qint16 index) const
+{
+    const SocketEndpoint &tracker = sckAccept(index);
+    return servesMany() ? trackerPeer(index) : tracker.remoteHostIP();
 }

@@ -9,7 +9,10 @@
 #include "positionrecorder.h"
 #include "sessionrecorder.h"
 #include "socketendpoint.h"
+#include "trackersession.h"
+#include "trackertable.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -19,12 +22,14 @@
 #include <span>
 
 class EndpointArray;
-class LiveDecoder;
 class PlatformError;
+class StreamSocket;
 
 // The capture engine: the start-up of the listener and the relay, the one tracker slot,
 // the inbound path with its relay, the return path and the operator command. It is driven
 // by the events of its three endpoints and reaches the operator only through Controls.
+// Each tracker connection is a TrackerSession, from its accept to its end; with one tracker at
+// a time (the default) there is at most one, in slot 1, relaying over the one OUT connection.
 //
 // The handlers live in the files of their parts of the engine:
 //   capturestartup.cpp   Form_Load, Command1_Click, InitAcceptSockets
@@ -36,6 +41,8 @@ class PlatformError;
 //   trackerdialogue.cpp  the tracker's protocol recognised, its frames acknowledged, the OUT
 //                        server's answers passed on
 //   sessionrecording.cpp every event in the session index
+//   fleetrelay.cpp       several trackers at once, each relaying over an OUT connection of its own
+//   mirroring.cpp        every chunk copied to the mirror servers, their answers captured
 //   framedecoding.cpp    every intact frame decoded: pane lines, positions, positions.csv
 class CaptureEngine final : public QObject
 {
@@ -73,6 +80,8 @@ public:
     // The keep-alive timings of the tracker's connections, set before the start; the default
     // frees the slot of a tracker that vanished without closing in about two minutes.
     void setTrackerKeepAlive(const KeepAliveTimings &timings);
+    // The trackers connected now, for the operator's table of them.
+    [[nodiscard]] TrackerTable &trackers() const { return *m_trackerTable; }
 
     // Opens the session index of a capture folder when the feature is on; throws a PlatformError.
     using RecorderFactory = std::function<std::unique_ptr<SessionRecorder>(const QString &folder)>;
@@ -91,6 +100,10 @@ public:
     // tracker is held: its bytes wait in its own connection, and nothing is lost or reordered.
     // A tracker's normal traffic, a few hundred bytes a second, never comes near it.
     static constexpr qint64 RelayQueueLimit = 4 * 1024 * 1024;
+    // With several trackers each has its share of it, but no less than this.
+    static constexpr qint64 TrackerRelayQueueFloor = 64 * 1024;
+    // Bytes that may wait for a mirror server before it is dropped for that tracker.
+    static constexpr qint64 MirrorQueueLimit = 8 * 1024 * 1024;
 
 private:
     // Capture start-up
@@ -108,25 +121,35 @@ private:
     // Inbound data path and relay
     void sckAccept_DataArrival(qint16 index, qint32 bytesTotal);
 
-    // Return-path capture
-    void sckOUT_DataArrival(qint32 bytesTotal);
+    // Return-path capture: of the one OUT connection (owner null), or of a tracker's own.
+    void sckOUT_DataArrival(TrackerSession *owner, qint32 bytesTotal);
 
     // Device command composer
-    void SendUserCommand(qint16 index);
+    void SendUserCommand(TrackerSession &tracker);
 
     // Capture of one chunk into its two files and two pane lines; advances the counter.
-    // Reads from source everything that waits.
-    Capture captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag, QLatin1StringView hexTag);
+    // read gives everything that waits.
+    Capture captureChunk(const std::function<QByteArray()> &read, int port, QLatin1StringView asciiTag,
+                         QLatin1StringView hexTag);
     void advanceCaptureCounter();
+    // The chunk to the OUT server: over the one connection, or the tracker's own; throws a
+    // PlatformError where one tracker's failed relay ends the program.
+    void relayChunk(TrackerSession &tracker, const QByteArray &chunk);
     // Holds the tracker while the OUT server lags behind, and lets it go once it catches up
     // or its connection ends (so that the next relay reports the failure).
-    void holdTrackerForRelay(qint16 index);
-    void releaseTracker();
+    void holdTrackerForRelay(TrackerSession &tracker);
+    void releaseTracker(TrackerSession *tracker);
     // The first capture number of this run: one past the highest already in the folder.
     // False when that would be past the highest number a capture can take.
     [[nodiscard]] bool continueNumbering();
 
     [[nodiscard]] SocketEndpoint &sckAccept(qint16 index) const;
+    // The session of a slot, null while the slot carries no tracker.
+    [[nodiscard]] TrackerSession *sessionAt(qint16 index) const;
+    // True when several trackers are served at once.
+    [[nodiscard]] bool servesMany() const { return m_features.maxTrackers > 1; }
+    // The tracker of a slot as the connection log names it, also once it has gone.
+    [[nodiscard]] QString trackerName(qint16 index) const;
     // The bytes of a composed command as they go on the wire: in its frame, or followed by
     // CR LF unless that is switched off.
     [[nodiscard]] QByteArray commandOnTheWire(const QByteArray &command) const;
@@ -137,20 +160,24 @@ private:
     void recordListening();
     // A tracker has been taken into the slot, or a request declined.
     void trackerAccepted(qint16 index);
+    // A session's start and end, whatever carries its tracker: its frames, its row of the table,
+    // its relay and mirror connections; at its end, what its mirrors missed.
+    void startSession(TrackerSession &tracker);
+    void endSession(std::unique_ptr<TrackerSession> tracker);
     void requestDeclined(qint32 requestID);
     // After a tracker chunk's capture: its frames recognised and acknowledged, its index line.
-    void trackerChunkCaptured(qint16 index, const Capture &capture);
-    void announceProtocol(qint16 index, const TrackerFrame &first);
-    void acknowledgeFrames(qint16 index, std::span<const TrackerFrame> frames);
-    // A tracker's connection starts its decoding; after each of its chunks the frames are decoded.
-    void startDecoding(qint16 index);
-    void decodeFrames(const Capture &capture, std::span<const TrackerFrame> frames);
+    void trackerChunkCaptured(TrackerSession &tracker, const Capture &capture);
+    void announceProtocol(TrackerSession &tracker, const TrackerFrame &first);
+    void acknowledgeFrames(TrackerSession &tracker, std::span<const TrackerFrame> frames);
+    // A tracker's session starts its decoding; after each of its chunks the frames are decoded.
+    void startDecoding(TrackerSession &tracker);
+    void decodeFrames(TrackerSession &tracker, const Capture &capture, std::span<const TrackerFrame> frames);
     // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
-    void answerCaptured(const Capture &capture);
+    void answerCaptured(TrackerSession *owner, const Capture &capture);
     // Bytes sent to the tracker that its index line records.
-    void sentToTracker(qint16 index, SessionEvent::Kind kind, const QByteArray &bytes, qint64 timeUs,
+    void sentToTracker(TrackerSession &tracker, SessionEvent::Kind kind, const QByteArray &bytes, qint64 timeUs,
                        const QString &note = {});
-    // The tracker's connection has ended, in order or by an error.
+    // The tracker's connection has ended, in order or by an error; its session ends.
     void trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description);
     // One line of the session index, when it is on. The lines wait until the handler is done,
     // so that the relay's write does not wait for the index; a report or the end of the program
@@ -162,6 +189,26 @@ private:
     // True while the slot's tracker connection is open: it has neither ended nor been closed.
     [[nodiscard]] bool trackerConnected(qint16 index) const;
 
+    // Several trackers: the OUT server's address looked up once at the start, a connection of
+    // each tracker's own opened as it connects; a relay that ends closes its tracker.
+    void connectRelay();
+    void openTrackerRelay(TrackerSession &tracker);
+    void trackerRelayEnded(TrackerSession &tracker, const QString &reason);
+    [[nodiscard]] bool relayOpen(const TrackerSession &tracker) const;
+    [[nodiscard]] qint64 relayQueueLimit() const;
+    // The note of an answer's index line on a connection of the tracker's own.
+    [[nodiscard]] static QString streamNote(const StreamSocket &stream);
+
+    // Mirrors: their addresses looked up at the start; a connection per tracker and mirror,
+    // every chunk copied to it, what it answers captured; a mirror that fails or falls behind
+    // is dropped for that tracker, and the bytes it missed are logged when the tracker leaves.
+    void prepareMirrors();
+    void openMirrors(TrackerSession &tracker);
+    void mirrorChunk(TrackerSession &tracker, const QByteArray &chunk);
+    void mirrorAnswered(TrackerSession &tracker, std::size_t mirror);
+    void dropMirror(TrackerSession &tracker, std::size_t mirror, const QString &reason);
+    void closeMirrors(TrackerSession &tracker);
+
     // Runs one handler: an error that no region of the handler covers is reported with its
     // number and description, and the program ends.
     void runHandler(const std::function<void()> &handler);
@@ -169,7 +216,7 @@ private:
     [[noreturn]] void endAfterMessage(const QString &prompt, const QString &title);
     [[noreturn]] void endAfterError(const PlatformError &error);
     [[noreturn]] void endProgram();
-    // Sends what is queued and closes the tracker's and the OUT server's connections, within
+    // Sends what is queued and closes the trackers' and the OUT server's connections, within
     // FlushTimeout. A failure's listener goes on listening until the program has ended.
     void finishEndpoints();
     // Lets pending events run once; leaves the handler if one of them ended the program.
@@ -184,22 +231,29 @@ private:
     EndpointArray *m_sckAccept;
     SocketEndpoint *m_sckOUT;
     bool m_ended = false;
-    qint16 m_heldSlot = -1;
 
     CaptureFeatures m_features;
     RecorderFactory m_recorderFactory;
     std::unique_ptr<SessionRecorder> m_recorder;
     QList<SessionEvent> m_records;
-    // The tracker connection's frames, while recognition is on.
-    std::unique_ptr<FrameSplitter> m_frames;
-    FrameSplitter::Result m_split;
-    bool m_protocolAnnounced = false;
-    // The tracker connection's decoding, while decoding is on.
+    // The sessions by slot; a slot without a tracker holds none.
+    std::vector<std::unique_ptr<TrackerSession>> m_sessions;
+    TrackerTable *m_trackerTable;
+    // Every tracker's decoded positions, while decoding is on; each session decodes its own.
     PositionRecorderFactory m_positionRecorderFactory;
     std::unique_ptr<PositionRecorder> m_positions;
-    std::unique_ptr<LiveDecoder> m_decoder;
     // The tracker's end is being handled as an error: its index line tells the error.
     bool m_trackerFailing = false;
+    // Several trackers relaying: the OUT server, looked up at the start.
+    QHostAddress m_relayAddress;
+    // The mirror servers that could be looked up at the start.
+    struct MirrorServer
+    {
+        QString name; // "HOST:PORT" as given
+        QHostAddress address;
+        quint16 port = 0;
+    };
+    QList<MirrorServer> m_mirrorServers;
 };
 
 #endif

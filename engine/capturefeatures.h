@@ -4,6 +4,7 @@
 #include "trackerprotocol.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -28,6 +29,23 @@ struct CaptureFeatures
     bool sessionIndex = false;
     // The one local address to listen on; empty for every address.
     QString listenAddress;
+    // Trackers served at once. With 1 a tracker that connects while another is served is
+    // declined; with more, each is named in its lines and relays over a connection of its own.
+    int maxTrackers = 1;
+    static constexpr int MostTrackers = 10000;
+    // Servers that get a copy of every tracker chunk, as HOST:PORT, over a connection per
+    // tracker; what they answer is captured and never sent to the tracker.
+    QStringList mirrors;
+    static constexpr int MostMirrors = 4;
 };
+
+// True for HOST:PORT with a host and a port from 1 to 65535, as a mirror is given.
+[[nodiscard]] inline bool isHostAndPort(const QString &text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const int port = text.mid(colon + 1).toInt(&ok);
+    return colon > 0 && ok && port >= 1 && port <= 65535;
+}
 
 #endif

@@ -16,11 +16,21 @@ inline constexpr QLatin1StringView ReturnHexTag{":  -> (HEXAD):"};
 inline constexpr QLatin1StringView CommandAsciiTag{": OUT (ASCII):"};
 inline constexpr QLatin1StringView CommandHexTag{": OUT (HEXAD):"};
 inline constexpr QLatin1StringView IllegalElementTag{": ILLEGAL (HEXAD):"};
+// An acknowledgement sent in a server's place, and a mirror server's answer.
+inline constexpr QLatin1StringView AckAsciiTag{": ACK (ASCII):"};
+inline constexpr QLatin1StringView AckHexTag{": ACK (HEXAD):"};
+inline constexpr QLatin1StringView MirrorAsciiTag{":  M> (ASCII):"};
+inline constexpr QLatin1StringView MirrorHexTag{":  M> (HEXAD):"};
 
 inline constexpr QLatin1StringView LineEnd{"\r\n"};
 
 static_assert(InAsciiTag.size() == 14 && InHexTag.size() == 14 && ReturnAsciiTag.size() == 14 &&
-              ReturnHexTag.size() == 14 && CommandAsciiTag.size() == 14 && CommandHexTag.size() == 14);
+              ReturnHexTag.size() == 14 && CommandAsciiTag.size() == 14 && CommandHexTag.size() == 14 &&
+              MirrorAsciiTag.size() == 14 && MirrorHexTag.size() == 14);
+
+// A tag that names the tracker before its rendering, ":  IN 127.0.0.1:40312 (ASCII):", or
+// before the colon of a tag without one, ": POS 127.0.0.1:40312: ".
+[[nodiscard]] QByteArray trackerTag(QLatin1StringView tag, const QString &tracker);
 
 // The capture number with leading zeros to at least four digits, never cut: 0001, 10000.
 [[nodiscard]] QString captureNumber(qint32 counter);

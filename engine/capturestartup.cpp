@@ -52,7 +52,7 @@ void CaptureEngine::Command1_Click()
                 regionTitle = QStringLiteral("Error on output socket!");
                 m_sckOUT->setRemotePort(outPort);
                 m_sckOUT->setRemoteHost(m_controls.text(Control::OutHost));
-                m_sckOUT->Connect();
+                connectRelay();
             }
 
             regionTitle = QStringLiteral("Error after socket load!");
@@ -91,7 +91,9 @@ void CaptureEngine::openCaptureFolder()
 bool CaptureEngine::InitAcceptSockets()
 {
     try {
-        m_sckAccept->load(1);
+        // Slot 1, and one more for each further tracker served at once.
+        for (int slot = 1; slot <= m_features.maxTrackers; ++slot)
+            m_sckAccept->load(qint16(slot));
         return true;
     } catch (const PlatformError &) {
         return false;

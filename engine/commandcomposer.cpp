@@ -38,33 +38,44 @@ QString commaSeparatedHex(const QByteArray &bytes)
     return QString::fromLatin1(Hex::upper(bytes, ','));
 }
 
-void CaptureEngine::SendUserCommand(qint16 index)
+void CaptureEngine::SendUserCommand(TrackerSession &tracker)
 {
     // A tracker that has already gone gets nothing, and the command stays armed for the next.
-    if (m_controls.value(Control::AutoSend) != CheckValue::Ticked || !trackerConnected(index))
+    if (m_controls.value(Control::AutoSend) != CheckValue::Ticked || !tracker.link->isOpen())
         return;
+    const QString type = m_controls.text(Control::CommandType);
+    const QString text = m_controls.text(Control::Command);
     // Disarmed first, so that the command is never repeated, even when a later step fails.
-    m_controls.setValue(Control::AutoSend, CheckValue::Clear);
+    // With several trackers it stays armed, and each tracker has it once.
+    if (servesMany()) {
+        const QString armed = type + QLatin1Char('\n') + text;
+        if (tracker.commandHad == armed)
+            return;
+        tracker.commandHad = armed;
+    } else {
+        m_controls.setValue(Control::AutoSend, CheckValue::Clear);
+    }
 
-    const QString commandText = m_controls.text(Control::Command);
-    const ComposedCommand command = composeCommand(m_controls.text(Control::CommandType), commandText);
+    const ComposedCommand command = composeCommand(type, text);
     for (const QString &element : command.illegalElements)
         m_controls.prependToDataPane(
-            CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::IllegalElementTag, element));
-    m_controls.prependToDataPane(
-        command.hexMode
-            ? CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandHexTag, QString::fromLatin1(command.bytes))
-            : CaptureFiles::paneLine(DateTimeText::now(), CaptureFiles::CommandAsciiTag, commandText));
+            CaptureFiles::paneLine(DateTimeText::now(), tracker.tag(CaptureFiles::IllegalElementTag), element));
+    const QLatin1StringView tag = command.hexMode ? CaptureFiles::CommandHexTag : CaptureFiles::CommandAsciiTag;
+    m_controls.prependToDataPane(CaptureFiles::paneLine(DateTimeText::now(), tracker.tag(tag),
+                                                        command.hexMode ? QString::fromLatin1(command.bytes) : text));
 
     const QByteArray wire = commandOnTheWire(command.bytes);
     try {
-        sckAccept(index).SendData(wire);
+        tracker.link->send(wire);
     } catch (const PlatformError &) {
         // The connection broke under the send: the tracker is gone, not the program.
-        m_controls.setValue(Control::AutoSend, CheckValue::Ticked);
+        if (servesMany())
+            tracker.commandHad.clear();
+        else
+            m_controls.setValue(Control::AutoSend, CheckValue::Ticked);
         return;
     }
-    sentToTracker(index, SessionEvent::Kind::Cmd, wire, sessionClockUs());
+    sentToTracker(tracker, SessionEvent::Kind::Cmd, wire, sessionClockUs());
 }
 
 QByteArray CaptureEngine::commandOnTheWire(const QByteArray &command) const

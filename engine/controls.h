@@ -59,7 +59,8 @@ public:
     virtual void prependToDataPane(const QString &line) = 0;
     // The two lines of a chunk, the ASCII line first, each with the current timestamp and its
     // tag; rendered as prependToDataPane() lines unless a front end renders them straight
-    // from the bytes.
+    // from the bytes. A tag that names a tracker goes with its connection: it is valid during
+    // the call only.
     virtual void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk);
 
     // The lines of a chunk's decoded frames: UTF-8, each a tag (": POS: ", ": DEC: "), its text

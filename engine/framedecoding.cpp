@@ -5,21 +5,22 @@
 
 #include "livedecoder.h"
 
-void CaptureEngine::startDecoding(qint16 index)
+void CaptureEngine::startDecoding(TrackerSession &tracker)
 {
-    m_decoder.reset();
     if (m_features.decode)
-        m_decoder = std::make_unique<LiveDecoder>(trackerPeer(index));
+        tracker.decoder = std::make_unique<LiveDecoder>(tracker.peer(), tracker.named);
 }
 
-void CaptureEngine::decodeFrames(const Capture &capture, std::span<const TrackerFrame> frames)
+void CaptureEngine::decodeFrames(TrackerSession &tracker, const Capture &capture,
+                                 std::span<const TrackerFrame> frames)
 {
-    if (!m_decoder || frames.empty())
+    LiveDecoder *decoder = tracker.decoder.get();
+    if (!decoder || frames.empty())
         return;
-    m_decoder->decode(frames, capture.number, capture.timeUs);
-    if (!m_decoder->lines().isEmpty())
-        m_controls.prependDecodedLines(m_decoder->lines());
-    const std::span<const PositionRow> rows = m_decoder->rows();
+    decoder->decode(frames, capture.number, capture.timeUs);
+    if (!decoder->lines().isEmpty())
+        m_controls.prependDecodedLines(decoder->lines());
+    const std::span<const PositionRow> rows = decoder->rows();
     if (rows.empty())
         return;
     m_controls.positionsDecoded(rows);

@@ -7,27 +7,44 @@
 #include "outputfile.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
+#include "streamsocket.h"
 
 void CaptureEngine::sckAccept_DataArrival(qint16 index, qint32 /*bytesTotal: everything waiting is read*/)
 {
-    const Capture capture = captureChunk(sckAccept(index), m_sckListen->localPort(), CaptureFiles::InAsciiTag,
-                                         CaptureFiles::InHexTag);
-    trackerChunkCaptured(index, capture);
+    TrackerSession &tracker = *sessionAt(index);
+    const Capture capture = captureChunk([&] { return sckAccept(index).GetData(); }, m_sckListen->localPort(),
+                                         tracker.tag(CaptureFiles::InAsciiTag), tracker.tag(CaptureFiles::InHexTag));
+    trackerChunkCaptured(tracker, capture);
 
-    SendUserCommand(index);
+    SendUserCommand(tracker);
 
     try {
-        if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked) {
-            m_sckOUT->SendData(capture.chunk);
-            holdTrackerForRelay(index);
-        }
+        if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked)
+            relayChunk(tracker, capture.chunk);
     } catch (const PlatformError &error) {
         endAfterMessage(error.description(), QStringLiteral("Error sending to output socket!"));
     }
 }
 
-CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int port, QLatin1StringView asciiTag,
-                                                   QLatin1StringView hexTag)
+void CaptureEngine::relayChunk(TrackerSession &tracker, const QByteArray &chunk)
+{
+    if (!tracker.relay) {
+        m_sckOUT->SendData(chunk);
+        holdTrackerForRelay(tracker);
+        return;
+    }
+    // A tracker's own relay that fails closes that tracker and ends nothing else.
+    try {
+        tracker.relay->write(chunk);
+    } catch (const PlatformError &error) {
+        trackerRelayEnded(tracker, error.description());
+        return;
+    }
+    holdTrackerForRelay(tracker);
+}
+
+CaptureEngine::Capture CaptureEngine::captureChunk(const std::function<QByteArray()> &read, int port,
+                                                   QLatin1StringView asciiTag, QLatin1StringView hexTag)
 {
     const QString dataName = CaptureFiles::dataFile(m_state.CaptureCounter, port);
     OutputFile dataFile;
@@ -35,7 +52,7 @@ CaptureEngine::Capture CaptureEngine::captureChunk(SocketEndpoint &source, int p
     OutputFile lengthLog;
     lengthLog.open(m_outputFolder, CaptureFiles::lengthLog(m_state.CaptureCounter, port), OutputFile::Mode::Text);
 
-    const QByteArray chunk = source.GetData();
+    const QByteArray chunk = read();
     const qint64 readAt = sessionClockUs();
     dataFile.write(chunk);
     lengthLog.write(CaptureFiles::lengthLine(chunk.size()));

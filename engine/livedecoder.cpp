@@ -1,5 +1,6 @@
 #include "livedecoder.h"
 
+#include "capturefiles.h"
 #include "positiontext.h"
 
 namespace {
@@ -32,8 +33,9 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
         }
         const QByteArray &protocol = m_protocolNames[std::size_t(frame.protocol)];
         for (PositionRecord &record : m_decoded.records()) {
-            text.reserve(PositionTag.size() + PositionText::positionLineRoom(protocol, m_deviceText, record) + 2);
-            text.put(PositionTag);
+            const qsizetype room = PositionText::positionLineRoom(protocol, m_deviceText, record);
+            text.reserve(m_positionTag.size() + room + 2);
+            text.put(m_positionTag);
             PositionText::writePositionLine(text, protocol, m_deviceText, record);
             text.put("\r\n");
             // The rows of the last chunk are reused, and their records swapped with the decoded
@@ -50,8 +52,8 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
             std::swap(row.record, record);
         }
         if (m_decoded.records().empty() && m_decoded.hasContent()) {
-            text.reserve(FrameTag.size());
-            text.put(FrameTag);
+            text.reserve(m_frameTag.size());
+            text.put(m_frameTag);
             PositionText::writeFrameLine(text, protocol, m_deviceText, m_kindText, m_decoded);
             text.reserve(2);
             text.put("\r\n");
@@ -59,7 +61,11 @@ void LiveDecoder::decode(std::span<const TrackerFrame> frames, qint32 number, qi
     }
 }
 
-LiveDecoder::LiveDecoder(QString peer) : m_peer(std::move(peer))
+LiveDecoder::LiveDecoder(QString peer, bool named)
+    : m_peer(std::move(peer))
+    , m_positionTag(named ? CaptureFiles::trackerTag(QLatin1StringView(PositionTag), m_peer)
+                          : PositionTag.toByteArray())
+    , m_frameTag(named ? CaptureFiles::trackerTag(QLatin1StringView(FrameTag), m_peer) : FrameTag.toByteArray())
 {
     for (const TrackerProtocol protocol : AllTrackerProtocols)
         m_protocolNames[std::size_t(protocol)] = protocolName(protocol).toLatin1();

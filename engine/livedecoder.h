@@ -20,7 +20,9 @@ public:
     static constexpr QByteArrayView PositionTag{": POS: "};
     static constexpr QByteArrayView FrameTag{": DEC: "};
 
-    explicit LiveDecoder(QString peer);
+    // named: several trackers are served at once, and the tags name this one
+    // (": POS 127.0.0.1:40312: ").
+    explicit LiveDecoder(QString peer, bool named = false);
 
     // Decodes a chunk's intact frames: each record becomes a line "<PositionTag><what it says>\r\n"
     // of lines() and a row of rows(); a frame without records but with fields or a reason becomes
@@ -31,6 +33,8 @@ public:
 
 private:
     QString m_peer;
+    QByteArray m_positionTag;
+    QByteArray m_frameTag;
     QString m_device;
     QByteArray m_deviceText;
     QString m_kind;

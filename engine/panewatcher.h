@@ -26,7 +26,8 @@ public:
     // The data pane: a line on top.
     virtual void prependToDataPane(const QString &line) = 0;
     // A chunk's line on top of the data pane, not yet rendered: the timestamp its pane shows,
-    // the tag, and the chunk in its ASCII or its hexadecimal rendering.
+    // the tag (valid during the call only: a tracker's tags go with its connection), and the
+    // chunk in its ASCII or its hexadecimal rendering.
     enum class Rendering { Ascii, Hex };
     virtual void prependChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk,
                                   Rendering rendering) = 0;

@@ -8,6 +8,7 @@
 #include "platformerror.h"
 #include "socketendpoint.h"
 
+#include <algorithm>
 #include <utility>
 
 void CaptureEngine::prepareFeatures()
@@ -16,10 +17,16 @@ void CaptureEngine::prepareFeatures()
     if ((m_features.acknowledge || m_features.decode) && !m_features.protocol)
         m_features.protocol = ProtocolChoice::detect();
     m_sckListen->setLocalAddress(m_features.listenAddress);
+    m_features.maxTrackers = std::clamp(m_features.maxTrackers, 1, CaptureFeatures::MostTrackers);
+    m_state.SlotInUse.assign(std::size_t(m_features.maxTrackers) + 1, false);
+    m_sessions.resize(std::size_t(m_features.maxTrackers) + 1);
+    if (servesMany()) // trackers that connect at once wait for their turn rather than retry
+        m_sckListen->setListenBacklog(std::min(m_features.maxTrackers, 4096));
     if (m_features.sessionIndex && m_recorderFactory)
         m_recorder = m_recorderFactory(m_captureFolder);
     if (m_features.decode && m_positionRecorderFactory)
         m_positions = m_positionRecorderFactory(m_captureFolder);
+    prepareMirrors();
 }
 
 void CaptureEngine::recordListening()
@@ -27,7 +34,10 @@ void CaptureEngine::recordListening()
     SessionEvent event = sessionEvent(SessionEvent::Kind::Listen, sessionClockUs());
     event.port = m_sckListen->localPort();
     if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked)
-        event.note = QStringLiteral("relay to %1:%2").arg(m_sckOUT->remoteHost()).arg(m_sckOUT->remotePort());
+        event.note = QStringLiteral("relay to %1:%2%3")
+                         .arg(m_sckOUT->remoteHost())
+                         .arg(m_sckOUT->remotePort())
+                         .arg(servesMany() ? QStringLiteral(" per tracker") : QString());
     record(event);
 }
 
@@ -70,13 +80,14 @@ void CaptureEngine::requestDeclined(qint32 requestID)
     record(event);
 }
 
-void CaptureEngine::sentToTracker(qint16 index, SessionEvent::Kind kind, const QByteArray &bytes, qint64 timeUs,
-                                  const QString &note)
+void CaptureEngine::sentToTracker(TrackerSession &tracker, SessionEvent::Kind kind, const QByteArray &bytes,
+                                  qint64 timeUs, const QString &note)
 {
+    tracker.row.bytesOut += bytes.size();
     if (!m_recorder)
         return;
     SessionEvent event = sessionEvent(kind, timeUs);
-    event.peer = trackerPeer(index);
+    event.peer = tracker.peer();
     event.port = m_sckListen->localPort();
     event.length = bytes.size();
     event.bytes = bytes;
@@ -86,7 +97,8 @@ void CaptureEngine::sentToTracker(qint16 index, SessionEvent::Kind kind, const Q
 
 void CaptureEngine::trackerLeft(qint16 index, qint32 errorNumber, qint16 number, const QString &description)
 {
-    m_frames.reset();
+    if (std::unique_ptr<TrackerSession> ended = std::exchange(m_sessions[std::size_t(index)], nullptr))
+        endSession(std::move(ended));
     if (!m_recorder)
         return;
     SessionEvent event = sessionEvent(errorNumber != 0 ? SessionEvent::Kind::Error : SessionEvent::Kind::Disconnect,

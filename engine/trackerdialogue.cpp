@@ -4,9 +4,12 @@
 #include "captureengine.h"
 
 #include "acknowledgement.h"
+#include "capturefiles.h"
 #include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
+#include "streamsocket.h"
+#include "endpointlink.h"
 
 namespace {
 
@@ -21,99 +24,127 @@ SessionEvent capturedEvent(SessionEvent::Kind kind, const CaptureEngine::Capture
     return event;
 }
 
-// Tags of an acknowledgement's two pane lines, in the place of a tracker chunk's.
-constexpr QLatin1StringView AckAsciiTag{": ACK (ASCII):"};
-constexpr QLatin1StringView AckHexTag{": ACK (HEXAD):"};
-
 } // namespace
 
 void CaptureEngine::trackerAccepted(qint16 index)
 {
-    m_frames.reset();
-    m_protocolAnnounced = false;
-    if (m_features.protocol)
-        m_frames = std::make_unique<FrameSplitter>(*m_features.protocol);
-    startDecoding(index);
-    if (!m_recorder)
-        return;
-    const SocketEndpoint &tracker = sckAccept(index);
-    SessionEvent event = sessionEvent(SessionEvent::Kind::Connect, sessionClockUs());
-    event.peer = trackerPeer(index);
-    event.port = m_sckListen->localPort();
-    event.note = QStringLiteral("local %1:%2").arg(tracker.localAddress()).arg(tracker.localPort());
-    record(event);
-}
-
-void CaptureEngine::trackerChunkCaptured(qint16 index, const Capture &capture)
-{
-    if (m_frames)
-        m_frames->feed(capture.chunk, m_split);
+    auto session =
+        std::make_unique<TrackerSession>(index, std::make_unique<EndpointLink>(sckAccept(index)), servesMany());
+    TrackerSession &tracker = *session;
+    m_sessions[std::size_t(index)] = std::move(session);
     if (m_recorder) {
-        SessionEvent event = capturedEvent(SessionEvent::Kind::In, capture, trackerPeer(index), m_sckListen->localPort());
-        event.note = m_split.note();
+        SessionEvent event = sessionEvent(SessionEvent::Kind::Connect, sessionClockUs());
+        event.peer = tracker.peer();
+        event.port = m_sckListen->localPort();
+        event.note = QStringLiteral("local %1:%2").arg(tracker.link->localAddress()).arg(tracker.link->localPort());
         record(event);
     }
-    if (m_frames && !m_split.frames.empty()) {
-        announceProtocol(index, m_split.frames.front());
-        acknowledgeFrames(index, m_split.frames);
-        decodeFrames(capture, m_split.frames);
-    }
-    // The list keeps its room for the next chunk; the frames let go of this one's bytes.
-    m_split.clear();
+    startSession(tracker);
 }
 
-void CaptureEngine::announceProtocol(qint16 index, const TrackerFrame &first)
+void CaptureEngine::startSession(TrackerSession &tracker)
 {
-    if (m_protocolAnnounced)
+    if (m_features.protocol)
+        tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol);
+    startDecoding(tracker);
+    m_trackerTable->add(&tracker.row);
+    openTrackerRelay(tracker);
+    openMirrors(tracker);
+}
+
+void CaptureEngine::endSession(std::unique_ptr<TrackerSession> tracker)
+{
+    m_trackerTable->remove(&tracker->row);
+    closeMirrors(*tracker);
+    // Its relay and mirror connections finish on their own as it goes.
+}
+
+void CaptureEngine::trackerChunkCaptured(TrackerSession &tracker, const Capture &capture)
+{
+    tracker.row.chunks += 1;
+    tracker.row.bytesIn += capture.chunk.size();
+    tracker.row.lastChunkUs = capture.timeUs;
+    m_trackerTable->touch();
+    mirrorChunk(tracker, capture.chunk);
+    if (tracker.frames)
+        tracker.frames->feed(capture.chunk, tracker.split);
+    if (m_recorder) {
+        SessionEvent event = capturedEvent(SessionEvent::Kind::In, capture, tracker.peer(), m_sckListen->localPort());
+        event.note = tracker.split.note();
+        record(event);
+    }
+    if (tracker.frames && !tracker.split.frames.empty()) {
+        announceProtocol(tracker, tracker.split.frames.front());
+        acknowledgeFrames(tracker, tracker.split.frames);
+        decodeFrames(tracker, capture, tracker.split.frames);
+    }
+    // The list keeps its room for the next chunk; the frames let go of this one's bytes.
+    tracker.split.clear();
+}
+
+void CaptureEngine::announceProtocol(TrackerSession &tracker, const TrackerFrame &first)
+{
+    if (tracker.protocolAnnounced)
         return;
-    m_protocolAnnounced = true;
-    const QString device = first.deviceId.isEmpty() ? m_frames->deviceId() : first.deviceId;
-    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() + QStringLiteral(" speaks ") +
-                           protocolName(first.protocol) +
+    tracker.protocolAnnounced = true;
+    const QString device = first.deviceId.isEmpty() ? tracker.frames->deviceId() : first.deviceId;
+    tracker.row.protocol = protocolName(first.protocol);
+    tracker.row.device = device;
+    m_controls.appendToLog(QStringLiteral("Tracker ") + tracker.name() + QStringLiteral(" speaks ") +
+                           tracker.row.protocol +
                            (device.isEmpty() ? QString() : QStringLiteral(", device ") + device) +
                            QStringLiteral(".\r\n"));
 }
 
-void CaptureEngine::acknowledgeFrames(qint16 index, std::span<const TrackerFrame> frames)
+void CaptureEngine::acknowledgeFrames(TrackerSession &tracker, std::span<const TrackerFrame> frames)
 {
     // A server behind the relay that passes its answers on answers for itself.
-    const bool serverAnswers = m_features.passAnswers && m_sckOUT->state() == SocketEndpoint::State::Connected;
+    const bool serverAnswers = m_features.passAnswers && relayOpen(tracker);
     if (!m_features.acknowledge || serverAnswers)
         return;
     // The answers to a chunk's frames go out together, as one write, and show as one pair of
     // lines, as the chunk did.
     const Acknowledgements answers = acknowledgements(frames);
-    if (answers.bytes.isEmpty() || !trackerConnected(index))
+    if (answers.bytes.isEmpty() || !tracker.link->isOpen())
         return;
     const QString summary = answers.answered == 1 ? frames[std::size_t(answers.first)].summary()
                                                   : QStringLiteral("%1 frames").arg(answers.answered);
     try {
-        sckAccept(index).SendData(answers.bytes);
+        tracker.link->send(answers.bytes);
     } catch (const PlatformError &) {
         return; // the tracker has just gone
     }
     const qint64 sentAt = sessionClockUs();
-    m_controls.prependChunkLines(AckAsciiTag, AckHexTag, answers.bytes);
-    sentToTracker(index, SessionEvent::Kind::Ack, answers.bytes, sentAt, summary);
+    m_controls.prependChunkLines(tracker.tag(CaptureFiles::AckAsciiTag), tracker.tag(CaptureFiles::AckHexTag),
+                                 answers.bytes);
+    sentToTracker(tracker, SessionEvent::Kind::Ack, answers.bytes, sentAt, summary);
 }
 
-void CaptureEngine::answerCaptured(const Capture &capture)
+void CaptureEngine::answerCaptured(TrackerSession *owner, const Capture &capture)
 {
     if (m_recorder) {
-        record(capturedEvent(SessionEvent::Kind::Out, capture,
-                             m_sckOUT->remoteHostIP() + QLatin1Char(':') + QString::number(m_sckOUT->remotePort()),
-                             m_sckOUT->remotePort()));
+        // On a connection of the tracker's own, the answer is that tracker's.
+        SessionEvent event =
+            owner ? capturedEvent(SessionEvent::Kind::Out, capture, owner->peer(), m_sckOUT->remotePort())
+                  : capturedEvent(SessionEvent::Kind::Out, capture,
+                                  m_sckOUT->remoteHostIP() + QLatin1Char(':') + QString::number(m_sckOUT->remotePort()),
+                                  m_sckOUT->remotePort());
+        if (owner)
+            event.note = streamNote(*owner->relay);
+        record(event);
     }
-    if (!m_features.passAnswers || !trackerConnected(1))
+    TrackerSession *tracker = owner ? owner : sessionAt(1);
+    if (!m_features.passAnswers || !tracker || !tracker->link->isOpen())
         return;
     try {
-        sckAccept(1).SendData(capture.chunk);
+        tracker->link->send(capture.chunk);
     } catch (const PlatformError &) {
         return; // the tracker has just gone: the answer stays captured only
     }
+    tracker->row.bytesOut += capture.chunk.size();
     if (!m_recorder)
         return;
-    SessionEvent event = capturedEvent(SessionEvent::Kind::Pass, capture, trackerPeer(1), m_sckListen->localPort());
+    SessionEvent event = capturedEvent(SessionEvent::Kind::Pass, capture, tracker->peer(), m_sckListen->localPort());
     event.timeUs = sessionClockUs();
     record(event);
 }

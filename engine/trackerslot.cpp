@@ -10,7 +10,12 @@
 
 qint16 CaptureEngine::GetFreeSocket() const
 {
-    return m_state.SlotInUse[1] ? 0 : 1;
+    // Slot 1 alone with one tracker at a time; with several, the first free slot.
+    for (std::size_t slot = 1; slot < m_state.SlotInUse.size(); ++slot) {
+        if (!m_state.SlotInUse[slot])
+            return qint16(slot);
+    }
+    return 0;
 }
 
 void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
@@ -25,25 +30,27 @@ void CaptureEngine::sckListen_ConnectionRequest(qint32 requestID)
     sckAccept(slot).Accept(requestID);
     trackerAccepted(slot);
 
-    // The tracker's first chunk, its close or another request may be handled here.
-    yieldOnce();
+    // The tracker's first chunk, its close or another request may be handled here. With several
+    // trackers there is no yield: a thousand connecting at once would nest a thousand handlers.
+    if (!servesMany())
+        yieldOnce();
 
-    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(slot).remoteHostIP() +
-                           QStringLiteral(" connected.\r\n"));
+    m_controls.appendToLog(QStringLiteral("Tracker ") + trackerName(slot) + QStringLiteral(" connected.\r\n"));
     // A tracker that left while it was being accepted gets nothing: the switches stay as they
-    // are, and the command goes to the next tracker.
+    // are, and the command goes to the next tracker. With several trackers the switch stays
+    // ticked for every one that connects.
     if (m_controls.value(Control::SendOnConnect) == CheckValue::Ticked && trackerConnected(slot)) {
-        SendUserCommand(slot);
-        m_controls.setValue(Control::SendOnConnect, CheckValue::Clear);
+        SendUserCommand(*sessionAt(slot));
+        if (!servesMany())
+            m_controls.setValue(Control::SendOnConnect, CheckValue::Clear);
     }
 }
 
 void CaptureEngine::sckAccept_Close(qint16 index)
 {
-    m_state.SlotInUse[index == 0 ? 0 : 1] = false;
+    m_state.SlotInUse[std::size_t(index)] = false;
     // The address is read before the endpoint closes.
-    m_controls.appendToLog(QStringLiteral("Tracker ") + sckAccept(index).remoteHostIP() +
-                           QStringLiteral(" disconnected.\r\n"));
+    m_controls.appendToLog(QStringLiteral("Tracker ") + trackerName(index) + QStringLiteral(" disconnected.\r\n"));
     sckAccept(index).Close();
     if (!m_trackerFailing)
         trackerLeft(index, 0, 0, {});

@@ -98,6 +98,8 @@ void SocketEndpoint::Listen()
         fail(ErrorNumber::AddressNotAvailable);
     auto server = std::make_unique<ListeningServer>(this);
     server->setMaxPendingConnections(1024);
+    if (m_listenBacklog > 0)
+        server->setListenBacklogSize(m_listenBacklog);
     if (!server->listen(address, quint16(m_localPort))) {
         const int number = server->serverError() == QAbstractSocket::AddressInUseError
                                ? ErrorNumber::AddressInUse
@@ -164,27 +166,29 @@ void SocketEndpoint::Connect()
     requireState(State::Closed);
     if (m_remotePort < 1 || m_remotePort > 65535)
         fail(ErrorNumber::InvalidArgument);
-    const QString host = m_remoteHost;
-    QHostAddress address;
-    if (!address.setAddress(host)) {
-        if (host.trimmed().isEmpty())
-            fail(ErrorNumber::HostNotFound);
-        // A name is looked up once, when the operator starts the run.
-        const QHostInfo info = QHostInfo::fromName(host);
-        const auto addresses = info.addresses();
-        if (info.error() != QHostInfo::NoError || addresses.isEmpty())
-            fail(ErrorNumber::HostNotFound);
-        address = addresses.first();
-        for (const QHostAddress &candidate : addresses) {
-            if (candidate.protocol() == QAbstractSocket::IPv4Protocol) {
-                address = candidate;
-                break;
-            }
-        }
-    }
+    const QHostAddress address = resolve(m_remoteHost);
     setupClient();
     m_state = State::Connecting;
     m_client->connectToHost(address, quint16(m_remotePort));
+}
+
+QHostAddress SocketEndpoint::resolve(const QString &host)
+{
+    QHostAddress address;
+    if (address.setAddress(host))
+        return address;
+    if (host.trimmed().isEmpty())
+        fail(ErrorNumber::HostNotFound);
+    // A name is looked up once, when the operator starts the run.
+    const QHostInfo info = QHostInfo::fromName(host);
+    const auto addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty())
+        fail(ErrorNumber::HostNotFound);
+    for (const QHostAddress &candidate : addresses) {
+        if (candidate.protocol() == QAbstractSocket::IPv4Protocol)
+            return candidate;
+    }
+    return addresses.first();
 }
 
 void SocketEndpoint::setupClient()

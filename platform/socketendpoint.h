@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -30,6 +31,8 @@ public:
 
     // The one local address to listen on, as text; empty for every address.
     void setLocalAddress(const QString &address) { m_localAddress = address; }
+    // Connection requests the system holds while none is taken yet; 0 for its default.
+    void setListenBacklog(int requests) { m_listenBacklog = requests; }
     // The port to listen on; after Listen the port in use (zero binds to a free port).
     void setLocalPort(int port) { m_localPort = port; }
     [[nodiscard]] int localPort() const { return m_localPort; }
@@ -62,6 +65,9 @@ public:
     void Accept(qint32 requestId);
     // Starts connecting to the remote host and port; a host name is looked up first.
     void Connect();
+    // The address of a host, given as an address or as a name that is looked up now (an IPv4
+    // address preferred); throws a PlatformError when there is none.
+    [[nodiscard]] static QHostAddress resolve(const QString &host);
     // Queues bytes and sends at once as many as the network takes.
     void SendData(const QByteArray &bytes);
     // Every byte received and not yet taken.
@@ -88,6 +94,7 @@ private:
     void setupClient();
 
     QString m_localAddress;
+    int m_listenBacklog = 0;
     int m_localPort = 0;
     int m_remotePort = 0;
     QString m_remoteHost;

@@ -2,6 +2,7 @@
 
 #include "nativesocket.h"
 #include "platformerror.h"
+#include "socketwatch.h"
 
 #include <QDeadlineTimer>
 
@@ -24,21 +25,86 @@ namespace {
 // One read of a pass; see ReadPassLimit.
 constexpr qsizetype ReadBlock = 256 * 1024;
 
+// One buffer for the reads of every connection of the thread: a connection keeps only what
+// it has read.
+QByteArray &readBuffer()
+{
+    thread_local QByteArray buffer(ReadBlock, Qt::Uninitialized);
+    return buffer;
+}
+
 } // namespace
 
-StreamSocket::StreamSocket(qintptr descriptor, QObject *parent)
-    : QObject(parent), m_descriptor(descriptor)
+StreamSocket::StreamSocket(qintptr descriptor, QObject *parent) : StreamSocket(descriptor, parent, false) {}
+
+StreamSocket::StreamSocket(qintptr descriptor, QObject *parent, bool connecting)
+    : QObject(parent), m_descriptor(descriptor), m_connecting(connecting)
 {
+    if (descriptor == -1)
+        return;
     setNonBlocking(descriptor);
+    if (!connecting) {
+        std::tie(m_peerAddress, m_peerPort) = peerOf(descriptor);
+        std::tie(m_localAddress, m_localPort) = localOf(descriptor);
+    }
+    m_watch = new SocketWatch(descriptor, this);
+    connect(m_watch, &SocketWatch::readable, this, &StreamSocket::onReadable);
+    connect(m_watch, &SocketWatch::writable, this, &StreamSocket::onWritable);
+    m_watch->setReadEnabled(!connecting);
+    // A connection being made turns writable once it is made or has failed.
+    m_watch->setWriteEnabled(connecting);
+}
 
-    std::tie(m_peerAddress, m_peerPort) = peerOf(descriptor);
-    std::tie(m_localAddress, m_localPort) = localOf(descriptor);
+StreamSocket *StreamSocket::connectTo(const QHostAddress &address, quint16 port, QObject *parent)
+{
+    int error = 0;
+    const qintptr descriptor = startConnect(address, port, error);
+    const bool made = descriptor != -1 && (error == 0 || connectPending(error));
+    if (descriptor != -1 && !made)
+        closeNative(descriptor);
+    auto *socket = new StreamSocket(made ? descriptor : -1, parent, true);
+    socket->m_peerAddress = address;
+    socket->m_peerPort = port;
+    if (!made)
+        socket->m_pendingError = numberFor(error);
+    // Told from the event loop, once the caller has connected to the signals.
+    if (!made || error == 0)
+        QMetaObject::invokeMethod(socket, &StreamSocket::connectDone, Qt::QueuedConnection);
+    return socket;
+}
 
-    m_readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &StreamSocket::onReadable);
-    m_writeNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &StreamSocket::onWritable);
+void StreamSocket::connectDone()
+{
+    if (!m_connecting)
+        return;
+    m_connecting = false;
+    const int outcome = m_descriptor == -1 ? 0 : connectOutcome(m_descriptor);
+    if (m_pendingError != 0 || outcome != 0) {
+        fail(m_pendingError != 0 ? m_pendingError : numberFor(outcome));
+        return;
+    }
+    std::tie(m_peerAddress, m_peerPort) = peerOf(m_descriptor);
+    std::tie(m_localAddress, m_localPort) = localOf(m_descriptor);
+    m_watch->setReadEnabled(!m_held && !m_readingStopped);
+    QPointer<StreamSocket> self(this);
+    emit connected();
+    if (self && m_descriptor != -1)
+        onWritable(); // what waited goes now
+}
+
+void StreamSocket::fail(int number)
+{
+    m_pendingError = number;
+    m_dropped += bytesToWrite();
+    m_output.clear();
+    m_outputOffset = 0;
+    stopReading();
+    if (m_watch)
+        m_watch->setWriteEnabled(false);
+    if (m_finishing)
+        finishNow();
+    else
+        emit failed(number, descriptionFor(number));
 }
 
 StreamSocket::~StreamSocket()
@@ -96,6 +162,8 @@ void StreamSocket::write(const QByteArray &bytes)
     } else {
         m_output.append(bytes);
     }
+    if (m_connecting)
+        return;
     if (!sendQueued()) {
         const int number = m_pendingError;
         throw PlatformError(number, descriptionFor(number));
@@ -113,9 +181,10 @@ bool StreamSocket::sendQueued()
             if (wouldBlock(e))
                 break;
             m_pendingError = numberFor(e);
+            m_dropped += bytesToWrite();
             m_output.clear();
             m_outputOffset = 0;
-            m_writeNotifier->setEnabled(false);
+            m_watch->setWriteEnabled(false);
             return false;
         }
         m_outputOffset += sent;
@@ -127,19 +196,28 @@ bool StreamSocket::sendQueued()
         m_output.remove(0, m_outputOffset);
         m_outputOffset = 0;
     }
-    m_writeNotifier->setEnabled(bytesToWrite() > 0);
+    m_watch->setWriteEnabled(bytesToWrite() > 0);
     return true;
 }
 
 void StreamSocket::onWritable()
 {
-    if (!sendQueued()) {
+    const bool queued = bytesToWrite() > 0;
+    if (m_connecting) {
+        connectDone();
+    } else if (!sendQueued()) {
         stopReading();
         if (m_descriptor == -1)
             return;
-        emit failed(m_pendingError, descriptionFor(m_pendingError));
+        if (m_finishing)
+            finishNow();
+        else
+            emit failed(m_pendingError, descriptionFor(m_pendingError));
     } else if (bytesToWrite() == 0) {
-        emit sent();
+        if (m_finishing)
+            finishNow();
+        else if (queued)
+            emit sent();
     }
 }
 
@@ -148,12 +226,11 @@ void StreamSocket::onReadable()
     bool atEnd = false;
     int error = 0;
     qsizetype taken = 0;
-    if (m_scratch.size() != ReadBlock)
-        m_scratch.resize(ReadBlock);
+    QByteArray &buffer = readBuffer();
     while (taken < ReadPassLimit) {
-        const qint64 got = receiveSome(m_descriptor, m_scratch.data(), ReadBlock);
+        const qint64 got = receiveSome(m_descriptor, buffer.data(), ReadBlock);
         if (got > 0) {
-            m_input.append(m_scratch.constData(), got);
+            m_input.append(buffer.constData(), got);
             taken += got;
             if (got < ReadBlock)
                 break;
@@ -189,15 +266,15 @@ void StreamSocket::onReadable()
 void StreamSocket::stopReading()
 {
     m_readingStopped = true;
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(false);
+    if (m_watch)
+        m_watch->setReadEnabled(false);
 }
 
 void StreamSocket::setHeld(bool held)
 {
     m_held = held && !m_peerLeft;
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(!m_held && !m_readingStopped);
+    if (m_watch)
+        m_watch->setReadEnabled(!m_held && !m_readingStopped && !m_connecting);
     if (m_held && !m_endWatch) {
         // Nothing is read while held, so the end of the connection shows only to a look
         // that takes nothing: a few times a second, and only while held.
@@ -223,7 +300,7 @@ void StreamSocket::watchForTheEnd()
 
 bool StreamSocket::flush(const QDeadlineTimer &deadline)
 {
-    while (m_descriptor != -1 && bytesToWrite() > 0 && m_pendingError == 0) {
+    while (m_descriptor != -1 && !m_connecting && bytesToWrite() > 0 && m_pendingError == 0) {
         const qint64 left = deadline.remainingTime();
         if (left <= 0 || !waitWritable(m_descriptor, int(left)))
             break;
@@ -236,17 +313,36 @@ void StreamSocket::close()
 {
     if (m_descriptor == -1)
         return;
-    // A handler may close the connection while one of its notifiers is still reporting.
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    }
-    m_readNotifier = nullptr;
-    m_writeNotifier = nullptr;
+    // A handler may close the connection while its watch is still reporting.
+    m_watch->setReadEnabled(false);
+    m_watch->setWriteEnabled(false);
+    m_watch->deleteLater();
+    m_watch = nullptr;
     if (m_endWatch)
         m_endWatch->stop();
     closeNative(m_descriptor);
     m_descriptor = -1;
+    m_dropped += bytesToWrite();
     m_output.clear();
     m_outputOffset = 0;
+}
+
+void StreamSocket::finishLater(std::chrono::milliseconds within)
+{
+    disconnect();
+    m_finishing = true;
+    stopReading();
+    if (m_descriptor == -1 || m_pendingError != 0 || (!m_connecting && bytesToWrite() == 0)) {
+        finishNow();
+        return;
+    }
+    QTimer::singleShot(within, this, &StreamSocket::finishNow);
+}
+
+void StreamSocket::finishNow()
+{
+    if (m_descriptor != -1 && !m_connecting && m_pendingError == 0)
+        shutdownSending(m_descriptor);
+    close();
+    deleteLater();
 }

@@ -6,10 +6,11 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+
+class SocketWatch;
 
 // TCP keep-alive on an accepted connection: a peer that vanishes without closing (a tracker
 // losing its mobile link) is detected after idle + interval * probes seconds and reported
@@ -42,12 +43,21 @@ public:
     explicit StreamSocket(qintptr descriptor, QObject *parent = nullptr);
     ~StreamSocket() override;
 
+    // A connection to a server, started without waiting: connected() follows once it is made,
+    // failed() when it cannot be. Bytes written meanwhile wait and go once it is made.
+    [[nodiscard]] static StreamSocket *connectTo(const QHostAddress &address, quint16 port,
+                                                 QObject *parent = nullptr);
+    [[nodiscard]] bool isConnecting() const { return m_connecting; }
+
     [[nodiscard]] QHostAddress peerAddress() const { return m_peerAddress; }
     [[nodiscard]] quint16 peerPort() const { return m_peerPort; }
     [[nodiscard]] quint16 localPort() const { return m_localPort; }
     [[nodiscard]] QHostAddress localAddress() const { return m_localAddress; }
     [[nodiscard]] qint64 bytesAvailable() const { return m_input.size(); }
     [[nodiscard]] qint64 bytesToWrite() const { return m_output.size() - m_outputOffset; }
+    // Bytes handed to write() that have not gone to the network: those queued, and those
+    // thrown away with the queue when the connection broke or was closed.
+    [[nodiscard]] qint64 bytesUnsent() const { return m_dropped + bytesToWrite(); }
     [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
     [[nodiscard]] qintptr descriptor() const { return m_descriptor; }
 
@@ -71,7 +81,13 @@ public:
 
     void close();
 
+    // For a connection nobody listens to any longer: tells nothing more, reads nothing more,
+    // sends what is queued (once connected), ends the sending side and closes, within the time
+    // given at most, then deletes itself.
+    void finishLater(std::chrono::milliseconds within);
+
 signals:
+    void connected();
     void readyRead();
     // Bytes that write() had to queue have all gone to the network.
     void sent();
@@ -79,6 +95,11 @@ signals:
     void failed(int number, const QString &description);
 
 private:
+    StreamSocket(qintptr descriptor, QObject *parent, bool connecting);
+    void watch(qintptr descriptor);
+    void connectDone();
+    void fail(int number);
+    void finishNow();
     void onReadable();
     void onWritable();
     bool sendQueued();
@@ -86,12 +107,11 @@ private:
     void watchForTheEnd();
 
     qintptr m_descriptor = -1;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    SocketWatch *m_watch = nullptr;
     QByteArray m_input;
-    QByteArray m_scratch;
     QByteArray m_output;
     qsizetype m_outputOffset = 0;
+    qint64 m_dropped = 0;
     QHostAddress m_peerAddress;
     quint16 m_peerPort = 0;
     quint16 m_localPort = 0;
@@ -101,6 +121,8 @@ private:
     bool m_held = false;
     bool m_peerLeft = false;
     bool m_readingStopped = false;
+    bool m_connecting = false;
+    bool m_finishing = false;
 };
 
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace PcapExport {
 
@@ -91,13 +92,41 @@ public:
             server = endpoint(*firstOut, firstOut->event.peer);
         else if (const auto named = TcpPacket::parseEndpoint(run.relayTo))
             server = *named;
-        QHostAddress local = server.address.isLoopback()
-                                 ? server.address
-                                 : inFamilyOf(m_analyzerAddress.isNull() ? QHostAddress(SessionIndex::FallbackAnalyzer)
-                                                                         : m_analyzerAddress,
-                                              server.address, SessionIndex::FallbackAnalyzer);
-        const TcpEndpoint analyzer{local, quint16(RelayPortBase + runIndex)};
+        const TcpEndpoint analyzer{localFor(server), quint16(RelayPortBase + runIndex)};
+        addStream(analyzer, server, events, startUs, {});
+    }
 
+    // The relay of one tracker over a connection of its own: from the analyzer's end that its
+    // answers name, or a port of its own, to the server; it ends as the tracker's connection does.
+    void addTrackerRelay(const RecordedSession &session)
+    {
+        const RecordedRun &run = m_index.runs()[session.run];
+        QList<qsizetype> events;
+        std::optional<TcpEndpoint> server = TcpPacket::parseEndpoint(run.relayTo);
+        std::optional<TcpEndpoint> local;
+        for (const qsizetype i : session.events) {
+            const SessionEvent &event = m_index.events()[i].event;
+            if (event.kind == Kind::In || event.kind == Kind::Out)
+                events.append(i);
+            const QStringList note = event.note.split(QLatin1Char(' '));
+            if (event.kind == Kind::Out && !local && note.size() == 4 && note[0] == QLatin1StringView("from")) {
+                if (const auto from = TcpPacket::parseEndpoint(note[1]))
+                    server = from;
+                local = TcpPacket::parseEndpoint(note[3]);
+            }
+        }
+        if (!server)
+            return;
+        const QList<qsizetype> &all = session.events;
+        const Kind last = all.isEmpty() ? Kind::Connect : m_index.events()[all.last()].event.kind;
+        const bool ended = last == Kind::Disconnect || last == Kind::Error;
+        addStream(local.value_or(TcpEndpoint{localFor(*server), quint16(RelayPortBase + m_streams)}), *server, events,
+                  session.startUs, ended ? std::optional<qint64>(session.endUs) : std::nullopt);
+    }
+
+    void addStream(const TcpEndpoint &analyzer, const TcpEndpoint &server, const QList<qsizetype> &events,
+                   qint64 startUs, std::optional<qint64> closeUs)
+    {
         TcpConversation stream = conversation(analyzer, server);
         stream.open(events.isEmpty() ? startUs : std::min(startUs, m_index.events()[events.first()].event.timeUs));
         for (const qsizetype i : events) {
@@ -105,6 +134,8 @@ public:
             if (recorded.event.kind == Kind::In || recorded.event.kind == Kind::Out)
                 stream.send(recorded.event.kind == Kind::In, m_index.bytesOf(recorded), recorded.event.timeUs);
         }
+        if (closeUs)
+            stream.close(true, *closeUs);
     }
 
     void writeTo(const QString &path)
@@ -119,6 +150,15 @@ public:
     }
 
 private:
+    // The analyzer's address towards a server.
+    QHostAddress localFor(const TcpEndpoint &server) const
+    {
+        if (server.address.isLoopback())
+            return server.address;
+        return inFamilyOf(m_analyzerAddress.isNull() ? QHostAddress(SessionIndex::FallbackAnalyzer) : m_analyzerAddress,
+                          server.address, SessionIndex::FallbackAnalyzer);
+    }
+
     TcpEndpoint endpoint(const RecordedEvent &recorded, const QString &text) const
     {
         if (const auto parsed = TcpPacket::parseEndpoint(text))
@@ -157,9 +197,15 @@ void write(const SessionIndex &index, int session, const QString &target)
         for (const RecordedSession &s : sessions)
             exporter.addSession(s);
         for (qsizetype r = 0; r < index.runs().size(); ++r)
-            exporter.addRelay(r, index.runs()[r].relay, index.runs()[r].startUs);
+            if (!index.runs()[r].relayPerTracker)
+                exporter.addRelay(r, index.runs()[r].relay, index.runs()[r].startUs);
+        for (const RecordedSession &s : sessions)
+            if (index.runs()[s.run].relayPerTracker)
+                exporter.addTrackerRelay(s);
+    } else if (const RecordedSession &picked = sessions[session - 1]; index.runs()[picked.run].relayPerTracker) {
+        exporter.addSession(picked);
+        exporter.addTrackerRelay(picked);
     } else {
-        const RecordedSession &picked = sessions[session - 1];
         exporter.addSession(picked);
         QList<qsizetype> relayed;
         for (const qsizetype i : picked.events)

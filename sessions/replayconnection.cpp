@@ -26,7 +26,8 @@ QString localEndpoint(qintptr descriptor)
 
 } // namespace
 
-ReplayConnection::ReplayConnection(ReplayShared &shared, QObject *parent) : QObject(parent), m_shared(shared)
+ReplayConnection::ReplayConnection(ReplayShared &shared, const ReplayPlan &plan, QObject *parent)
+    : QObject(parent), m_shared(shared), m_plan(plan)
 {
     m_server = endpointText(shared.server.address, shared.server.port);
     // Gaps are kept to the millisecond, not to the few per cent that a coarse timer allows.
@@ -102,7 +103,7 @@ void ReplayConnection::next()
 {
     if (m_done || m_ending || m_stream->bytesToWrite() > 0)
         return; // the chunk before has not gone yet: sent() comes back here
-    const ReplayPlan &plan = m_shared.plan;
+    const ReplayPlan &plan = m_plan;
     if (m_next == plan.chunks.size()) {
         m_ending = true;
         checkEnd();
@@ -115,7 +116,7 @@ void ReplayConnection::next()
 
 void ReplayConnection::sendChunk()
 {
-    const QByteArray &bytes = m_shared.plan.chunks[m_next].bytes;
+    const QByteArray &bytes = m_plan.chunks[m_next].bytes;
     try {
         m_stream->write(bytes); // shares the plan's bytes: no copy per connection
     } catch (const PlatformError &error) {
@@ -148,7 +149,7 @@ void ReplayConnection::checkEnd()
 {
     if (m_done)
         return;
-    const ReplayPlan &plan = m_shared.plan;
+    const ReplayPlan &plan = m_plan;
     const qint64 recordedEndUs =
         m_shared.noWait || !plan.timed ? 0 : m_connectedUs + qint64(double(plan.endOffsetUs) / m_shared.speed);
     const qint64 answeredUs = m_unanswered.isEmpty() ? m_lastAnswerUs + QuietAfterAnswerMs * 1000
@@ -162,9 +163,9 @@ void ReplayConnection::checkEnd()
 
 void ReplayConnection::onPeerClosed()
 {
-    if (m_next < m_shared.plan.chunks.size())
+    if (m_next < m_plan.chunks.size())
         fail(ErrorNumber::ConnectAborted,
-             QStringLiteral("Closed by the server after %1 of %2 chunks").arg(m_next).arg(m_shared.plan.chunks.size()),
+             QStringLiteral("Closed by the server after %1 of %2 chunks").arg(m_next).arg(m_plan.chunks.size()),
              true);
     else
         finish(false);

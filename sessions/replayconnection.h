@@ -17,7 +17,6 @@ struct ReplayTally;
 // What every connection of one replay shares.
 struct ReplayShared
 {
-    const ReplayPlan &plan;
     TcpEndpoint server;
     double speed = 1.0; // recorded gaps are divided by it
     bool noWait = false; // each chunk as soon as the one before has gone
@@ -40,7 +39,8 @@ public:
     static constexpr qint64 QuietAfterAnswerMs = 500;
     static constexpr qint64 AnswerWaitMs = 2000;
 
-    ReplayConnection(ReplayShared &shared, QObject *parent = nullptr);
+    // plan: the recorded connection it plays, shared by every connection that plays it.
+    ReplayConnection(ReplayShared &shared, const ReplayPlan &plan, QObject *parent = nullptr);
     ~ReplayConnection() override;
 
     void start();
@@ -63,6 +63,7 @@ private:
     void wakeAt(qint64 dueUs);
 
     ReplayShared &m_shared;
+    const ReplayPlan &m_plan;
     qintptr m_descriptor = -1;
     QSocketNotifier *m_connecting = nullptr;
     StreamSocket *m_stream = nullptr;

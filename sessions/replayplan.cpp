@@ -18,9 +18,30 @@ ReplayPlan ReplayPlan::fromSession(const SessionIndex &index, int session)
                                .arg(session)
                                .arg(QDir::toNativeSeparators(index.folder()))
                                .arg(count));
-    const RecordedSession &picked = index.sessions()[session == 0 ? count - 1 : session - 1];
-    const qint64 connectUs = index.events()[picked.connect].event.timeUs;
+    return ofSession(index, index.sessions()[session == 0 ? count - 1 : session - 1]);
+}
 
+QList<ReplayPlan> ReplayPlan::fromLastRun(const SessionIndex &index)
+{
+    const ReplayPlan last = fromSession(index, 0); // fails as it does where there is no session
+    const qsizetype run = index.sessions().constLast().run;
+    QList<ReplayPlan> plans;
+    qint64 firstUs = 0;
+    for (const RecordedSession &session : index.sessions()) {
+        if (session.run != run)
+            continue;
+        const qint64 connectUs = index.events()[session.connect].event.timeUs;
+        if (plans.isEmpty())
+            firstUs = connectUs;
+        plans.append(ofSession(index, session));
+        plans.last().startOffsetUs = std::max<qint64>(0, connectUs - firstUs);
+    }
+    return plans;
+}
+
+ReplayPlan ReplayPlan::ofSession(const SessionIndex &index, const RecordedSession &picked)
+{
+    const qint64 connectUs = index.events()[picked.connect].event.timeUs;
     ReplayPlan plan;
     plan.timed = index.isTimed();
     for (const qsizetype i : picked.events) {

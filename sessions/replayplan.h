@@ -5,6 +5,7 @@
 #include <QList>
 
 class SessionIndex;
+struct RecordedSession;
 
 // A tracker chunk to replay, and when the tracker sent it: microseconds after its connect.
 struct ReplayChunk
@@ -22,10 +23,17 @@ struct ReplayPlan
     bool endsWithReset = false; // the tracker's connection ended in an error
     bool timed = true;          // false: no times were recorded, every chunk goes at once
     qint64 bytes = 0;
+    qint64 startOffsetUs = 0;   // of one of a run's connections: its connect after the run's first
+
 
     // session: from 1; 0 takes the last session of the index. Throws a SessionError when there is
     // no such session or a chunk cannot be read.
     [[nodiscard]] static ReplayPlan fromSession(const SessionIndex &index, int session);
+    // Every tracker connection of the index's last run, each as its own tracker, with its start.
+    [[nodiscard]] static QList<ReplayPlan> fromLastRun(const SessionIndex &index);
+
+private:
+    [[nodiscard]] static ReplayPlan ofSession(const SessionIndex &index, const RecordedSession &session);
 };
 
 #endif

@@ -12,16 +12,17 @@
 #include <memory>
 #include <vector>
 
-// A replay of one session against a server on a number of concurrent connections, all on the
-// one thread's event loop: every connection starts at once, and the run finishes when the last
-// one has ended, or at once when the capture of the answers fails.
+// A replay of recorded connections against a server, each on a number of concurrent connections,
+// all on the one thread's event loop: every connection starts at once, or at its recorded start
+// after the first one, and the run finishes when the last one has ended, or at once when the
+// capture of the answers fails.
 class ReplayRun final : public QObject
 {
     Q_OBJECT
 
 public:
     // Throws a PlatformError when the capture folder's index cannot be opened.
-    ReplayRun(const ReplayPlan &plan, const TcpEndpoint &server, double speed, bool noWait, int trackers,
+    ReplayRun(const QList<ReplayPlan> &plans, const TcpEndpoint &server, double speed, bool noWait, int trackers,
               const QString &outputFolder, QObject *parent = nullptr);
     ~ReplayRun() override;
 
@@ -40,6 +41,7 @@ signals:
 private:
     ReplayTally m_tally;
     ReplayCapture m_capture;
+    const QList<ReplayPlan> m_plans;
     ReplayShared m_shared;
     std::vector<std::unique_ptr<ReplayConnection>> m_connections;
     QString m_failure;

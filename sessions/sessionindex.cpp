@@ -134,21 +134,23 @@ void SessionIndex::readCaptureFiles(int inPort)
 
 void SessionIndex::group()
 {
-    qsizetype open = -1; // the session of the connection being recorded
+    OpenSessions open;
     QList<qsizetype> early; // events of a connection whose connect line is still to come
     for (qsizetype i = 0; i < m_events.size(); ++i) {
         const SessionEvent &event = m_events[i].event;
         switch (event.kind) {
-        case Kind::Listen:
-            m_runs.append({event.port, event.note.startsWith(QLatin1StringView("relay to "))
-                                            ? event.note.mid(9).trimmed()
-                                            : QString(),
-                           event.timeUs, {}});
-            open = -1;
+        case Kind::Listen: {
+            const QString relay = event.note.startsWith(QLatin1StringView("relay to "))
+                                      ? event.note.mid(9).trimmed()
+                                      : QString();
+            m_runs.append({event.port, relay.section(QLatin1Char(' '), 0, 0),
+                           relay.endsWith(QLatin1StringView(" per tracker")), event.timeUs, {}});
+            open = {};
             early.clear();
             break;
+        }
         case Kind::Connect:
-            open = openSession(i, early);
+            openSession(i, early, open);
             break;
         case Kind::Declined:
             break;
@@ -159,7 +161,8 @@ void SessionIndex::group()
         case Kind::Pass:
         case Kind::Error:
         case Kind::Disconnect:
-            open = addToSession(i, open, early);
+        case Kind::Mirror:
+            addToSession(i, open, early);
             break;
         }
     }
@@ -175,44 +178,55 @@ void SessionIndex::group()
 RecordedRun &SessionIndex::currentRun(const SessionEvent &event)
 {
     if (m_runs.isEmpty())
-        m_runs.append({0, QString(), event.timeUs, {}});
+        m_runs.append({0, QString(), false, event.timeUs, {}});
     RecordedRun &run = m_runs.last();
     if (run.inPort == 0 && event.kind != Kind::Out)
         run.inPort = event.port;
     return run;
 }
 
-qsizetype SessionIndex::openSession(qsizetype connect, QList<qsizetype> &early)
+void SessionIndex::openSession(qsizetype connect, QList<qsizetype> &early, OpenSessions &open)
 {
     const SessionEvent &event = m_events[connect].event;
     currentRun(event);
     m_sessions.append({m_runs.size() - 1, connect, {}, 0, 0});
     RecordedSession &session = m_sessions.last();
     bool ended = false;
-    for (const qsizetype e : std::as_const(early)) {
+    const auto taken = [&](qsizetype e) {
         const SessionEvent &earlier = m_events[e].event;
         if (earlier.kind != Kind::Out && earlier.peer != event.peer)
-            continue;
+            return false;
         session.events.append(e);
         ended = ended || earlier.kind == Kind::Disconnect || earlier.kind == Kind::Error;
-    }
-    early.clear();
-    return ended ? -1 : m_sessions.size() - 1;
+        return true;
+    };
+    early.removeIf(taken);
+    open.latest = ended ? -1 : m_sessions.size() - 1;
+    if (!ended)
+        open.byPeer.insert(event.peer, open.latest);
 }
 
-qsizetype SessionIndex::addToSession(qsizetype index, qsizetype open, QList<qsizetype> &early)
+void SessionIndex::addToSession(qsizetype index, OpenSessions &open, QList<qsizetype> &early)
 {
     const SessionEvent &event = m_events[index].event;
     RecordedRun &run = currentRun(event);
     if (event.kind == Kind::In || event.kind == Kind::Out)
         run.relay.append(index);
-    const bool ours = open >= 0 && (event.kind == Kind::Out || event.peer.isEmpty() ||
-                                    event.peer == m_events[m_sessions[open].connect].event.peer);
-    if (ours)
-        m_sessions[open].events.append(index);
-    else if (event.kind != Kind::Out || !early.isEmpty())
-        early.append(index);
-    return ours && (event.kind == Kind::Disconnect || event.kind == Kind::Error) ? -1 : open;
+    qsizetype session = open.byPeer.value(event.peer, -1);
+    // The one relay's answers name the server; an event without a peer is the connection's.
+    if (session < 0 && (event.kind == Kind::Out || event.peer.isEmpty()))
+        session = open.latest;
+    if (session < 0) {
+        if (event.kind != Kind::Out || !early.isEmpty())
+            early.append(index);
+        return;
+    }
+    m_sessions[session].events.append(index);
+    if (event.kind == Kind::Disconnect || event.kind == Kind::Error) {
+        open.byPeer.remove(m_events[m_sessions[session].connect].event.peer);
+        if (open.latest == session)
+            open.latest = -1;
+    }
 }
 
 QByteArray SessionIndex::bytesOf(const RecordedEvent &recorded) const

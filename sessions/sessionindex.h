@@ -4,6 +4,7 @@
 #include "sessionrecorder.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -20,14 +21,17 @@ struct RecordedRun
 {
     int inPort = 0;
     QString relayTo;  // "HOST:PORT" from the listen line; empty when the run did not relay
+    bool relayPerTracker = false; // each tracker relayed over a connection of its own
     qint64 startUs = 0;
     QList<qsizetype> relay; // indices into SessionIndex::events()
 };
 
-// One tracker connection: its connect, then its in, cmd, ack and pass events, the out events that
-// happened during it, and the disconnect or error that ended it (missing if the index ends first).
-// Events that the engine recorded just before the connect (a first chunk read while the
-// connection was being accepted) belong to it too.
+// One tracker connection: its connect, then its in, cmd, ack, pass and mirror events, the out
+// events of its own relay or, over the one relay, those that happened during it, and the
+// disconnect or error that ended it (missing if the index ends first). Connections of a run that
+// served several trackers at once overlap; their events tell them apart by their peer. Events
+// that the engine recorded just before the connect (a first chunk read while the connection was
+// being accepted) belong to it too.
 struct RecordedSession
 {
     qsizetype run = 0;       // index into SessionIndex::runs()
@@ -73,12 +77,19 @@ private:
     void group();
     // The run of an event, the first one made when the index has no listen line.
     RecordedRun &currentRun(const SessionEvent &event);
-    // Opens the session of a connect event, with the events of its connection that came early;
-    // returns the session, or -1 when one of those ended it already.
-    qsizetype openSession(qsizetype connect, QList<qsizetype> &early);
-    // Adds an event of a connection or of the relay to the run and to the open session, if it
-    // is the session's, and else to the early events; returns the session still open.
-    qsizetype addToSession(qsizetype index, qsizetype open, QList<qsizetype> &early);
+    // The sessions being recorded: those open by their tracker, and the one opened last, to which
+    // the answers of the one relay belong.
+    struct OpenSessions
+    {
+        QHash<QString, qsizetype> byPeer;
+        qsizetype latest = -1;
+    };
+    // Opens the session of a connect event, with the events of its connection that came early,
+    // unless one of those ended it already.
+    void openSession(qsizetype connect, QList<qsizetype> &early, OpenSessions &open);
+    // Adds an event of a connection or of the relay to the run and to its open session, and else
+    // to the early events.
+    void addToSession(qsizetype index, OpenSessions &open, QList<qsizetype> &early);
 
     QString m_folder;
     bool m_timed = true;

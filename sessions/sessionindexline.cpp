@@ -14,8 +14,8 @@ namespace SessionIndexLine {
 
 namespace {
 
-constexpr std::array<QByteArrayView, 10> KindNames{"listen", "connect", "declined", "in",    "out",
-                                                   "cmd",    "ack",     "pass",     "error", "disconnect"};
+constexpr std::array<QByteArrayView, 11> KindNames{"listen", "connect", "declined", "in",         "out",   "cmd",
+                                                   "ack",    "pass",    "error",    "disconnect", "mirror"};
 constexpr int FieldCount = 9;
 constexpr qint64 UsPerDay = 86'400'000'000;
 

@@ -11,7 +11,7 @@
 
 // The lines of the session index, index.tsv: UTF-8, tab-separated, one event per line ending
 // in LF, under one header line. Fields: number (empty for 0), time (UTC, ISO 8601 with
-// microseconds), event (listen connect declined in out cmd ack pass error disconnect), peer,
+// microseconds), event (listen connect declined in out cmd ack pass error disconnect mirror), peer,
 // port (empty for 0), length (empty for -1), file, bytes (uppercase hex, no separators) and
 // note. Tabs, CR, LF and backslashes in the texts are written as \t, \r, \n and \\.
 namespace SessionIndexLine {

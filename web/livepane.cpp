@@ -10,7 +10,7 @@ namespace {
 template<typename Line>
 Line plainLine(const QString &text)
 {
-    return Line{text.size() > LivePane::LineCharacters ? text.first(LivePane::LineCharacters) : text, {}, {},
+    return Line{text.size() > LivePane::LineCharacters ? text.first(LivePane::LineCharacters) : text, {},
                 std::nullopt, text.size()};
 }
 
@@ -42,15 +42,15 @@ void LivePane::prependChunkLine(const QString &timestamp, QLatin1StringView tag,
     const qsizetype length = timestamp.size() + tag.size() + perByte * chunk.size() + CaptureFiles::LineEnd.size();
     // A long chunk is held only as far as its cut line shows it, so that no flood is kept alive.
     const QByteArray held = chunk.size() > LineCharacters ? chunk.first(LineCharacters) : chunk;
-    add(Where::Top, Line{timestamp, tag, held, rendering, length});
+    add(Where::Top, Line{timestamp + tag, held, rendering, length});
 }
 
 QString LivePane::Line::rendered() const
 {
     if (!rendering)
         return text;
-    const QString line = *rendering == Rendering::Hex ? CaptureFiles::hexLine(text, tag, chunk)
-                                                      : CaptureFiles::asciiLine(text, tag, chunk);
+    const QString line = *rendering == Rendering::Hex ? CaptureFiles::hexLine(text, {}, chunk)
+                                                      : CaptureFiles::asciiLine(text, {}, chunk);
     return line.size() > LineCharacters ? line.first(LineCharacters) : line;
 }
 

@@ -54,8 +54,9 @@ private:
     // A line as its pane took it: a text, or a chunk's line still to be rendered.
     struct Line
     {
-        QString text; // the text, or the timestamp of a chunk's line
-        QLatin1StringView tag;
+        // The text, or the timestamp and tag of a chunk's line: the tag is copied, as a tracker's
+        // tags go with its connection and its lines may wait longer.
+        QString text;
         QByteArray chunk; // no longer than a line of LineCharacters needs
         std::optional<Rendering> rendering;
         qsizetype length = 0; // of the whole line

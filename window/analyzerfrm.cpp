@@ -15,7 +15,9 @@
 #include "sessionerror.h"
 #include "sessionindex.h"
 #include "sessionindexfile.h"
+#include "openfiles.h"
 #include "textpane.h"
+#include "trackerswindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -138,6 +140,9 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     connect(m_menus->positions, &QAction::triggered, this, &AnalyzerFrm::showPositions);
     connect(m_menus->buildFrame, &QAction::triggered, this, &AnalyzerFrm::buildCommandFrame);
     connect(m_menus->about, &QAction::triggered, this, &AnalyzerFrm::showAbout);
+    connect(m_menus->trackersAtOnce, &QAction::triggered, this, &AnalyzerFrm::askTrackersAtOnce);
+    connect(m_menus->mirrorTo, &QAction::triggered, this, &AnalyzerFrm::askMirrors);
+    connect(m_menus->showTrackers, &QAction::triggered, this, &AnalyzerFrm::showTrackers);
     connect(m_menus->shareLiveView, &QAction::triggered, this, &AnalyzerFrm::shareLiveView);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
         if (window != nullptr && window != windowHandle() && window->type() == Qt::Window)
@@ -399,6 +404,70 @@ void AnalyzerFrm::showAbout()
                           "Captures what a GPS tracker sends, relays it to a server and captures the answers.<br><br>"
                           "Capture folder: %2<br><br>Free to use and to distribute.")
                            .arg(QStringLiteral(GPSA_VERSION), QDir::toNativeSeparators(m_engine.captureFolder()).toHtmlEscaped()));
+}
+
+bool AnalyzerFrm::chooseTrackersAtOnce(int trackers)
+{
+    CaptureFeatures chosen = m_menus->features();
+    chosen.maxTrackers = trackers;
+    const QString problem = openFilesProblem(chosen, value(Control::RelaySwitch) == CheckValue::Ticked);
+    if (!problem.isEmpty()) {
+        QMessageBox::warning(this, tr("Trackers at once"), problem);
+        return false;
+    }
+    m_menus->setMaxTrackers(trackers);
+    return true;
+}
+
+bool AnalyzerFrm::chooseMirrors(const QString &mirrors)
+{
+    const QStringList servers = mirrors.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
+    for (const QString &server : servers) {
+        if (!isHostAndPort(server)) {
+            QMessageBox::warning(this, tr("Mirror to"), tr("%1 is no HOST:PORT, such as 127.0.0.1:5002.").arg(server));
+            return false;
+        }
+    }
+    if (servers.size() > CaptureFeatures::MostMirrors) {
+        QMessageBox::warning(this, tr("Mirror to"), tr("At most %1 mirrors.").arg(CaptureFeatures::MostMirrors));
+        return false;
+    }
+    m_menus->setMirrors(servers);
+    return true;
+}
+
+void AnalyzerFrm::askTrackersAtOnce()
+{
+    bool ok = false;
+    const int trackers = QInputDialog::getInt(
+        this, tr("Trackers at once"),
+        tr("Trackers served at once (1: one at a time, the others declined).\n"
+           "With more, each is named in its lines and relays over an OUT connection of its own."),
+        m_menus->features().maxTrackers, 1, CaptureFeatures::MostTrackers, 1, &ok);
+    if (ok)
+        chooseTrackersAtOnce(trackers);
+}
+
+void AnalyzerFrm::askMirrors()
+{
+    bool ok = false;
+    const QString mirrors = QInputDialog::getText(
+        this, tr("Mirror to"),
+        tr("Servers that get a copy of every tracker chunk, HOST:PORT, up to %1, separated by commas.\n"
+           "What they answer is captured and never sent to the tracker.")
+            .arg(CaptureFeatures::MostMirrors),
+        QLineEdit::Normal, m_menus->features().mirrors.join(QStringLiteral(", ")), &ok);
+    if (ok)
+        chooseMirrors(mirrors);
+}
+
+void AnalyzerFrm::showTrackers()
+{
+    if (!m_trackersWindow)
+        m_trackersWindow = new TrackersWindow(m_engine.trackers(), this);
+    m_trackersWindow->show();
+    m_trackersWindow->raise();
+    m_trackersWindow->activateWindow();
 }
 
 bool AnalyzerFrm::startLiveView(const WebSettings &settings)

@@ -22,6 +22,7 @@ class QLineEdit;
 class QPushButton;
 class SocketsLibrary;
 class TextPane;
+class TrackersWindow;
 
 // The operator's window: every control at its place with its load-time contents, the
 // capture engine that the controls drive, and the host services that find the local
@@ -73,6 +74,12 @@ public:
     [[nodiscard]] int captionRoom(const QWidget *control) const;
 
     [[nodiscard]] CaptureEngine &engine() { return m_engine; }
+    // View ▸ Trackers, once it has been opened.
+    [[nodiscard]] TrackersWindow *trackersWindow() const { return m_trackersWindow; }
+    // Capture ▸ Trackers at once... and Capture ▸ Mirror to...: false, with a message, for a
+    // choice that cannot be; fixed once capturing starts.
+    bool chooseTrackersAtOnce(int trackers);
+    bool chooseMirrors(const QString &mirrors);
     // View ▸ Positions, shown and raised; made at its first opening.
     PositionsWindow *showPositions();
 
@@ -138,6 +145,9 @@ private:
     void exportSession();
     void buildCommandFrame();
     void showAbout();
+    void askTrackersAtOnce();
+    void askMirrors();
+    void showTrackers();
     void shareLiveView();
     [[nodiscard]] QWidget *widget(Control control) const;
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
@@ -168,6 +178,7 @@ private:
     QLabel *m_label6 = nullptr;
     QLabel *m_label7 = nullptr;
     BrowserStrip *m_webBrowser1 = nullptr;
+    TrackersWindow *m_trackersWindow = nullptr;
 
     GLOBALModule m_globalModule;
     CaptureEngine m_engine;

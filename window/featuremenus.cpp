@@ -27,6 +27,11 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
 
     QMenu *capture = m_menuBar->addMenu(tr("&Capture"));
     passAnswers = switchOf(capture, tr("&Pass server answers to the tracker"));
+    capture->addSeparator();
+    trackersAtOnce = capture->addAction(QString());
+    mirrorTo = capture->addAction(QString());
+    setMaxTrackers(1);
+    setMirrors({});
 
     QMenu *protocol = m_menuBar->addMenu(tr("&Protocol"));
     protocols = new QActionGroup(this);
@@ -40,6 +45,7 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
 
     QMenu *view = m_menuBar->addMenu(tr("&View"));
     positions = view->addAction(tr("&Positions"));
+    showTrackers = view->addAction(tr("&Trackers"));
 
     QMenu *command = m_menuBar->addMenu(tr("C&ommand"));
     buildFrame = command->addAction(tr("&Build frame…"));
@@ -60,6 +66,8 @@ CaptureFeatures FeatureMenus::features() const
     features.acknowledge = acknowledge->isChecked();
     features.decode = decode->isChecked();
     features.appendCrLf = appendCrLf->isChecked();
+    features.maxTrackers = m_maxTrackers;
+    features.mirrors = m_mirrors;
     return features;
 }
 
@@ -74,12 +82,27 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
     acknowledge->setChecked(features.acknowledge);
     decode->setChecked(features.decode);
     appendCrLf->setChecked(features.appendCrLf);
+    setMaxTrackers(features.maxTrackers);
+    setMirrors(features.mirrors);
+}
+
+void FeatureMenus::setMaxTrackers(int trackers)
+{
+    m_maxTrackers = trackers;
+    trackersAtOnce->setText(trackers == 1 ? tr("&Trackers at once…") : tr("&Trackers at once (%1)…").arg(trackers));
+}
+
+void FeatureMenus::setMirrors(const QStringList &mirrors)
+{
+    m_mirrors = mirrors;
+    mirrorTo->setText(mirrors.isEmpty() ? tr("&Mirror to…")
+                                        : tr("&Mirror to %1…").arg(mirrors.join(QStringLiteral(", "))));
 }
 
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, decode})
+    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, decode, trackersAtOnce, mirrorTo})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }

@@ -28,12 +28,19 @@ public:
     // Capturing has started: the switches that the start fixed can no longer change.
     void freeze();
 
+    // The settings that the Capture menu's dialogs choose; each shows in its entry's text.
+    void setMaxTrackers(int trackers);
+    void setMirrors(const QStringList &mirrors);
+
     QAction *exportSession = nullptr;
     QAction *openCaptureFolder = nullptr;
     QAction *shareLiveView = nullptr;
     QAction *sessionIndex = nullptr;
     QAction *quit = nullptr;
     QAction *passAnswers = nullptr;
+    QAction *trackersAtOnce = nullptr; // sets maxTrackers
+    QAction *mirrorTo = nullptr;       // sets mirrors
+    QAction *showTrackers = nullptr;
     QActionGroup *protocols = nullptr; // Off first, then Auto-detect, then each protocol
     QAction *acknowledge = nullptr;
     QAction *decode = nullptr;
@@ -44,6 +51,8 @@ public:
 
 private:
     QMenuBar *m_menuBar;
+    int m_maxTrackers = 1;
+    QStringList m_mirrors;
 };
 
 #endif

@@ -158,23 +158,24 @@ qsizetype TextPane::Pending::length() const
 {
     if (!rendering)
         return text.size();
-    return text.size() + tag.size() + chunk.size() * (*rendering == Rendering::Hex ? 2 : 1) + 2;
+    return text.size() + chunk.size() * (*rendering == Rendering::Hex ? 2 : 1) + 2;
 }
 
 void TextPane::prependLine(const QString &line)
 {
-    add({End::Top, line, {}, {}, std::nullopt});
+    add({End::Top, line, {}, std::nullopt});
 }
 
 void TextPane::appendLine(const QString &line)
 {
-    add({End::Bottom, line, {}, {}, std::nullopt});
+    add({End::Bottom, line, {}, std::nullopt});
 }
 
 void TextPane::prependChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk,
                                 Rendering rendering)
 {
-    add({End::Top, timestamp, tag, chunk, rendering});
+    // The tag is copied: a tracker's tags go with its connection, its lines may wait longer.
+    add({End::Top, timestamp + tag, chunk, rendering});
 }
 
 void TextPane::add(Pending line)
@@ -199,7 +200,7 @@ void TextPane::replaceText(const QString &text)
     m_pendingOnTop = 0;
     m_singleLines = 0;
     setPlainText(QString());
-    const Pending all{End::Bottom, text, {}, {}, std::nullopt};
+    const Pending all{End::Bottom, text, {}, std::nullopt};
     insert(End::Bottom, {&all});
 }
 
@@ -253,7 +254,6 @@ void TextPane::insert(End end, const QList<const Pending *> &lines)
         writer.write(line->text);
         if (!line->rendering)
             continue;
-        writer.write(QString(line->tag));
         // Only the bytes whose rendering may stay are rendered.
         const qsizetype room = writer.room();
         if (*line->rendering == Rendering::Hex)

@@ -78,8 +78,7 @@ private:
     struct Pending
     {
         End end;
-        QString text; // the text, or the timestamp of a chunk's line
-        QLatin1StringView tag;
+        QString text; // the text, or the timestamp and tag of a chunk's line
         QByteArray chunk;
         std::optional<Rendering> rendering;
         [[nodiscard]] qsizetype length() const;

@@ -16,6 +16,10 @@
 
 #include <functional>
 
+#ifndef Q_OS_WIN
+#include <sys/resource.h>
+#endif
+
 class tst_CommandLine final : public QObject
 {
     Q_OBJECT
@@ -25,6 +29,7 @@ private slots:
     void presets();
     void immediateExit_data();
     void immediateExit();
+    void openFilesLimit(); // last: it lowers this process's limit for good
 };
 
 
@@ -79,6 +84,11 @@ void tst_CommandLine::presets_data()
             o.features.appendCrLf = false;
             o.features.listenAddress = QStringLiteral("127.0.0.1");
         });
+    row("many trackers and their mirrors",
+        args({"--max-trackers", "3", "--mirror", "127.0.0.1:6001", "--mirror", "backup.example:6002"}), [](Options &o) {
+            o.features.maxTrackers = 3;
+            o.features.mirrors = QStringList{QStringLiteral("127.0.0.1:6001"), QStringLiteral("backup.example:6002")};
+        });
     row("live view", args({"--web", "0.0.0.0:8080", "--web-token", "0123456789abcdef"}), [](Options &o) {
         o.web = WebSettings{QHostAddress(QHostAddress::AnyIPv4), 8080, QStringLiteral("0123456789abcdef")};
     });
@@ -106,7 +116,8 @@ void tst_CommandLine::presets()
         const CaptureFeatures &f = o.features;
         return std::tuple(o.inPort, o.outPort, o.outHost, o.relay, o.sendOnConnect, o.armCommand, o.command,
                           o.commandType, o.captureFolder, o.start, o.headless, f.passAnswers, f.protocol,
-                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.decode,
+                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.decode, f.maxTrackers,
+                          f.mirrors,
                           o.web ? o.web->address.toString() + QString::number(o.web->port) + o.web->token : QString());
     };
     QCOMPARE(values(options), values(expected));
@@ -133,9 +144,11 @@ void tst_CommandLine::presets()
         QCOMPARE(headless.value(control), window.value(control));
     }
     const CaptureFeatures shown = window.features();
-    QCOMPARE(std::tuple(shown.passAnswers, shown.protocol, shown.acknowledge, shown.appendCrLf, shown.sessionIndex),
+    QCOMPARE(std::tuple(shown.passAnswers, shown.protocol, shown.acknowledge, shown.appendCrLf, shown.sessionIndex,
+                        shown.maxTrackers, shown.mirrors),
              std::tuple(options.features.passAnswers, options.features.protocol, options.features.acknowledge,
-                        options.features.appendCrLf, options.features.sessionIndex));
+                        options.features.appendCrLf, options.features.sessionIndex, options.features.maxTrackers,
+                        options.features.mirrors));
     QCOMPARE(headless.features().protocol, options.features.protocol);
 }
 
@@ -169,6 +182,14 @@ void tst_CommandLine::immediateExit_data()
     QTest::newRow("command frame of no hex bytes")
         << args({"--command", "4A,ZZ", "--command-type", "HEX", "--command-frame", "nmea"}) << 2 << true
         << QStringLiteral("gps-analyzer: the command's element 'ZZ' is no hexadecimal byte.");
+    QTest::newRow("no trackers") << args({"--max-trackers", "0"}) << 2 << true
+                                 << QStringLiteral("gps-analyzer: --max-trackers takes a number from 1 to 10000.");
+    QTest::newRow("a mirror without a port") << args({"--mirror", "backup.example"}) << 2 << true
+                                             << QStringLiteral("gps-analyzer: --mirror takes HOST:PORT, such as "
+                                                               "127.0.0.1:5002.");
+    QTest::newRow("five mirrors") << args({"--mirror", "a:1", "--mirror", "b:1", "--mirror", "c:1", "--mirror", "d:1",
+                                          "--mirror", "e:1"})
+                                  << 2 << true << QStringLiteral("gps-analyzer: --mirror can be given up to 4 times.");
     QTest::newRow("command too long for its frame")
         << args({"--command", QByteArray(246, 'A').constData(), "--command-frame", "gt06"}) << 2 << true
         << QStringLiteral("gps-analyzer: --command-frame gt06: The command is 246 bytes long; GT06 frames hold at most 245.");
@@ -202,6 +223,23 @@ void tst_CommandLine::immediateExit()
                                    "--capture-dir <DIR>", "--start", "--headless", "--help", "--version"})
             QVERIFY2(commandLine.output.contains(QLatin1StringView(option)), option);
     }
+}
+
+void tst_CommandLine::openFilesLimit()
+{
+    // The soft limit is raised to the hard one, and what is needed beyond it is a usage error.
+#ifdef Q_OS_WIN
+    QSKIP("Windows counts no sockets against a limit of open files");
+#else
+    rlimit limit{1024, 1024};
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    QVERIFY(parseCommandLine(args({"--max-trackers", "300", "--relay", "--mirror", "h:1"})).run);
+    const CommandLine tooMany = parseCommandLine(args({"--max-trackers", "9000", "--relay"}));
+    QCOMPARE(tooMany.exitStatus, 2);
+    QCOMPARE(tooMany.output.section(QLatin1Char('\n'), 0, 0),
+             QStringLiteral("gps-analyzer: --max-trackers 9000 needs about 18,100 open files; this system "
+                            "allows 1,024."));
+#endif
 }
 
 QTEST_MAIN(tst_CommandLine)

@@ -101,6 +101,7 @@ private slots:
     void endings_data();
     void endings();
     void captureAndRelay();
+    void trackersAtOnceNamedInTheirLines();
     void failedRelayEndsTheProgram();
     void decodes();
     void signalsEndCleanly_data();
@@ -216,6 +217,29 @@ void tst_Headless::captureAndRelay()
     const auto ignore = [](const QString &) {};
     const QString address = GLOBALModule({ignore, ignore}, *sockets).GetLocalIPAddress();
     QCOMPARE(QString::fromUtf8(analyzer.errors()), QStringLiteral("This computer's IP: %1\n").arg(address));
+}
+
+void tst_Headless::trackersAtOnceNamedInTheirLines()
+{
+    const quint16 down = LoopbackSocket::freePort();
+    AnalyzerProcess analyzer;
+    start(analyzer, words("--headless --max-trackers 2 --mirror") << QStringLiteral("127.0.0.1:%1").arg(down));
+    QVERIFY(analyzer.waitForOutput(listeningLine()));
+    QTcpSocket first, second;
+    for (QTcpSocket *tracker : {&first, &second}) {
+        tracker->connectToHost(QHostAddress::LocalHost, m_inPort);
+        QVERIFY(tracker->waitForConnected());
+        const QByteArray name = "127.0.0.1:" + QByteArray::number(tracker->localPort());
+        QVERIFY(analyzer.waitForOutput("Tracker " + name + " connected.\r\n"));
+        tracker->write(name);
+        QVERIFY(analyzer.waitForOutput(":  IN " + name + " (ASCII):" + name + "\r\n"));
+    }
+    const QByteArray name = "127.0.0.1:" + QByteArray::number(first.localPort());
+    first.disconnectFromHost();
+    QVERIFY(analyzer.waitForOutput("Tracker " + name + " disconnected.\r\nMirror 127.0.0.1:" +
+                                   QByteArray::number(down) + " missed " + QByteArray::number(name.size()) +
+                                   " bytes of tracker " + name + ".\r\n"));
+    QCOMPARE(CaptureFolder(m_folder->path()).problem(), QString());
 }
 
 void tst_Headless::failedRelayEndsTheProgram()

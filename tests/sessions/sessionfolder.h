@@ -71,6 +71,25 @@ struct SessionFolder
         add(Kind::Disconnect, 5'600'000, Tracker2, 6000);
     }
 
+    // A run of several trackers at once on port 7000, each relaying over a connection of its own:
+    // Tracker1 and Tracker2 overlap, each chunk answered on its tracker's relay, Tracker1's answer
+    // passed on.
+    void recordFleet()
+    {
+        const auto from = [](int port) { return u"from %1 local 127.0.0.1:%2"_s.arg(OutServer).arg(port); };
+        add(Kind::Listen, 0, {}, 7000, {}, u"relay to %1 per tracker"_s.arg(OutServer));
+        add(Kind::Connect, 1'000'000, Tracker1, 7000, {}, u"local 127.0.0.1:7000"_s);
+        add(Kind::Connect, 1'100'000, Tracker2, 7000, {}, u"local 127.0.0.1:7000"_s);
+        add(Kind::In, 1'200'000, Tracker1, 7000, "a1");
+        add(Kind::In, 1'300'000, Tracker2, 7000, "b1");
+        add(Kind::Out, 1'400'000, Tracker2, 5001, "B1", from(50002));
+        add(Kind::Out, 1'500'000, Tracker1, 5001, "A1", from(50001));
+        add(Kind::Pass, 1'500'100, Tracker1, 7000, "A1");
+        add(Kind::Disconnect, 2'000'000, Tracker2, 7000);
+        add(Kind::In, 2'100'000, Tracker1, 7000, "a2");
+        add(Kind::Disconnect, 3'000'000, Tracker1, 7000);
+    }
+
     void write(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
     {
         QFile f(dir.filePath(name));

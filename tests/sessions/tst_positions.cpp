@@ -61,6 +61,7 @@ class tst_Positions final : public QObject
 
 private slots:
     void decodesCaptureFolders();
+    void trackersAtOnceApart();
     void exportsAreReadBack_data();
     void exportsAreReadBack();
     void failures();
@@ -108,6 +109,25 @@ void tst_Positions::decodesCaptureFolders()
     QVERIFY(run({u"--capture-dir"_s, files.path(), u"--session"_s, u"2"_s}, 0).endsWith(u"fields\r\n5,,,"_s + TkLines +
             u"5,,,359710045559474,TK103,location,2015-10-30T00:02:01Z,1,54.7247233,25.2166183,,18.52,90,,keyword=tracker\r\n"_s));
     QCOMPARE(run({u"--capture-dir"_s, files.path(), u"--protocol"_s, u"gt06"_s}, 0, &summary).count(u'\n'), 1);
+}
+
+void tst_Positions::trackersAtOnceApart()
+{
+    // Two trackers at once, their chunks interleaved in the index: each session is split and
+    // decoded on its own, its rows naming its tracker.
+    SessionFolder fleet;
+    fleet.add(Kind::Listen, 0, {}, 7000, {}, u"relay to %1 per tracker"_s.arg(OutServer));
+    fleet.add(Kind::Connect, 1'000'000, Tracker1, 7000);
+    fleet.add(Kind::Connect, 1'000'100, Tracker2, 7000);
+    fleet.add(Kind::In, 1'000'200, Tracker1, 7000, Imei);
+    fleet.add(Kind::In, 1'000'300, Tracker2, 7000, Tk103.first(Tk103.indexOf(';') + 1));
+    fleet.add(Kind::In, 1'000'400, Tracker1, 7000, Avl);
+    const QString csv = run({u"--capture-dir"_s, fleet.dir.path()}, 0);
+    QCOMPARE(csv.count(u'\n'), 6);
+    QVERIFY2(csv.contains(u"fields\r\n3,2026-12-06T19:43:28.000400Z,"_s + Tracker1 + u',' + Teltonika +
+                          u"2017-01-06T11:34:59Z,"_s) &&
+                 csv.endsWith(u"\r\n2,2026-12-06T19:43:28.000300Z,"_s + Tracker2 + u',' + TkLines),
+             qPrintable(csv));
 }
 
 void tst_Positions::exportsAreReadBack_data()

@@ -61,6 +61,8 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
     QTest::addColumn<QString>("wrote");
     QTest::addColumn<Streams>("expected");
     QTest::addColumn<qint64>("firstUs");
+    QTest::addColumn<qint64>("lastUs");
+    QTest::addColumn<bool>("fleet"); // the fleet's run alone, in place of the two runs
 
     // The relay of each run goes from RelayPortBase + the run's position in the index.
     const Streams second{{u"127.0.0.1:40313>127.0.0.1:6000"_s, "onetwothree"},
@@ -72,10 +74,21 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
     all.insert(second);
     // The highest and the lowest IN port, for a folder without an index, are accepted and left
     // unused here.
+    const qint64 end = SessionFolder::Start + 5'600'000;
     QTest::newRow("all sessions") << QStringList{u"--in-port"_s, u"65535"_s} << u"2 sessions"_s << all
-                                  << SessionFolder::Start;
+                                  << SessionFolder::Start << end << false;
     QTest::newRow("--session 2") << QStringList{u"--session"_s, u"2"_s, u"--in-port"_s, u"1"_s} << u"1 session"_s
-                                 << second << SessionFolder::Start + 5'000'000;
+                                 << second << SessionFolder::Start + 5'000'000 << end << false;
+    // Each tracker of a fleet with its own relay, from the analyzer's end its answers name.
+    QTest::newRow("a fleet") << QStringList() << u"2 sessions"_s
+                             << Streams{{u"127.0.0.1:40312>127.0.0.1:7000"_s, "a1a2"},
+                                        {u"127.0.0.1:7000>127.0.0.1:40312"_s, "A1"},
+                                        {u"127.0.0.1:40313>127.0.0.1:7000"_s, "b1"},
+                                        {u"127.0.0.1:50001>127.0.0.1:5001"_s, "a1a2"},
+                                        {u"127.0.0.1:5001>127.0.0.1:50001"_s, "A1"},
+                                        {u"127.0.0.1:50002>127.0.0.1:5001"_s, "b1"},
+                                        {u"127.0.0.1:5001>127.0.0.1:50002"_s, "B1"}}
+                             << SessionFolder::Start + 1'000'000 << SessionFolder::Start + 3'000'000 << true;
 }
 
 // Through the program itself.
@@ -85,10 +98,12 @@ void tst_SessionExport::streamsAsTsharkReadsThem()
     QFETCH(QString, wrote);
     QFETCH(Streams, expected);
     QFETCH(qint64, firstUs);
+    QFETCH(qint64, lastUs);
+    QFETCH(bool, fleet);
     if (!GPSA_HAVE_PCAP)
         QSKIP("built without libpcap: the export says that it needs Npcap (tools/windows/test.sh checks it)");
     SessionFolder f;
-    f.recordTwoRuns();
+    fleet ? f.recordFleet() : f.recordTwoRuns();
     const QString file = f.dir.filePath(u"out.pcap"_s);
     QProcess program;
     program.start(QStringLiteral(GPSA_ANALYZER_BINARY),
@@ -109,7 +124,7 @@ void tst_SessionExport::streamsAsTsharkReadsThem()
     QVERIFY(readWithTshark(tshark, file, first, last, problems) == expected);
     QCOMPARE(problems, QStringList());
     QCOMPARE(first, firstUs);                         // the handshake at the first recorded time
-    QCOMPARE(last, SessionFolder::Start + 5'600'000); // the close at the last
+    QCOMPARE(last, lastUs); // the close at the last
 }
 
 // Exit status 1 for what the two runs' folder (@DIR) holds, named in one line, and no output

@@ -42,6 +42,7 @@ private slots:
     void roundTrip();
     void utcTimeAgreesWithQDateTime();
     void twoRuns();
+    void fleetRun();
     void fallbackWithoutIndex_data();
     void fallbackWithoutIndex();
 };
@@ -55,9 +56,9 @@ void tst_SessionIndex::roundTrip_data()
     QByteArray allBytes(256, Qt::Uninitialized);
     std::iota(allBytes.begin(), allBytes.end(), char(0));
     // Every kind with every field; the listen's number, port and length are 0, 0 and -1: empty fields.
-    for (int k = 0; k < 10; ++k)
+    for (int k = 0; k < 11; ++k)
         QTest::addRow("%s", SessionIndexLine::kindName(Kind(k)).data())
-            << makeEvent(Kind(k), t, k, Tracker1, k * 7000, k - 1, u"x0001_5000.dat"_s, allBytes, u"a note"_s)
+            << makeEvent(Kind(k), t, k, Tracker1, k * 6500, k - 1, u"x0001_5000.dat"_s, allBytes, u"a note"_s)
             << QByteArray();
     QTest::newRow("latest time, IPv6 peer, highest port, hex, escapes, UTF-8")
         << makeEvent(Kind::Error, 253402300799999999, 3, u"[::1]:40312"_s, 65535, 2, u"x3_err5000.log"_s,
@@ -117,6 +118,19 @@ void tst_SessionIndex::twoRuns()
     } catch (const PlatformError &error) {
         QVERIFY(error.number() == ErrorNumber::PathNotFound && error.description().contains(u"gone"_s));
     }
+}
+
+// Overlapping connections, each relaying over its own connection, are told apart by their peer.
+void tst_SessionIndex::fleetRun()
+{
+    SessionFolder f;
+    f.recordTwoRuns();
+    f.recordFleet();
+    const SessionIndex index = SessionIndex::read(f.dir.path());
+    QCOMPARE(index.runs()[2].relayTo, OutServer);
+    QVERIFY(index.runs()[2].relayPerTracker && !index.runs()[1].relayPerTracker);
+    QCOMPARE(sessionsOf(index).split('\n').mid(2).join('\n'),
+             "2: connect in out pass in disconnect\n2: connect in out disconnect\n");
 }
 
 void tst_SessionIndex::fallbackWithoutIndex_data()

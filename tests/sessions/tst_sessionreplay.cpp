@@ -20,6 +20,7 @@ private slots:
     void replay();
     void refused_data();
     void refused();
+    void everyConnectionOfAFleet();
 };
 
 void tst_SessionReplay::replay_data()
@@ -156,6 +157,40 @@ void tst_SessionReplay::refused()
     QCOMPARE(program.exitCode(), 2);
     // Windows ends the program's lines with CR LF.
     QCOMPARE(QString::fromUtf8(program.readAllStandardError()).remove(QLatin1Char('\r')), errors);
+}
+
+// Each connection of a fleet's run as its own tracker, at its recorded start: Tracker2 100 ms
+// after Tracker1, here at four times the speed.
+void tst_SessionReplay::everyConnectionOfAFleet()
+{
+    SessionFolder f;
+    f.recordTwoRuns();
+    f.recordFleet();
+    QTcpServer echo;
+    QVERIFY(echo.listen(QHostAddress::LocalHost, 0));
+    connect(&echo, &QTcpServer::newConnection, this, [&echo] {
+        while (QTcpSocket *s = echo.nextPendingConnection())
+            connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll()); });
+    });
+    QTemporaryDir output;
+    const auto [status, printed, errors] =
+        runCommand(replayCommand, {u"replay"_s, u"--capture-dir"_s, f.dir.path(), u"--to"_s,
+                                   u"127.0.0.1:%1"_s.arg(echo.serverPort()), u"--output"_s, output.path(),
+                                   u"--session"_s, u"all"_s, u"--speed"_s, u"4"_s});
+    QCOMPARE(status, 0);
+    QVERIFY2(printed.startsWith(u"Connections: 2 made, 0 failed, 0 reset or closed early\nSent: 3 chunks, 6 bytes\n"_s),
+             qPrintable(printed + errors));
+    const SessionIndex answers = SessionIndex::read(output.path());
+    QMap<qint64, QByteArray> echoes; // by the time of the connection's connect
+    QMap<QString, qint64> connects;
+    for (const RecordedEvent &e : answers.events()) {
+        if (e.event.kind == Kind::Connect)
+            connects[e.event.note] = e.event.timeUs;
+        else if (e.event.kind == Kind::Out)
+            echoes[connects[e.event.note]] += answers.bytesOf(e);
+    }
+    QCOMPARE(echoes.values(), (QList<QByteArray>{"a1a2", "b1"}));
+    QVERIFY(qAbs((echoes.lastKey() - echoes.firstKey()) / 1000 - 25) <= 15);
 }
 
 QTEST_GUILESS_MAIN(tst_SessionReplay)

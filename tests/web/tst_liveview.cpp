@@ -244,11 +244,16 @@ void TestLiveView::changesGoOutOncePerInterval()
     view.setWatched(true);
     view.prependChunkLine(QStringLiteral("t1"), CaptureFiles::InAsciiTag, "AB", PaneWatcher::Rendering::Ascii);
     view.prependChunkLine(QStringLiteral("t2"), CaptureFiles::InHexTag, "AB", PaneWatcher::Rendering::Hex);
+    // A tag that names a tracker goes with its connection: the line keeps its own copy.
+    QByteArray named = CaptureFiles::trackerTag(CaptureFiles::InHexTag, QStringLiteral("127.0.0.1:40312"));
+    view.prependChunkLine(QStringLiteral("t3"), QLatin1StringView(named), "AB", PaneWatcher::Rendering::Hex);
+    named.fill('?');
     view.eventHandled();
     // The chunk's two lines, at the end of the event that captured it, in one message.
     QCOMPARE(published.size(), 1);
     QCOMPARE(linesOf(parsed(published.at(0).at(0).toByteArray())),
-             (QStringList{QStringLiteral("top:t1:  IN (ASCII):AB\r\n"), QStringLiteral("top:t2:  IN (HEXAD):4142\r\n")}));
+             (QStringList{QStringLiteral("top:t1:  IN (ASCII):AB\r\n"), QStringLiteral("top:t2:  IN (HEXAD):4142\r\n"),
+                          QStringLiteral("top:t3:  IN 127.0.0.1:40312 (HEXAD):4142\r\n")}));
     // Lines of the next event within the interval wait for it; log lines outside any event too.
     view.prependToDataPane(QStringLiteral("soon\r\n"));
     view.eventHandled();

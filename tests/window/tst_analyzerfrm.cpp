@@ -15,6 +15,7 @@
 #include "socketendpoint.h"
 #include "outservers.h"
 #include "textpane.h"
+#include "trackerswindow.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -29,8 +30,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTableView>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -106,6 +107,7 @@ private slots:
     void positionsFollowTheCapture();
     void frameBuilder_data();
     void frameBuilder();
+    void trackersAtOnceAndTheirTable();
     void liveViewShowsThePanesLines();
 };
 
@@ -480,6 +482,38 @@ void tst_AnalyzerFrm::featureSwitchesAreFixedAtTheStart()
         QVERIFY(!fixed->isEnabled());
     // The command stays the operator's: its frame builder and its CR LF.
     QVERIFY(menus.buildFrame->isEnabled() && menus.appendCrLf->isEnabled());
+}
+
+void tst_AnalyzerFrm::trackersAtOnceAndTheirTable()
+{
+    Fixture f;
+    FeatureMenus &menus = *f.window.menus();
+    const QString mirror = QStringLiteral("127.0.0.1:%1").arg(LoopbackSocket::freePort());
+    QVERIFY(f.window.chooseTrackersAtOnce(3) && f.window.chooseMirrors(QStringLiteral(" %1 ").arg(mirror)));
+    QCOMPARE(closeNextMessageBox([&] { QVERIFY(!f.window.chooseMirrors(QStringLiteral("a:1, b"))); }),
+             QStringLiteral("other, OK: Mirror to: b is no HOST:PORT, such as 127.0.0.1:5002."));
+    QCOMPARE(f.window.features().maxTrackers, 3);
+    QCOMPARE(f.window.features().mirrors, QStringList{mirror});
+    const quint16 inPort = LoopbackSocket::freePort();
+    f.window.Text2()->setText(QString::number(inPort));
+    QTest::mouseClick(f.window.Command1(), Qt::LeftButton);
+    QVERIFY(!menus.trackersAtOnce->isEnabled() && !menus.mirrorTo->isEnabled());
+
+    menus.showTrackers->trigger();
+    QVERIFY(f.window.trackersWindow() && f.window.trackersWindow()->isVisible());
+    const QAbstractItemModel &table = *f.window.trackersWindow()->table()->model();
+    QTcpSocket first, second;
+    first.connectToHost(QHostAddress::LocalHost, inPort);
+    QTRY_COMPARE(table.rowCount(), 1);
+    second.connectToHost(QHostAddress::LocalHost, inPort);
+    first.write("ABC");
+    QTRY_COMPARE(table.rowCount(), 2);
+    QTRY_COMPARE(table.data(table.index(0, TrackerTable::BytesIn)).toInt(), 3);
+    QCOMPARE(table.data(table.index(0, TrackerTable::Tracker)).toString(),
+             QStringLiteral("127.0.0.1:%1").arg(first.localPort()));
+    QCOMPARE(table.data(table.index(1, TrackerTable::Chunks)).toInt(), 0);
+    second.disconnectFromHost();
+    QTRY_COMPARE(table.rowCount(), 1);
 }
 
 void tst_AnalyzerFrm::positionsFollowTheCapture()
