@@ -25,7 +25,6 @@
 //   UdpQuiet    a UDP peer forgotten after its idle time: peer, port, note "udp"
 // A UDP peer's own events (In, Cmd, Ack, Pass) have notes beginning "udp"; the answers to it
 // (Out) "udp from HOST:PORT local IP:PORT", the server and the peer's own socket towards it.
-// The Listen note ends "udp" when the IN port is bound for UDP too.
 // When relaying, every In chunk also went to the OUT server, in order, right after its capture
 // (and after any Cmd or Ack of that chunk).
 struct SessionEvent

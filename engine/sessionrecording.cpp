@@ -39,8 +39,6 @@ void CaptureEngine::recordListening()
                          .arg(m_sckOUT->remoteHost())
                          .arg(m_sckOUT->remotePort())
                          .arg(servesMany() ? QStringLiteral(" per tracker") : QString());
-    if (m_udpIn)
-        event.note = event.note.isEmpty() ? QStringLiteral("udp") : event.note + QStringLiteral("; udp");
     record(event);
 }
 

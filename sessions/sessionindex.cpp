@@ -219,7 +219,8 @@ void SessionIndex::addToSession(qsizetype index, OpenSessions &open, QList<qsize
 {
     const SessionEvent &event = m_events[index].event;
     RecordedRun &run = currentRun(event);
-    if (event.kind == Kind::In || event.kind == Kind::Out)
+    // A UDP peer's relay is its own datagrams, never the run's one connection.
+    if ((event.kind == Kind::In || event.kind == Kind::Out) && !event.note.startsWith(QLatin1StringView("udp")))
         run.relay.append(index);
     qsizetype session = open.byPeer.value(event.peer, -1);
     // The one relay's answers name the server; an event without a peer is the connection's.
