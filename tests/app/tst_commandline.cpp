@@ -87,6 +87,10 @@ void tst_CommandLine::presets_data()
             o.features.maxTrackers = 3;
             o.features.mirrors = QStringList{QStringLiteral("127.0.0.1:6001"), QStringLiteral("backup.example:6002")};
         });
+    row("UDP", args({"--udp", "--udp-idle", "60"}), [](Options &o) {
+        o.features.udp = true;
+        o.features.udpIdleSeconds = 60;
+    });
     // The two examples of the command frame's help, an ASCII and a HEX payload.
     row("Codec 12 frame", args({"--command", "getinfo", "--command-frame", "codec12"}),
         framed("000000000000000F0C010500000007676574696E666F0100004312"));
@@ -173,6 +177,12 @@ void tst_CommandLine::immediateExit_data()
     QTest::newRow("command frame of no hex bytes")
         << args({"--command", "4A,ZZ", "--command-type", "HEX", "--command-frame", "nmea"}) << 2 << true
         << QStringLiteral("gps-analyzer: the command's element 'ZZ' is no hexadecimal byte.");
+    QTest::newRow("UDP idle without UDP") << args({"--udp-idle", "60"}) << 2 << true
+                                          << QStringLiteral("gps-analyzer: --udp-idle is the idle time of UDP peers, "
+                                                            "which needs --udp.");
+    QTest::newRow("UDP idle of no time") << args({"--udp", "--udp-idle", "0"}) << 2 << true
+                                         << QStringLiteral("gps-analyzer: --udp-idle takes a number of seconds from 1 "
+                                                           "to 86400.");
     QTest::newRow("no trackers") << args({"--max-trackers", "0"}) << 2 << true
                                  << QStringLiteral("gps-analyzer: --max-trackers takes a number from 1 to 10000.");
     QTest::newRow("a mirror without a port") << args({"--mirror", "backup.example"}) << 2 << true
