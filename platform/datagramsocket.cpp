@@ -57,6 +57,12 @@ QHostAddress DatagramSocket::localAddress() const
 
 void DatagramSocket::readPending()
 {
+    // An ICMP error that the system holds for a connected socket (port unreachable) wakes it as
+    // a datagram would; Qt's reading would take it silently.
+    if (const int error = NativeSocket::connectOutcome(m_socket.socketDescriptor()); error != 0) {
+        const int number = NativeSocket::numberFor(error);
+        emit failed(number, NativeSocket::descriptionFor(number));
+    }
     // Everything that waits, so that a burst costs one turn of the event loop.
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket.receiveDatagram();

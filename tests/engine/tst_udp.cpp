@@ -162,7 +162,8 @@ void tst_Udp::serverThatIsNotThere()
     QCOMPARE(rig.engine.hasEnded(), false);
     QCOMPARE(rig.controls.endRequests, 0);
     for (const Sender *sender : {&one, &two})
-        QCOMPARE(rig.controls.log.count(QStringLiteral("OUT datagrams of tracker %1 to 127.0.0.1:%2: ")
+        QCOMPARE(rig.controls.log.count(QStringLiteral("OUT datagrams of tracker %1 to 127.0.0.1:%2: Connection is "
+                                                       "forcefully rejected.\r\n")
                                             .arg(sender->peer())
                                             .arg(port)),
                  1);
