@@ -55,6 +55,7 @@ private slots:
     void capturesAndAnswersDatagrams();
     void relaysEachSenderOverItsOwnSocket();
     void serverThatIsNotThere();
+    void commandGoesToTheSenderOfTheNextDatagram();
     void forgetsQuietSendersAndKeepsTcp();
     void burstLosesNothing();
     void portThatCannotBeBound();
@@ -167,6 +168,29 @@ void tst_Udp::serverThatIsNotThere()
                                             .arg(sender->peer())
                                             .arg(port)),
                  1);
+}
+
+void tst_Udp::commandGoesToTheSenderOfTheNextDatagram()
+{
+    EngineRig rig;
+    rig.keepEvents();
+    rig.controls.switches.udp = true;
+    rig.start();
+    Sender first, second;
+    first.send("one", rig.inPort);
+    QVERIFY(captured(rig, 1));
+    rig.controls.texts[Control::CommandType] = QStringLiteral("ASCII");
+    rig.controls.texts[Control::Command] = QStringLiteral("GO");
+    rig.controls.values[Control::AutoSend] = CheckValue::Ticked; // armed now: the next sender has it
+    second.send("two", rig.inPort);
+    QCOMPARE(second.answer(), QByteArray("GO\r\n"));
+    first.send("three", rig.inPort);
+    QVERIFY(captured(rig, 1));
+    QCOMPARE(first.socket.hasPendingDatagrams(), false); // once, as for a TCP tracker
+    QCOMPARE(rig.controls.values[Control::AutoSend], int(CheckValue::Clear));
+    QTRY_COMPARE(kinds(rig.events), QStringLiteral("listen udp-peer in udp-peer in cmd in"));
+    QCOMPARE(rig.events[5].peer, second.peer());
+    QCOMPARE(rig.events[5].note, QStringLiteral("udp"));
 }
 
 void tst_Udp::forgetsQuietSendersAndKeepsTcp()
