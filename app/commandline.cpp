@@ -2,6 +2,7 @@
 
 #include "commandcomposer.h"
 #include "commandframe.h"
+#include "liveviewservice.h"
 #include "openfiles.h"
 #include "outputfile.h"
 
@@ -111,9 +112,28 @@ QString presetMirror(Options &o, const QString &value)
     return {};
 }
 
+QString presetWeb(Options &o, const QString &address)
+{
+    if (!LiveViewService::available())
+        return QStringLiteral("--web: this build of gps-analyzer has no live view (Qt WebSockets was missing).");
+    QString problem;
+    o.web = WebAccess::parseAddress(address, &problem);
+    return o.web ? QString() : QStringLiteral("--web: ") + problem + QLatin1Char('.');
+}
+
+QString presetWebToken(Options &o, const QString &token)
+{
+    if (!o.web)
+        return QStringLiteral("--web-token goes with --web.");
+    o.web->token = token;
+    const QString problem = WebAccess::tokenProblem(token);
+    return problem.isEmpty() ? QString() : QStringLiteral("--web-token: ") + problem + QLatin1Char('.');
+}
+
 // The options are tables of rows, in the order of the help, which is also the order in which
 // they preset: a row that reads another option's preset stands below it (--pass-answers below
-// --relay, --command-frame below --command and --command-type). A new option is a new row.
+// --relay, --command-frame below --command and --command-type, --web-token below --web). A new
+// option is a new row.
 
 // The options that preset the window's controls, and how the program runs.
 QList<OptionRow> controlOptions()
@@ -156,7 +176,8 @@ QList<OptionRow> controlOptions()
     };
 }
 
-// The options of the features beyond the window's controls.
+// The options of the features beyond the window's controls. One table, a row per option, in
+// the order of the help: longer than a screen, but read a row at a time.
 QList<OptionRow> featureOptions()
 {
     const QString protocolNames = protocolOptionNames().join(QStringLiteral(", "));
@@ -197,6 +218,10 @@ QList<OptionRow> featureOptions()
          QStringLiteral("Records every event, with its time to the microsecond, in index.tsv of the capture "
                         "folder."),
          nullptr, tick(&CaptureFeatures::sessionIndex)},
+        {"decode",
+         QStringLiteral("Decodes every intact frame: a POS line per position and a DEC line per other frame, "
+                        "and positions.csv in the capture folder (with --protocol, else auto)."),
+         nullptr, tick(&CaptureFeatures::decode)},
         {"max-trackers",
          QStringLiteral("Serves up to N trackers at once (1 to %1; default 1, one at a time), each named in "
                         "its lines and, when relaying, over an OUT connection of its own.")
@@ -207,6 +232,14 @@ QList<OptionRow> featureOptions()
                         "captured, never sent to the tracker.")
              .arg(CaptureFeatures::MostMirrors),
          "HOST:PORT", presetMirror, true},
+        {"web",
+         QStringLiteral("Serves a read-only live view of the panes to browsers on [ADDRESS:]PORT (the "
+                        "address 127.0.0.1 unless given, 0.0.0.0 for every address) and prints the "
+                        "address to open."),
+         "[ADDRESS:]PORT", presetWeb},
+        {"web-token",
+         QStringLiteral("With --web: the token that every request needs (default: one made at the start)."), "TOKEN",
+         presetWebToken},
         {"udp",
          QStringLiteral("Listens on the IN port for UDP too: each datagram is a chunk, each sender's address "
                         "and port a tracker; when relaying, sent over UDP from a socket per sender."),
@@ -263,7 +296,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
                        "Exit status: 0 when the window is closed or on SIGINT or SIGTERM, 1 when a\n"
                        "failure ends the program, 2 for a wrong option.\n"
                        "gps-analyzer export --help: a capture folder's sessions as a pcap file.\n"
-                       "gps-analyzer replay --help: plays a recorded session against a server."));
+                       "gps-analyzer replay --help: plays a recorded session against a server.\n"
+                       "gps-analyzer positions --help: the decoded positions of a capture folder."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},

@@ -3,6 +3,7 @@
 
 #include "capturefeatures.h"
 #include "controls.h"
+#include "webaccess.h"
 
 #include <QList>
 #include <QString>
@@ -35,6 +36,8 @@ struct Options
     bool headless = false; // no window; the start button is pressed at once
     // The features beyond the window's controls, all off unless asked for.
     CaptureFeatures features;
+    // --web, --web-token: the live web view of the panes; off unless given.
+    std::optional<WebSettings> web;
 };
 
 // The controls that the options preset, and what they preset them to: the window and the

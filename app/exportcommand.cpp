@@ -10,8 +10,6 @@
 #include <QDir>
 #include <QTextStream>
 
-#include <cstdio>
-
 namespace {
 const QString Name = QStringLiteral("export");
 } // namespace
@@ -89,11 +87,4 @@ int exportCommand(const QStringList &arguments, QTextStream &output, QTextStream
     const ExportCommandLine commandLine = parseExportCommandLine(arguments);
     return printedExit(commandLine.exit, output, errors) ? commandLine.exit.status
                                                           : runExport(commandLine.options, output, errors);
-}
-
-int exportMain(int argc, char **argv)
-{
-    QTextStream output(stdout);
-    QTextStream errors(stderr);
-    return exportCommand(argumentList(argc, argv), output, errors);
 }

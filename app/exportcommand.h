@@ -33,7 +33,4 @@ struct ExportCommandLine
 // The whole subcommand: parse, then run. Returns the exit status (2 for a wrong option).
 [[nodiscard]] int exportCommand(const QStringList &arguments, QTextStream &output, QTextStream &errors);
 
-// main() of the subcommand.
-[[nodiscard]] int exportMain(int argc, char **argv);
-
 #endif

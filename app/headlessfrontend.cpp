@@ -3,6 +3,7 @@
 #include "captureengine.h"
 #include "datetimetext.h"
 #include "platformerror.h"
+#include "positionscsv.h"
 #include "sessionindexfile.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ HeadlessFrontEnd::HeadlessFrontEnd(const Options &options, SocketsLibrary &socke
         m_values[control] = value;
     m_features = options.features;
     m_engine->setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
+    m_engine->setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd()
@@ -51,10 +53,46 @@ void HeadlessFrontEnd::start()
     flush();
 }
 
+void HeadlessFrontEnd::writePaneText(const QString &text, void (PaneWatcher::*watch)(const QString &))
+{
+    m_output.write(text);
+    if (m_paneWatcher)
+        (m_paneWatcher->*watch)(text);
+}
+
 void HeadlessFrontEnd::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)
 {
-    m_output.writeChunkLine(DateTimeText::now(), asciiTag, chunk, LineOutput::Rendering::Ascii);
-    m_output.writeChunkLine(DateTimeText::now(), hexTag, chunk, LineOutput::Rendering::Hex);
+    const QString asciiTime = DateTimeText::now();
+    m_output.writeChunkLine(asciiTime, asciiTag, chunk, LineOutput::Rendering::Ascii);
+    const QString hexTime = DateTimeText::now();
+    m_output.writeChunkLine(hexTime, hexTag, chunk, LineOutput::Rendering::Hex);
+    if (m_paneWatcher) {
+        m_paneWatcher->prependChunkLine(asciiTime, asciiTag, chunk, PaneWatcher::Rendering::Ascii);
+        m_paneWatcher->prependChunkLine(hexTime, hexTag, chunk, PaneWatcher::Rendering::Hex);
+    }
+}
+
+void HeadlessFrontEnd::eventHandled()
+{
+    flush();
+    if (m_paneWatcher)
+        m_paneWatcher->eventHandled();
+}
+
+void HeadlessFrontEnd::prependDecodedLines(const QByteArray &lines)
+{
+    const QString timestamp = DateTimeText::now();
+    m_output.writeLines(timestamp, lines);
+    if (m_paneWatcher) {
+        for (const QString &line : decodedPaneLines(timestamp, lines))
+            m_paneWatcher->prependToDataPane(line);
+    }
+}
+
+void HeadlessFrontEnd::positionsDecoded(std::span<const PositionRow> rows)
+{
+    if (m_paneWatcher)
+        m_paneWatcher->positionsDecoded(rows);
 }
 
 void HeadlessFrontEnd::flush()

@@ -23,6 +23,9 @@ public:
     // hexadecimal one (two characters per byte), and CR LF.
     enum class Rendering { Ascii, Hex };
     void writeChunkLine(const QString &timestamp, QLatin1StringView tag, const QByteArray &chunk, Rendering rendering);
+    // Adds UTF-8 lines, each ending with its line end, with the timestamp before each; on a
+    // terminal their control characters other than CR and LF are masked.
+    void writeLines(const QString &timestamp, const QByteArray &lines);
     // Writes out everything gathered, waiting for a slow reader. On a failed descriptor the
     // text is dropped, so that memory stays bounded.
     void flush();

@@ -6,9 +6,12 @@
 #include "commandline.h"
 #include "exportcommand.h"
 #include "headlessfrontend.h"
+#include "liveviewservice.h"
 #include "memorytuning.h"
+#include "positionscommand.h"
 #include "replaycommand.h"
 #include "signalwatcher.h"
+#include "socketendpoint.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
 
@@ -29,13 +32,40 @@ void endCleanlyOnSignals(SignalWatcher &watcher)
                      [] { QCoreApplication::exit(ExitStatus::Success); });
 }
 
+// The live view's address, once, before any pane line.
+void announceLiveView(const QString &address)
+{
+    std::fputs((QStringLiteral("Live view: ") + address + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void reportFailure(const QString &message)
+{
+    std::fputs((QStringLiteral("gps-analyzer: ") + message + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+}
+
 int runHeadless(int &argc, char **argv, const Options &options)
 {
     QCoreApplication app(argc, argv);
     SignalWatcher signalWatcher;
     endCleanlyOnSignals(signalWatcher);
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
+    // Before the front end, so that it outlives every pane line the front end gives it.
+    std::unique_ptr<LiveViewService> liveView;
     HeadlessFrontEnd frontEnd(options, *sockets);
+    if (options.web) {
+        // Listening first: a port that cannot be bound ends the program before anything else listens.
+        liveView = std::make_unique<LiveViewService>(
+            options.captureFolder, [&frontEnd] { return frontEnd.engine().inPort(); },
+            [&frontEnd](const QString &line) { frontEnd.appendToLog(line); });
+        if (!liveView->start(*options.web)) {
+            reportFailure(liveView->errorString());
+            return ExitStatus::Failure;
+        }
+        announceLiveView(liveView->address());
+        liveView->view().setDecoding([&frontEnd] { return frontEnd.engine().features().decode; });
+        frontEnd.setPaneWatcher(&liveView->view());
+    }
     // Started from the event loop, so that a failure of the start can end it.
     QTimer::singleShot(0, &frontEnd, &HeadlessFrontEnd::start);
     return QCoreApplication::exec();
@@ -52,6 +82,13 @@ int runWindow(int &argc, char **argv, const Options &options)
     const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
     AnalyzerFrm window(options.captureFolder, *sockets);
     applyPresets(window, options);
+    if (options.web) {
+        if (!window.startLiveView(*options.web)) {
+            reportFailure(window.liveViewError());
+            return ExitStatus::Failure;
+        }
+        announceLiveView(window.liveView()->address());
+    }
     window.Form_Load();
     window.show(); // Form_Activate runs once the window has become active
     window.activateWindow();
@@ -67,9 +104,11 @@ int main(int argc, char *argv[])
 {
     keepLargeBuffersForReuse();
     if (argc > 1 && std::strcmp(argv[1], "export") == 0)
-        return exportMain(argc, argv);
+        return subcommandMain(argc, argv, exportCommand);
     if (argc > 1 && std::strcmp(argv[1], "replay") == 0)
         return replayMain(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "positions") == 0)
+        return subcommandMain(argc, argv, positionsCommand);
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     if (!commandLine.run) {
         std::fputs(commandLine.output.toLocal8Bit().constData(),

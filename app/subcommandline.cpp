@@ -5,6 +5,8 @@
 #include <QCommandLineParser>
 #include <QTextStream>
 
+#include <cstdio>
+
 namespace {
 
 const QString ProgramName = QStringLiteral("gps-analyzer");
@@ -55,6 +57,13 @@ bool readCount(const QString &text, qint64 minimum, qint64 maximum, qint64 &valu
         return false;
     value = read;
     return true;
+}
+
+int subcommandMain(int argc, char **argv, Subcommand command)
+{
+    QTextStream output(stdout);
+    QTextStream errors(stderr);
+    return command(argumentList(argc, argv), output, errors);
 }
 
 bool printedExit(const SubcommandExit &exit, QTextStream &output, QTextStream &errors)

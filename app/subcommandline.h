@@ -31,6 +31,12 @@ struct SubcommandExit
 // says); false when they asked for none.
 [[nodiscard]] bool printedExit(const SubcommandExit &exit, QTextStream &output, QTextStream &errors);
 
+// A subcommand that needs no application object, whole: it reads its arguments, then runs, and
+// returns the exit status (2 for a wrong option).
+using Subcommand = int (*)(const QStringList &arguments, QTextStream &output, QTextStream &errors);
+// main() of such a subcommand: the program's arguments, standard output and standard error.
+[[nodiscard]] int subcommandMain(int argc, char **argv, Subcommand command);
+
 // A whole number from minimum to maximum, or nothing.
 [[nodiscard]] bool readCount(const QString &text, qint64 minimum, qint64 maximum, qint64 &value);
 

@@ -31,6 +31,7 @@ inline const QString Pane = QStringLiteral("pane");
 inline const QString Replay = QStringLiteral("replay");
 inline const QString Fleet = QStringLiteral("fleet");
 inline const QString Udp = QStringLiteral("udp");
+inline const QString Decoding = QStringLiteral("decoding");
 
 } // namespace BenchFigures
 

@@ -4,12 +4,16 @@
 #include "capturecheck.h"
 #include "echoserver.h"
 #include "fleetload.h"
+#include "framesplitter.h"
+#include "livedecoder.h"
 #include "loopbacksocket.h"
 #include "panebench.h"
+#include "positionscsv.h"
 #include "udpload.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -128,11 +132,22 @@ int Benchmark::run()
     const bool features = m_options.wants(QStringLiteral("features")) && !m_options.program.isEmpty();
     if (features) {
         m_peers << RelayPeer::name(RelayPeer::Kind::Recognising) << RelayPeer::name(RelayPeer::Kind::AllFeatures)
-                << RelayPeer::name(RelayPeer::Kind::Indexing);
+                << RelayPeer::name(RelayPeer::Kind::Indexing) << RelayPeer::name(RelayPeer::Kind::Decoding);
         m_results.note(QStringLiteral("throughput on frames: the stream made of Teltonika AVL packets of 4 records "
                                       "(after the IMEI), which the recognising program splits, checks and acknowledges; "
                                       "the target compares --protocol auto --auto-ack with the plain capture, the "
-                                      "peak memory with features on is that of the run with the session index too."));
+                                      "peak memory with features on is that of the run with the session index too; "
+                                      "the decoding run adds --decode: a POS line and a line of positions.csv for "
+                                      "each of the stream's records."));
+    }
+    const bool web = GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")) && !m_options.program.isEmpty();
+    if (!GPSA_BENCH_WEB && m_options.wants(QStringLiteral("web")))
+        m_results.note(QStringLiteral("live viewers skipped: the program was built without the live view."));
+    if (web) {
+        m_peers << RelayPeer::name(RelayPeer::Kind::Watched);
+        m_results.note(QStringLiteral("live viewers: the headless program with --web while %1 WebSocket clients "
+                                      "watch and read everything; compared with the plain headless program.")
+                           .arg(LiveViewerCount));
     }
     const bool windowed = m_options.wants(QStringLiteral("window")) && !m_options.windowProgram.isEmpty();
     if (windowed)
@@ -150,6 +165,8 @@ int Benchmark::run()
         case RelayPeer::Kind::AllFeatures:
         case RelayPeer::Kind::Indexing:
         case RelayPeer::Kind::Fleet:
+        case RelayPeer::Kind::Decoding:
+        case RelayPeer::Kind::Watched:
             return m_options.program;
         case RelayPeer::Kind::Window:
             return m_options.windowProgram;
@@ -184,13 +201,32 @@ int Benchmark::run()
             // as the other parts left it): each takes each place in turn, one repetition after
             // the other.
             QList<RelayPeer::Kind> kinds{RelayPeer::Kind::Program, RelayPeer::Kind::Recognising,
-                                         RelayPeer::Kind::AllFeatures};
+                                         RelayPeer::Kind::AllFeatures, RelayPeer::Kind::Decoding};
             std::rotate(kinds.begin(), kinds.begin() + repetition % kinds.size(), kinds.end());
             for (const RelayPeer::Kind kind : std::as_const(kinds))
                 measure(kind, m_options.program, RelayPeer::Output::Discard, QStringLiteral("throughput on frames"),
                         [this](LoadGenerator &g, RelayPeer &p) { framesThroughput(g, p); });
             measure(RelayPeer::Kind::Indexing, m_options.program, RelayPeer::Output::Discard,
                     QStringLiteral("latency"), [this](LoadGenerator &g, RelayPeer &p) { latency(g, p); });
+            decodingCost();
+        }
+        if (web) {
+            // Each run with viewers right beside one without, taking turns at going first, so that
+            // both find the machine alike.
+            for (const auto &[what, run] : {std::pair(QStringLiteral("latency"), &Benchmark::latency),
+                                            std::pair(QStringLiteral("throughput"), &Benchmark::throughput)}) {
+                QList<RelayPeer::Kind> kinds{RelayPeer::Kind::Program, RelayPeer::Kind::Watched};
+                if (repetition % 2 == 0)
+                    std::reverse(kinds.begin(), kinds.end());
+                for (const RelayPeer::Kind kind : std::as_const(kinds))
+                    measure(kind, m_options.program, RelayPeer::Output::Discard, what,
+                            [this, run](LoadGenerator &g, RelayPeer &p) {
+                                if (p.kind() == RelayPeer::Kind::Watched)
+                                    watched(g, p, run);
+                                else
+                                    (this->*run)(g, p);
+                            });
+            }
         }
         if (m_options.wants(QStringLiteral("filework")))
             fileWork();
@@ -272,8 +308,21 @@ void Benchmark::fail(const QString &peer, const QString &what, const QString &pr
     m_results.note(text);
 }
 
+void Benchmark::watched(LoadGenerator &generator, RelayPeer &peer,
+                        void (Benchmark::*measurement)(LoadGenerator &, RelayPeer &))
+{
+    const LiveViewers viewers(peer.webPort(), RelayPeer::WebToken.toByteArray(), LiveViewerCount);
+    m_viewers = &viewers;
+    (this->*measurement)(generator, peer);
+    m_viewers = nullptr;
+}
+
 void Benchmark::checkCapture(RelayPeer &peer, quint16 port, qint64 bytes, const QString &what)
 {
+    if (m_viewers != nullptr && !m_viewers->problem().isEmpty())
+        fail(RelayPeer::name(peer.kind()), what, m_viewers->problem());
+    if (m_viewers != nullptr && m_viewers->received() == 0)
+        fail(RelayPeer::name(peer.kind()), what, QStringLiteral("the live viewers received nothing"));
     if (!peer.isRunning())
         fail(RelayPeer::name(peer.kind()), what,
              QStringLiteral("the program ended during the run; %1").arg(peer.errorOutput()));
@@ -345,6 +394,34 @@ void Benchmark::framesThroughput(LoadGenerator &generator, RelayPeer &peer)
     const CaptureCheck check = CaptureCheck::of(peer.captureFolder(), peer.inPort(), m_frames);
     if (!check.equal)
         fail(name, QStringLiteral("throughput on frames capture"), check.problem);
+}
+
+void Benchmark::decodingCost()
+{
+    // The stream split into frames once, as the program splits it (in chunks of 64 KiB), then
+    // decoded into pane lines, rows and positions.csv lines, chunk by chunk, as the program does.
+    FrameSplitter splitter(ProtocolChoice::detect());
+    QList<FrameSplitter::Result> chunks;
+    for (qsizetype at = 0; at < m_frames.size(); at += 64 * 1024)
+        chunks.append(splitter.feed(m_frames.mid(at, 64 * 1024)));
+    LiveDecoder decoder(QStringLiteral("127.0.0.1:40312"));
+    QByteArray csv;
+    qint64 records = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (qsizetype i = 0; i < chunks.size(); ++i) {
+        decoder.decode(chunks[i].frames, qint32(i + 1), 1'796'586'207'000'000);
+        csv.resize(0);
+        for (const PositionRow &row : decoder.rows())
+            PositionsCsv::appendLine(csv, row);
+        records += qint64(decoder.rows().size());
+    }
+    const qint64 nanoseconds = timer.nsecsElapsed();
+    if (records == 0) {
+        fail(BenchFigures::Decoding, QStringLiteral("ns per record"), QStringLiteral("no record decoded"));
+        return;
+    }
+    m_results.add(BenchFigures::Decoding, QStringLiteral("ns per record"), double(nanoseconds) / double(records));
 }
 
 void Benchmark::returnPath(LoadGenerator &generator, RelayPeer &peer)
@@ -645,8 +722,27 @@ void Benchmark::addTargets()
                          m_results.median(recognising, BenchFigures::FramesThroughput),
                          m_results.median(program, BenchFigures::FramesThroughput), 0.9, true,
                          QStringLiteral("recognising / plain, on frames")});
+    const QString decoding = RelayPeer::name(RelayPeer::Kind::Decoding);
+    m_results.addTarget({QStringLiteral("throughput with --decode"),
+                         m_results.median(decoding, BenchFigures::FramesThroughput),
+                         m_results.median(program, BenchFigures::FramesThroughput), 0.8, true,
+                         QStringLiteral("decoding / plain, on frames")});
+    m_results.addTarget({QStringLiteral("peak memory headless, decoding"), m_results.median(decoding, BenchFigures::PeakResident),
+                         50.0, 1.0, false, QStringLiteral("MiB / 50 MiB")});
     m_results.addTarget({QStringLiteral("latency p50 with the session index"), m_results.median(indexing, LatencyP50),
                          m_results.median(program, LatencyP50), 1.05, false, QStringLiteral("indexing / plain")});
+    const QString watchedPeer = RelayPeer::name(RelayPeer::Kind::Watched);
+    for (const QString &figure : {LatencyP50, LatencyP99}) {
+        m_results.addTarget({QStringLiteral("latency %1 with %2 live viewers")
+                                 .arg(figure == LatencyP50 ? QStringLiteral("p50") : QStringLiteral("p99"))
+                                 .arg(LiveViewerCount),
+                             m_results.median(watchedPeer, figure), m_results.median(program, figure), 1.1, false,
+                             QStringLiteral("watched / plain")});
+    }
+    m_results.addTarget({QStringLiteral("throughput with %1 live viewers").arg(LiveViewerCount),
+                         m_results.median(watchedPeer, BenchFigures::Throughput),
+                         m_results.median(program, BenchFigures::Throughput), 0.9, true,
+                         QStringLiteral("watched / plain")});
     m_results.addTarget({QStringLiteral("replay, every answer captured"),
                          m_results.median(BenchFigures::Replay, QStringLiteral("bytes answered and captured, %1 trackers")
                                                                     .arg(m_options.replayTrackers)),

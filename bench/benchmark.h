@@ -2,6 +2,7 @@
 #define GPSA_BENCHMARK_H
 
 #include "benchoptions.h"
+#include "liveviewers.h"
 #include "loadgenerator.h"
 #include "relaypeer.h"
 #include "resulttable.h"
@@ -34,6 +35,11 @@ private:
     // The stream of real device frames, through the plain capture and through recognition.
     void framesThroughput(LoadGenerator &generator, RelayPeer &peer);
     void returnPath(LoadGenerator &generator, RelayPeer &peer);
+    // The decoding of the frames stream in this process, without sockets or files: ns per record.
+    void decodingCost();
+    // A measurement of the program with the live view on, while LiveViewerCount viewers watch.
+    void watched(LoadGenerator &generator, RelayPeer &peer, void (Benchmark::*measurement)(LoadGenerator &, RelayPeer &));
+    static constexpr int LiveViewerCount = 5;
     void fileWork();
     void pane();
     void replay();
@@ -53,6 +59,8 @@ private:
     ResultTable m_results;
     QStringList m_peers;
     int m_failures = 0;
+    // The viewers of the measurement under way, checked before its program stops.
+    const LiveViewers *m_viewers = nullptr;
 };
 
 #endif

@@ -65,7 +65,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
                                        QStringLiteral("n"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Comma-separated parts: latency, throughput, return, window, "
-                                                 "filework, pane, features, replay, fleet, udp."),
+                                                 "filework, pane, features, replay, fleet, web, udp."),
                                   QStringLiteral("parts"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the capture folders."));
     const QCommandLineOption trackers(QStringLiteral("fleet-trackers"),

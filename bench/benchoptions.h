@@ -44,11 +44,11 @@ struct BenchOptions
     int udpBurst = 2000;
     int udpRate = 1000;
 
-    // latency, throughput, return, window, filework, pane, features, replay, fleet, udp
+    // latency, throughput, return, window, filework, pane, features, replay, fleet, web, udp
     QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
                       QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
                       QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("fleet"),
-                      QStringLiteral("udp")};
+                      QStringLiteral("web"),      QStringLiteral("udp")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

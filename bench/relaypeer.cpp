@@ -38,6 +38,10 @@ QString RelayPeer::name(Kind kind)
         return QStringLiteral("gps-analyzer, session index");
     case Kind::Fleet:
         return QStringLiteral("gps-analyzer, many trackers");
+    case Kind::Decoding:
+        return QStringLiteral("gps-analyzer, protocol + ack + decode");
+    case Kind::Watched:
+        return QStringLiteral("gps-analyzer, 5 live viewers");
     }
     return {};
 }
@@ -85,16 +89,25 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     case Kind::AllFeatures:
     case Kind::Indexing:
     case Kind::Fleet:
+    case Kind::Decoding:
+    case Kind::Watched:
         arguments << (m_kind == Kind::Window ? QStringLiteral("--start") : QStringLiteral("--headless"))
                   << QStringLiteral("--in-port") << in << QStringLiteral("--out-port") << out
                   << QStringLiteral("--out-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--relay")
                   << QStringLiteral("--capture-dir") << m_captureFolder;
-        if (m_kind == Kind::Recognising || m_kind == Kind::AllFeatures)
+        if (m_kind == Kind::Recognising || m_kind == Kind::AllFeatures || m_kind == Kind::Decoding)
             arguments << QStringLiteral("--protocol") << QStringLiteral("auto") << QStringLiteral("--auto-ack");
+        if (m_kind == Kind::Decoding)
+            arguments << QStringLiteral("--decode");
         if (m_kind == Kind::AllFeatures || m_kind == Kind::Indexing)
             arguments << QStringLiteral("--session-index");
         if (m_kind == Kind::Fleet)
             arguments << QStringLiteral("--pass-answers") << m_extraArguments;
+        if (m_kind == Kind::Watched) {
+            m_webPort = LoopbackSocket::freePort();
+            arguments << QStringLiteral("--web") << QStringLiteral("127.0.0.1:%1").arg(m_webPort)
+                      << QStringLiteral("--web-token") << QString::fromLatin1(WebToken);
+        }
         if (m_udp)
             arguments << QStringLiteral("--udp");
         break;

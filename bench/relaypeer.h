@@ -14,9 +14,11 @@ class RelayPeer final
 {
 public:
     // Recognising: headless with --protocol auto --auto-ack; AllFeatures: the same with
-    // --session-index; Indexing: headless with --session-index alone; Fleet: headless with
-    // --pass-answers and the arguments given (--max-trackers N).
-    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Fleet };
+    // --session-index; Indexing: headless with --session-index alone; Decoding: Recognising with
+    // --decode; Fleet: headless with --pass-answers and the arguments given (--max-trackers N);
+    // Watched: headless with the live web view on (--web), for the benchmark's viewers.
+    enum class Kind { Direct, Socat, SocatDump, Program, Window, Recognising, AllFeatures, Indexing, Decoding,
+                      Fleet, Watched };
     // Discard: the peer's standard output goes to the null device. Watch: it goes to a pipe
     // that the benchmark reads, to see when the program has captured something.
     enum class Output { Discard, Watch };
@@ -40,6 +42,9 @@ public:
     [[nodiscard]] int openDescriptors() const;
     [[nodiscard]] quint16 inPort() const { return m_inPort; }
     [[nodiscard]] quint16 outPort() const { return m_outPort; }
+    // The live view's port and token (Watched).
+    [[nodiscard]] quint16 webPort() const { return m_webPort; }
+    static constexpr QByteArrayView WebToken{"gpsa-bench-live-view-token"};
     [[nodiscard]] QString captureFolder() const { return m_captureFolder; }
     // The read end of the standard output pipe with Output::Watch, otherwise -1.
     [[nodiscard]] int outputDescriptor() const { return m_outputFd; }
@@ -59,6 +64,7 @@ private:
     bool m_udp = false;
     quint16 m_inPort = 0;
     quint16 m_outPort = 0;
+    quint16 m_webPort = 0;
     QString m_captureFolder;
     QString m_errorFile;
     int m_outputFd = -1;

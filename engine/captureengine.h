@@ -6,6 +6,7 @@
 #include "controls.h"
 #include "framesplitter.h"
 #include "outputfile.h"
+#include "positionrecorder.h"
 #include "sessionrecorder.h"
 #include "socketendpoint.h"
 #include "trackersession.h"
@@ -45,6 +46,7 @@ class StreamSocket;
 //   sessionrecording.cpp every event in the session index
 //   fleetrelay.cpp       several trackers at once, each relaying over an OUT connection of its own
 //   mirroring.cpp        every chunk copied to the mirror servers, their answers captured
+//   framedecoding.cpp    every intact frame decoded: pane lines, positions, positions.csv
 //   udppeers.cpp         the IN port over UDP too: each datagram a chunk, each sender a tracker
 class CaptureEngine final : public QObject
 {
@@ -91,6 +93,9 @@ public:
     // Opens the session index of a capture folder when the feature is on; throws a PlatformError.
     using RecorderFactory = std::function<std::unique_ptr<SessionRecorder>(const QString &folder)>;
     void setRecorderFactory(RecorderFactory factory) { m_recorderFactory = std::move(factory); }
+    // Opens positions.csv of a capture folder when decoding is on; throws a PlatformError.
+    using PositionRecorderFactory = std::function<std::unique_ptr<PositionRecorder>(const QString &folder)>;
+    void setPositionRecorderFactory(PositionRecorderFactory factory) { m_positionRecorderFactory = std::move(factory); }
     // The features read when capturing started.
     [[nodiscard]] const CaptureFeatures &features() const { return m_features; }
 
@@ -175,6 +180,9 @@ private:
     void trackerChunkCaptured(TrackerSession &tracker, const Capture &capture);
     void announceProtocol(TrackerSession &tracker, const TrackerFrame &first);
     void acknowledgeFrames(TrackerSession &tracker, std::span<const TrackerFrame> frames);
+    // A tracker's session starts its decoding; after each of its chunks the frames are decoded.
+    void startDecoding(TrackerSession &tracker);
+    void decodeFrames(TrackerSession &tracker, const Capture &capture, std::span<const TrackerFrame> frames);
     // After an OUT-server chunk's capture: its index line, and it goes on to the tracker.
     void answerCaptured(TrackerSession *owner, const Capture &capture);
     // Bytes sent to the tracker that its index line records.
@@ -261,6 +269,9 @@ private:
     // The sessions by slot; a slot without a tracker holds none.
     std::vector<std::unique_ptr<TrackerSession>> m_sessions;
     TrackerTable *m_trackerTable;
+    // Every tracker's decoded positions, while decoding is on; each session decodes its own.
+    PositionRecorderFactory m_positionRecorderFactory;
+    std::unique_ptr<PositionRecorder> m_positions;
     // The tracker's end is being handled as an error: its index line tells the error.
     bool m_trackerFailing = false;
     // Several trackers relaying: the OUT server, looked up at the start.

@@ -22,6 +22,9 @@ struct CaptureFeatures
     // The operator's command is followed by CR LF; off for a command that carries its own
     // framing (a device protocol's command frame).
     bool appendCrLf = true;
+    // Every intact frame is decoded: its records and fields shown, its records written to
+    // positions.csv of the capture folder; implies recognition.
+    bool decode = false;
     // Every event goes to the session index of the capture folder.
     bool sessionIndex = false;
     // The one local address to listen on; empty for every address.

@@ -99,6 +99,11 @@ QString errorLogName(const QString &folder, qint32 counter, int port)
 QByteArray trackerTag(QLatin1StringView tag, const QString &tracker)
 {
     const qsizetype rendering = tag.lastIndexOf(QLatin1Char('('));
+    if (rendering < 0) { // a tag without a rendering names the tracker before its colon
+        const qsizetype colon = tag.lastIndexOf(QLatin1Char(':'));
+        return QByteArray(tag.data(), colon) + ' ' + tracker.toLatin1() +
+               QByteArray(tag.data() + colon, tag.size() - colon);
+    }
     return QByteArray(tag.data(), rendering) + tracker.toLatin1() + ' ' +
            QByteArray(tag.data() + rendering, tag.size() - rendering);
 }

@@ -28,7 +28,8 @@ static_assert(InAsciiTag.size() == 14 && InHexTag.size() == 14 && ReturnAsciiTag
               ReturnHexTag.size() == 14 && CommandAsciiTag.size() == 14 && CommandHexTag.size() == 14 &&
               MirrorAsciiTag.size() == 14 && MirrorHexTag.size() == 14);
 
-// A tag that names the tracker before its rendering: ":  IN 127.0.0.1:40312 (ASCII):".
+// A tag that names the tracker before its rendering, ":  IN 127.0.0.1:40312 (ASCII):", or
+// before the colon of a tag without one, ": POS 127.0.0.1:40312: ".
 [[nodiscard]] QByteArray trackerTag(QLatin1StringView tag, const QString &tracker);
 
 // The capture number with leading zeros to at least four digits, never cut: 0001, 10000.

@@ -2,9 +2,13 @@
 #define GPSA_CONTROLS_H
 
 #include "capturefeatures.h"
+#include "positionrecorder.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+#include <span>
 
 // The operator's controls that the capture engine reads and writes, named for what each holds.
 // The window implements them with widgets (and alone knows which widget is which), the headless
@@ -58,6 +62,15 @@ public:
     // from the bytes. A tag that names a tracker goes with its connection: it is valid during
     // the call only.
     virtual void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk);
+
+    // The lines of a chunk's decoded frames: UTF-8, each a tag (": POS: ", ": DEC: "), its text
+    // and CR LF; each goes before the old text with the current timestamp before its tag,
+    // rendered as prependToDataPane() lines unless a front end writes them straight.
+    virtual void prependDecodedLines(const QByteArray &lines);
+    // Those lines as the data pane takes them, each with the timestamp before its tag.
+    [[nodiscard]] static QStringList decodedPaneLines(const QString &timestamp, const QByteArray &lines);
+    // The positions of a chunk's decoded frames, for a front end that shows them.
+    virtual void positionsDecoded(std::span<const PositionRow> /*rows*/) {}
 
     // A modal message; returns when the operator has dismissed it.
     virtual void messageBox(const QString &prompt, int style, const QString &title) = 0;

@@ -15,7 +15,7 @@
 void CaptureEngine::prepareFeatures()
 {
     m_features = m_controls.features();
-    if (m_features.acknowledge && !m_features.protocol)
+    if ((m_features.acknowledge || m_features.decode) && !m_features.protocol)
         m_features.protocol = ProtocolChoice::detect();
     m_sckListen->setLocalAddress(m_features.listenAddress);
     m_features.maxTrackers = std::clamp(m_features.maxTrackers, 1, CaptureFeatures::MostTrackers);
@@ -25,6 +25,8 @@ void CaptureEngine::prepareFeatures()
         m_sckListen->setListenBacklog(std::min(m_features.maxTrackers, 4096));
     if (m_features.sessionIndex && m_recorderFactory)
         m_recorder = m_recorderFactory(m_captureFolder);
+    if (m_features.decode && m_positionRecorderFactory)
+        m_positions = m_positionRecorderFactory(m_captureFolder);
     prepareMirrors();
 }
 

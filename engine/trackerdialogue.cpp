@@ -48,6 +48,7 @@ void CaptureEngine::startSession(TrackerSession &tracker)
         tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol, tracker.link->carriesDatagrams()
                                                                                    ? FrameSplitter::Transport::Datagram
                                                                                    : FrameSplitter::Transport::Stream);
+    startDecoding(tracker);
     m_trackerTable->add(&tracker.row);
     openTrackerRelay(tracker);
     openMirrors(tracker);
@@ -77,6 +78,7 @@ void CaptureEngine::trackerChunkCaptured(TrackerSession &tracker, const Capture 
     if (tracker.frames && !tracker.split.frames.empty()) {
         announceProtocol(tracker, tracker.split.frames.front());
         acknowledgeFrames(tracker, tracker.split.frames);
+        decodeFrames(tracker, capture, tracker.split.frames);
     }
     // The list keeps its room for the next chunk; the frames let go of this one's bytes.
     tracker.split.clear();

@@ -1,6 +1,7 @@
 #include "trackersession.h"
 
 #include "capturefiles.h"
+#include "livedecoder.h"
 #include "sessionrecorder.h"
 #include "streamsocket.h"
 

@@ -14,12 +14,13 @@
 #include <utility>
 #include <vector>
 
+class LiveDecoder;
 class StreamSocket;
 
 // Everything one tracker connection holds, from its accept to its end: the link to the tracker,
 // its own connection to the OUT server when it has one, its copies to the mirror servers, its
-// frames, the armed command it has had, and its row of the operator's table. What carries the
-// tracker's bytes is its link's affair: a session needs no TCP socket.
+// frames and their decoding, the armed command it has had, and its row of the operator's table.
+// What carries the tracker's bytes is its link's affair: a session needs no TCP socket.
 struct TrackerSession
 {
     // Time a relay or mirror connection has, once the tracker has gone, to send what is queued.
@@ -59,6 +60,8 @@ struct TrackerSession
     std::unique_ptr<FrameSplitter> frames;
     FrameSplitter::Result split;
     bool protocolAnnounced = false;
+    // Its frames decoded, while decoding is on.
+    std::unique_ptr<LiveDecoder> decoder;
     // The armed command (type and text) it has had, while that stays armed for every tracker.
     QString commandHad;
     // Held until its relay catches up.

@@ -11,17 +11,22 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #ifdef Q_OS_WIN
 #include <io.h>
 #define GPSA_OPEN ::_open
 #define GPSA_WRITE ::_write
 #define GPSA_CLOSE ::_close
+#define GPSA_FSTAT ::_fstat64
+using StatBuffer = struct _stat64;
 constexpr int ModeFlags = _O_BINARY | _O_NOINHERIT;
 #else
 #include <unistd.h>
 #define GPSA_OPEN ::open
 #define GPSA_WRITE ::write
 #define GPSA_CLOSE ::close
+#define GPSA_FSTAT ::fstat
+using StatBuffer = struct stat;
 constexpr int ModeFlags = O_CLOEXEC;
 #endif
 
@@ -61,7 +66,15 @@ namespace {
 
 int openFlags(OutputFile::Mode mode)
 {
-    return (mode == OutputFile::Mode::Raw ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | ModeFlags;
+    switch (mode) {
+    case OutputFile::Mode::Raw:
+        return O_RDWR | O_CREAT | O_TRUNC | ModeFlags;
+    case OutputFile::Mode::Text:
+        return O_WRONLY | O_CREAT | O_TRUNC | ModeFlags;
+    case OutputFile::Mode::Append:
+        break;
+    }
+    return O_WRONLY | O_CREAT | O_APPEND | ModeFlags;
 }
 
 } // namespace
@@ -129,6 +142,14 @@ void OutputFile::close()
     const int descriptor = std::exchange(m_descriptor, -1);
     if (GPSA_CLOSE(descriptor) != 0 && errno != EINTR)
         fail(errno);
+}
+
+qint64 OutputFile::size()
+{
+    StatBuffer status{};
+    if (GPSA_FSTAT(m_descriptor, &status) != 0)
+        fail(errno);
+    return qint64(status.st_size);
 }
 
 void OutputFile::fail(int systemError)

@@ -27,15 +27,19 @@ private:
     int m_descriptor = -1;
 };
 
-// A capture file, opened, written and closed within one handler. Every failure (a missing
-// folder, a full disk, a file that may not be written) throws a PlatformError whose number
-// tells its kind and whose description names the file.
+// A capture file, opened, written and closed within one handler, or a file of the capture folder
+// held open for appending for a run. Every failure (a missing folder, a full disk, a file that
+// may not be written) throws a PlatformError whose number tells its kind and whose description
+// names the file.
 class OutputFile final
 {
 public:
     enum class Mode {
         Raw,  // read and write, created when missing, emptied so that no older bytes stay behind
         Text, // created anew for output
+        // write only, created when missing and kept otherwise: each write goes to its end in one
+        // system call, so that the file is whole up to the last write however the program ends
+        Append,
     };
 
     OutputFile() = default;
@@ -49,6 +53,8 @@ public:
     void open(const OutputFolder &folder, const QString &name, Mode mode);
     void write(const QByteArray &bytes);
     void close();
+    // The open file's size in bytes: 0 for an appended file whose header is still to be written.
+    [[nodiscard]] qint64 size();
 
     [[nodiscard]] bool isOpen() const { return m_descriptor != -1; }
 

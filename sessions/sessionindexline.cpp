@@ -1,6 +1,8 @@
 #include "sessionindexline.h"
 
+#include "civildate.h"
 #include "hexdigits.h"
+#include "positiontext.h"
 #include "sessionerror.h"
 
 #include <QList>
@@ -17,47 +19,6 @@ constexpr std::array<QByteArrayView, 13> KindNames{"listen", "connect",    "decl
                                                    "mirror", "udp-peer",   "udp-quiet"};
 constexpr int FieldCount = 9;
 constexpr qint64 UsPerDay = 86'400'000'000;
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back; exact for
-// every date, before 1970 too, by counting in whole 400-year eras of 146097 days.
-qint64 daysFromCivil(qint64 year, int month, int day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const qint64 era = (year >= 0 ? year : year - 399) / 400;
-    const qint64 yearOfEra = year - era * 400;
-    const qint64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-struct CivilDate
-{
-    qint64 year;
-    int month;
-    int day;
-};
-
-CivilDate civilFromDays(qint64 days)
-{
-    days += 719468;
-    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-    const qint64 dayOfEra = days - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const qint64 shiftedMonth = (5 * dayOfYear + 2) / 153; // March is 0
-    const int day = int(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    const int month = int(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-char *putDigits(char *out, qint64 value, int width)
-{
-    for (int i = width - 1; i >= 0; --i) {
-        out[i] = char('0' + value % 10);
-        value /= 10;
-    }
-    return out + width;
-}
 
 void appendNumber(QByteArray &line, qint64 value)
 {
@@ -163,34 +124,6 @@ QByteArrayView kindName(SessionEvent::Kind kind)
     return KindNames[std::size_t(kind)];
 }
 
-QByteArray utcTime(qint64 timeUs)
-{
-    qint64 days = timeUs / UsPerDay;
-    qint64 inDay = timeUs % UsPerDay;
-    if (inDay < 0) {
-        inDay += UsPerDay;
-        --days;
-    }
-    const CivilDate date = civilFromDays(days);
-    QByteArray text(27, Qt::Uninitialized);
-    char *out = text.data();
-    out = putDigits(out, date.year, 4);
-    *out++ = '-';
-    out = putDigits(out, date.month, 2);
-    *out++ = '-';
-    out = putDigits(out, date.day, 2);
-    *out++ = 'T';
-    out = putDigits(out, inDay / 3'600'000'000, 2);
-    *out++ = ':';
-    out = putDigits(out, inDay / 60'000'000 % 60, 2);
-    *out++ = ':';
-    out = putDigits(out, inDay / 1'000'000 % 60, 2);
-    *out++ = '.';
-    out = putDigits(out, inDay % 1'000'000, 6);
-    *out = 'Z';
-    return text;
-}
-
 std::optional<qint64> parseUtcTime(QByteArrayView text)
 {
     // Every character is checked against the pattern, so that a date's digits are digits.
@@ -212,7 +145,7 @@ std::optional<qint64> parseUtcTime(QByteArrayView text)
                  second = field(17, 2);
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const qint64 days = daysFromCivil(field(0, 4), int(month), int(day));
+    const qint64 days = CivilDate::daysSince1970(field(0, 4), int(month), int(day));
     return days * UsPerDay + ((hour * 60 + minute) * 60 + second) * 1'000'000 + field(20, 6);
 }
 
@@ -223,7 +156,7 @@ QByteArray format(const SessionEvent &event)
     if (event.number != 0)
         appendNumber(line, event.number);
     line.append('\t');
-    line.append(utcTime(event.timeUs));
+    PositionText::appendCaptureTime(line, event.timeUs);
     line.append('\t');
     line.append(kindName(event.kind));
     line.append('\t');

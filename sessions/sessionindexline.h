@@ -28,8 +28,8 @@ inline constexpr QByteArrayView Header{"number\ttime\tevent\tpeer\tport\tlength\
 // The event field of a kind: "in", "disconnect".
 [[nodiscard]] QByteArrayView kindName(SessionEvent::Kind kind);
 
-// 2026-12-06T19:43:27.123456Z for microseconds since 1970 (UTC), and back.
-[[nodiscard]] QByteArray utcTime(qint64 timeUs);
+// Microseconds since 1970 (UTC) of 2026-12-06T19:43:27.123456Z, as
+// PositionText::appendCaptureTime() writes them.
 [[nodiscard]] std::optional<qint64> parseUtcTime(QByteArrayView text);
 
 } // namespace SessionIndexLine

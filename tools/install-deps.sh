@@ -6,11 +6,13 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config libpcap-dev
     qt6-base-dev qt6-base-dev-tools
+    # the live web view's server; its page's checks: the script parsed, the page in a browser
+    qt6-websockets-dev nodejs chromium
     fonts-dejavu-core fonts-liberation2
     # tests, fuzzing and benchmarks
     clang libclang-rt-14-dev socat netcat-openbsd
-    # reads the pcap export back in its tests
-    tshark
+    # read the pcap export and the positions export back in their tests
+    tshark gpsbabel
     # the Debian package (dpkg-shlibdeps) and the checks of the installed files
     dpkg-dev desktop-file-utils groff-base
 )

@@ -6,8 +6,12 @@
 #include "commandframedialog.h"
 #include "datetimetext.h"
 #include "featuremenus.h"
+#include "liveviewservice.h"
 #include "pcapexport.h"
 #include "platformerror.h"
+#include "positionscsv.h"
+#include "positionsmodel.h"
+#include "positionswindow.h"
 #include "sessionerror.h"
 #include "sessionindex.h"
 #include "sessionindexfile.h"
@@ -26,7 +30,6 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QInputDialog>
-#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -126,17 +129,21 @@ AnalyzerFrm::AnalyzerFrm(const QString &captureFolder, SocketsLibrary &sockets, 
     layoutControls();
 
     m_engine.setRecorderFactory([](const QString &folder) { return std::make_unique<SessionIndexFile>(folder); });
+    m_engine.setPositionRecorderFactory([](const QString &folder) { return std::make_unique<PositionsCsvFile>(folder); });
+    m_positions = new PositionsModel(this);
     connect(m_command1, &QPushButton::clicked, this, &AnalyzerFrm::Command1_Click);
     connect(m_menus->exportSession, &QAction::triggered, this, &AnalyzerFrm::exportSession);
     connect(m_menus->openCaptureFolder, &QAction::triggered, this, [this] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(m_engine.captureFolder()));
     });
     connect(m_menus->quit, &QAction::triggered, this, &QWidget::close);
+    connect(m_menus->positions, &QAction::triggered, this, &AnalyzerFrm::showPositions);
     connect(m_menus->buildFrame, &QAction::triggered, this, &AnalyzerFrm::buildCommandFrame);
     connect(m_menus->about, &QAction::triggered, this, &AnalyzerFrm::showAbout);
     connect(m_menus->trackersAtOnce, &QAction::triggered, this, &AnalyzerFrm::askTrackersAtOnce);
     connect(m_menus->mirrorTo, &QAction::triggered, this, &AnalyzerFrm::askMirrors);
     connect(m_menus->showTrackers, &QAction::triggered, this, &AnalyzerFrm::showTrackers);
+    connect(m_menus->shareLiveView, &QAction::triggered, this, &AnalyzerFrm::shareLiveView);
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *window) {
         if (window != nullptr && window != windowHandle() && window->type() == Qt::Window)
             m_otherWindowWasActive = true;
@@ -461,6 +468,60 @@ void AnalyzerFrm::showTrackers()
     m_trackersWindow->activateWindow();
 }
 
+bool AnalyzerFrm::startLiveView(const WebSettings &settings)
+{
+    if (m_liveView != nullptr) {
+        m_liveViewError = tr("The live view already runs: %1").arg(m_liveView->address());
+        return false;
+    }
+    auto *liveView = new LiveViewService(
+        m_engine.captureFolder(), [this] { return m_engine.inPort(); },
+        [this](const QString &line) { appendToLog(line); }, this);
+    if (!liveView->start(settings)) {
+        m_liveViewError = liveView->errorString();
+        delete liveView;
+        return false;
+    }
+    m_liveView = liveView;
+    liveView->view().setDecoding([this] { return m_engine.features().decode; });
+    // The page's table starts with what the window's holds; the panes with what comes next.
+    if (!m_positions->rows().isEmpty())
+        liveView->view().positionsDecoded(std::span(m_positions->rows().constData(), size_t(m_positions->rows().size())));
+    m_paneWatcher = &liveView->view();
+    m_menus->shareLiveView->setEnabled(false);
+    return true;
+}
+
+void AnalyzerFrm::shareLiveView()
+{
+    const QString title = tr("Share live view");
+    if (!LiveViewService::available()) {
+        QMessageBox::warning(this, title, tr("This build of gps-analyzer has no live view."));
+        return;
+    }
+    bool ok = false;
+    const QString address = QInputDialog::getText(
+        this, title,
+        tr("Serve a read-only view of the panes to browsers on [ADDRESS:]PORT.\n"
+           "127.0.0.1 is this computer only; 0.0.0.0 lets every computer that reaches it open the page "
+           "with its token."),
+        QLineEdit::Normal, QStringLiteral("127.0.0.1:8080"), &ok);
+    if (!ok)
+        return;
+    QString problem;
+    const std::optional<WebSettings> settings = WebAccess::parseAddress(address.trimmed(), &problem);
+    if (!settings || !startLiveView(*settings)) {
+        QMessageBox::warning(this, title, settings ? m_liveViewError : problem);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, title,
+                    tr("Open this address in a browser:\n\n%1\n\nAnyone with the address can watch.")
+                        .arg(m_liveView->address()),
+                    QMessageBox::Ok, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box.exec();
+}
+
 QString AnalyzerFrm::advertisementAddress()
 {
     return QStringLiteral("qrc:/gpsa/advertisement.html");
@@ -591,27 +652,63 @@ void AnalyzerFrm::setEnabled(Control control, bool enabled)
 void AnalyzerFrm::appendToLog(const QString &line)
 {
     m_text1->appendLine(line);
+    if (m_paneWatcher)
+        m_paneWatcher->appendToLog(line);
 }
 
 void AnalyzerFrm::prependToLog(const QString &line)
 {
     m_text1->prependLine(line);
+    if (m_paneWatcher)
+        m_paneWatcher->prependToLog(line);
 }
 
 void AnalyzerFrm::replaceLog(const QString &text)
 {
     m_text1->replaceText(text);
+    if (m_paneWatcher)
+        m_paneWatcher->replaceLog(text);
 }
 
 void AnalyzerFrm::prependToDataPane(const QString &line)
 {
     m_text3->prependLine(line);
+    if (m_paneWatcher)
+        m_paneWatcher->prependToDataPane(line);
 }
 
 void AnalyzerFrm::prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk)
 {
-    m_text3->prependChunkLine(DateTimeText::now(), asciiTag, chunk, TextPane::Rendering::Ascii);
-    m_text3->prependChunkLine(DateTimeText::now(), hexTag, chunk, TextPane::Rendering::Hex);
+    const QString asciiTime = DateTimeText::now();
+    m_text3->prependChunkLine(asciiTime, asciiTag, chunk, TextPane::Rendering::Ascii);
+    const QString hexTime = DateTimeText::now();
+    m_text3->prependChunkLine(hexTime, hexTag, chunk, TextPane::Rendering::Hex);
+    if (m_paneWatcher) {
+        m_paneWatcher->prependChunkLine(asciiTime, asciiTag, chunk, PaneWatcher::Rendering::Ascii);
+        m_paneWatcher->prependChunkLine(hexTime, hexTag, chunk, PaneWatcher::Rendering::Hex);
+    }
+}
+
+void AnalyzerFrm::eventHandled()
+{
+    if (m_paneWatcher)
+        m_paneWatcher->eventHandled();
+}
+
+void AnalyzerFrm::positionsDecoded(std::span<const PositionRow> rows)
+{
+    m_positions->append(rows);
+    if (m_paneWatcher)
+        m_paneWatcher->positionsDecoded(rows);
+}
+
+PositionsWindow *AnalyzerFrm::showPositions()
+{
+    if (!m_positionsWindow)
+        m_positionsWindow = new PositionsWindow(*m_positions, this);
+    m_positionsWindow->show();
+    m_positionsWindow->raise();
+    return m_positionsWindow;
 }
 
 void AnalyzerFrm::messageBox(const QString &prompt, int style, const QString &title)

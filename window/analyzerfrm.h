@@ -4,11 +4,16 @@
 #include "captureengine.h"
 #include "controls.h"
 #include "globalmodule.h"
+#include "panewatcher.h"
+#include "webaccess.h"
 
 #include <QWidget>
 
 class BrowserStrip;
+class LiveViewService;
 class FeatureMenus;
+class PositionsModel;
+class PositionsWindow;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -75,6 +80,14 @@ public:
     // choice that cannot be; fixed once capturing starts.
     bool chooseTrackersAtOnce(int trackers);
     bool chooseMirrors(const QString &mirrors);
+    // View ▸ Positions, shown and raised; made at its first opening.
+    PositionsWindow *showPositions();
+
+    // The live web view of the panes (File > Share live view..., --web): false, with the reason
+    // in liveViewError(), when it cannot listen. Once per run.
+    bool startLiveView(const WebSettings &settings);
+    [[nodiscard]] LiveViewService *liveView() const { return m_liveView; }
+    [[nodiscard]] QString liveViewError() const { return m_liveViewError; }
     [[nodiscard]] GLOBALModule &globalModule() { return m_globalModule; }
 
     // The page that Form_Activate opens in WebBrowser1: the program's own, bundled with it.
@@ -99,9 +112,11 @@ public:
     // A chunk's lines join the data pane unrendered, so that a flood the pane cannot show costs
     // no text.
     void prependChunkLines(QLatin1StringView asciiTag, QLatin1StringView hexTag, const QByteArray &chunk) override;
+    void positionsDecoded(std::span<const PositionRow> rows) override;
     void messageBox(const QString &prompt, int style, const QString &title) override;
     void reportError(int number, const QString &description) override;
     void endProgram() override;
+    void eventHandled() override;
     [[nodiscard]] CaptureFeatures features() const override;
 
 protected:
@@ -133,10 +148,13 @@ private:
     void askTrackersAtOnce();
     void askMirrors();
     void showTrackers();
+    void shareLiveView();
     [[nodiscard]] QWidget *widget(Control control) const;
     [[nodiscard]] QCheckBox *checkBox(Control control) const;
 
     FeatureMenus *m_menus = nullptr;
+    PositionsModel *m_positions = nullptr;
+    PositionsWindow *m_positionsWindow = nullptr;
     QWidget *m_client = nullptr;
     QList<Placement> m_placements;
     QGroupBox *m_frame1 = nullptr;
@@ -164,6 +182,10 @@ private:
 
     GLOBALModule m_globalModule;
     CaptureEngine m_engine;
+    // The live view's hook: every pane line goes to the watcher too. Null: none.
+    PaneWatcher *m_paneWatcher = nullptr;
+    LiveViewService *m_liveView = nullptr;
+    QString m_liveViewError;
 
     // Form_Activate runs when the window becomes active for the first time, and again only
     // after another window of the program was active: not after a message box, and not

@@ -20,6 +20,7 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
     QMenu *file = m_menuBar->addMenu(tr("&File"));
     exportSession = file->addAction(tr("&Export session to Wireshark…"));
     openCaptureFolder = file->addAction(tr("&Open capture folder"));
+    shareLiveView = file->addAction(tr("Share &live view…"));
     sessionIndex = switchOf(file, tr("Keep session &index"));
     file->addSeparator();
     quit = file->addAction(tr("&Quit"));
@@ -33,9 +34,6 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
     setMaxTrackers(1);
     setMirrors({});
 
-    QMenu *view = m_menuBar->addMenu(tr("&View"));
-    showTrackers = view->addAction(tr("&Trackers"));
-
     QMenu *protocol = m_menuBar->addMenu(tr("&Protocol"));
     protocols = new QActionGroup(this);
     protocols->addAction(switchOf(protocol, tr("&Off"), true));
@@ -44,6 +42,11 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
         protocols->addAction(switchOf(protocol, protocolName(each)))->setData(protocolName(each));
     protocol->addSeparator();
     acknowledge = switchOf(protocol, tr("Acknowledge like a &server"));
+    decode = switchOf(protocol, tr("&Decode frames"));
+
+    QMenu *view = m_menuBar->addMenu(tr("&View"));
+    positions = view->addAction(tr("&Positions"));
+    showTrackers = view->addAction(tr("&Trackers"));
 
     QMenu *command = m_menuBar->addMenu(tr("C&ommand"));
     buildFrame = command->addAction(tr("&Build frame…"));
@@ -62,6 +65,7 @@ CaptureFeatures FeatureMenus::features() const
     if (chosen != nullptr && chosen->data().isValid())
         features.protocol = protocolChoiceFromName(chosen->data().toString());
     features.acknowledge = acknowledge->isChecked();
+    features.decode = decode->isChecked();
     features.appendCrLf = appendCrLf->isChecked();
     features.maxTrackers = m_maxTrackers;
     features.mirrors = m_mirrors;
@@ -79,6 +83,7 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
         action->setChecked(features.protocol ? protocolChoiceFromName(name) == features.protocol : name.isEmpty());
     }
     acknowledge->setChecked(features.acknowledge);
+    decode->setChecked(features.decode);
     appendCrLf->setChecked(features.appendCrLf);
     setMaxTrackers(features.maxTrackers);
     setMirrors(features.mirrors);
@@ -102,7 +107,7 @@ void FeatureMenus::setMirrors(const QStringList &mirrors)
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, alsoUdp, acknowledge, trackersAtOnce, mirrorTo})
+    for (QAction *fixed : {sessionIndex, passAnswers, alsoUdp, acknowledge, decode, trackersAtOnce, mirrorTo})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }

@@ -11,8 +11,9 @@ class QMenuBar;
 class QWidget;
 
 // The menu bar above the window's controls: the switches of the features beyond them, which
-// are fixed once capturing starts, and the window's commands (export, the capture folder,
-// the frame builder, about). Every switch is off at first, Append CR LF on.
+// are fixed once capturing starts, and the window's commands (export, the capture folder, the
+// positions, the live view, the frame builder, about). Every switch is off at first, Append CR
+// LF on.
 class FeatureMenus final : public QObject
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ public:
 
     QAction *exportSession = nullptr;
     QAction *openCaptureFolder = nullptr;
+    QAction *shareLiveView = nullptr;
     QAction *sessionIndex = nullptr;
     QAction *quit = nullptr;
     QAction *passAnswers = nullptr;
@@ -42,6 +44,8 @@ public:
     QAction *showTrackers = nullptr;
     QActionGroup *protocols = nullptr; // Off first, then Auto-detect, then each protocol
     QAction *acknowledge = nullptr;
+    QAction *decode = nullptr;
+    QAction *positions = nullptr;
     QAction *buildFrame = nullptr;
     QAction *appendCrLf = nullptr;
     QAction *about = nullptr;

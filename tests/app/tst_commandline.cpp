@@ -6,6 +6,7 @@
 #include "commandcomposer.h"
 #include "commandline.h"
 #include "headlessfrontend.h"
+#include "liveviewservice.h"
 #include "outputfile.h"
 #include "socketslibrary.h"
 #include "windowpresets.h"
@@ -75,9 +76,10 @@ void tst_CommandLine::presets_data()
         o.start = o.headless = true;
     });
     row("features", args({"--relay", "--pass-answers", "--protocol", "GT06", "--auto-ack", "--no-crlf",
-                          "--session-index", "--listen-address", "127.0.0.1"}),
+                          "--session-index", "--listen-address", "127.0.0.1", "--decode"}),
         [](Options &o) {
             o.relay = o.features.passAnswers = o.features.acknowledge = o.features.sessionIndex = true;
+            o.features.decode = true;
             o.features.protocol = ProtocolChoice::only(TrackerProtocol::GT06);
             o.features.appendCrLf = false;
             o.features.listenAddress = QStringLiteral("127.0.0.1");
@@ -91,6 +93,9 @@ void tst_CommandLine::presets_data()
         o.features.udp = true;
         o.features.udpIdleSeconds = 60;
     });
+    row("live view", args({"--web", "0.0.0.0:8080", "--web-token", "0123456789abcdef"}), [](Options &o) {
+        o.web = WebSettings{QHostAddress(QHostAddress::AnyIPv4), 8080, QStringLiteral("0123456789abcdef")};
+    });
     // The two examples of the command frame's help, an ASCII and a HEX payload.
     row("Codec 12 frame", args({"--command", "getinfo", "--command-frame", "codec12"}),
         framed("000000000000000F0C010500000007676574696E666F0100004312"));
@@ -103,6 +108,8 @@ void tst_CommandLine::presets()
 {
     QFETCH(QStringList, arguments);
     QFETCH(std::function<void(Options &)>, change);
+    if (arguments.contains(QStringLiteral("--web")) && !LiveViewService::available())
+        QSKIP("This build has no live view.");
     const CommandLine commandLine = parseCommandLine(arguments);
     QVERIFY2(commandLine.run, qPrintable(commandLine.output));
     const Options &options = commandLine.options;
@@ -113,7 +120,9 @@ void tst_CommandLine::presets()
         const CaptureFeatures &f = o.features;
         return std::tuple(o.inPort, o.outPort, o.outHost, o.relay, o.sendOnConnect, o.armCommand, o.command,
                           o.commandType, o.captureFolder, o.start, o.headless, f.passAnswers, f.protocol,
-                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.maxTrackers, f.mirrors);
+                          f.acknowledge, f.appendCrLf, f.sessionIndex, f.listenAddress, f.decode, f.maxTrackers,
+                          f.mirrors,
+                          o.web ? o.web->address.toString() + QString::number(o.web->port) + o.web->token : QString());
     };
     QCOMPARE(values(options), values(expected));
 
@@ -194,6 +203,12 @@ void tst_CommandLine::immediateExit_data()
     QTest::newRow("command too long for its frame")
         << args({"--command", QByteArray(246, 'A').constData(), "--command-frame", "gt06"}) << 2 << true
         << QStringLiteral("gps-analyzer: --command-frame gt06: The command is 246 bytes long; GT06 frames hold at most 245.");
+    QTest::newRow("live view token alone") << args({"--web-token", "0123456789abcdef"}) << 2 << true
+                                           << QStringLiteral("gps-analyzer: --web-token goes with --web.");
+    QTest::newRow("live view on a name") << args({"--web", "localhost:8080"}) << 2 << true
+                                         << QStringLiteral("gps-analyzer: --web: expected [ADDRESS:]PORT");
+    QTest::newRow("live view token too short") << args({"--web", "8080", "--web-token", "abc"}) << 2 << true
+                                               << QStringLiteral("gps-analyzer: --web-token: a token is 16 to 256");
 }
 
 void tst_CommandLine::immediateExit()

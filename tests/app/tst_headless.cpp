@@ -103,6 +103,7 @@ private slots:
     void captureAndRelay();
     void trackersAtOnceNamedInTheirLines();
     void failedRelayEndsTheProgram();
+    void decodes();
     void signalsEndCleanly_data();
     void signalsEndCleanly();
     void windowStartPressesTheButton();
@@ -258,6 +259,36 @@ void tst_Headless::failedRelayEndsTheProgram()
     QCOMPARE(captured(m_inPort), QByteArray("lost?"));
     const QByteArray index = CaptureFolder::contents(m_folder->filePath(QStringLiteral("index.tsv")));
     QVERIFY2(index.contains("\tin\t127.0.0.1:") && index.contains("\t5\tx0001_"), index.constData());
+}
+
+void tst_Headless::decodes()
+{
+    // Two runs on one folder, the second naming the protocol: each report a POS line after its
+    // chunk's lines (the first run detects the protocol), and a line of positions.csv, whose header the second run does not repeat.
+    // Traccar Gps103ProtocolDecoderTest: a report with the position it asserts.
+    const QByteArray report = "imei:359710045559474,tracker,151030080103,,F,000101.000,A,5443.3834,N,02512.9071,E,0.00,0;";
+    for (const char *protocol : {"auto", "tk103"}) {
+        AnalyzerProcess analyzer;
+        start(analyzer, words("--headless --decode --protocol") << QString::fromLatin1(protocol));
+        QVERIFY(analyzer.waitForOutput(listeningLine()));
+        QTcpSocket tracker;
+        QVERIFY(connectTracker(analyzer, tracker));
+        tracker.write(report);
+        QVERIFY(analyzer.waitForOutput(": POS: "));
+        QVERIFY2(analyzer.paneText().endsWith(QString::fromLatin1(report.toHex().toUpper()) +
+                                              QStringLiteral(u"\r\nTracker 127.0.0.1 speaks TK103, device 359710045559474.\r\n"
+                                                             u"@: POS: TK103 359710045559474 2015-10-30T00:01:01Z valid "
+                                                             u"54.7230567,25.2151183 0 km/h 0\u00b0 keyword=tracker\r\n")),
+                 analyzer.output().constData());
+        analyzer.sendSignal(SIGTERM);
+        QCOMPARE(analyzer.exitStatus(), 0);
+    }
+    const QList<QByteArray> lines = CaptureFolder::contents(m_folder->filePath(QStringLiteral("positions.csv"))).split('\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith("number,time,peer,device,protocol,"));
+    QVERIFY2(lines[2].startsWith("2,20") && lines[2].endsWith(",359710045559474,TK103,location,2015-10-30T00:01:01Z,1,"
+                                                              "54.7230567,25.2151183,,0,0,,keyword=tracker\r"),
+             lines[2].constData());
 }
 
 void tst_Headless::signalsEndCleanly_data()

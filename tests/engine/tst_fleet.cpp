@@ -10,6 +10,8 @@
 
 #include <thread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A server that answers every read of each of its connections with "ok<connection>:" and what
@@ -304,6 +306,36 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(out.receivedBy[0].size(), flood.size(), 20000);
         QVERIFY(out.receivedBy[0] == flood);
         flooding.request_stop();
+    }
+
+    void decodingPerTracker()
+    {
+        // Two trackers of two protocols, their chunks interleaved: each session detects and
+        // decodes its own, the device of a Teltonika packet is the one its own handshake named,
+        // and the lines and rows name their tracker. Teltonika wiki: the handshake and the Codec 8
+        // example 1; Traccar Gps103ProtocolDecoderTest: the TK103 report.
+        EngineRig rig;
+        rig.controls.switches.maxTrackers = 2;
+        rig.controls.switches.decode = true;
+        rig.start();
+        auto teltonika = rig.connectTracker(), tk103 = rig.connectTracker();
+        QVERIFY(teltonika && tk103);
+        QVERIFY(rig.sendChunk(*teltonika, QByteArray::fromHex("000F333536333037303432343431303133")));
+        QVERIFY(rig.sendChunk(*tk103, "imei:359710045559474,tracker,151030080103,,F,000101.000,A,5443.3834,N,"
+                                      "02512.9071,E,0.00,0;"));
+        QVERIFY(rig.sendChunk(*teltonika, QByteArray::fromHex("000000000000003608010000016B40D8EA30010000000000"
+                                                              "000000000000000000000105021503010101425E0F01F10000"
+                                                              "601A014E0000000000000000010000C7CF")));
+        const QString t = peerOf(*teltonika), k = peerOf(*tk103);
+        QTRY_COMPARE(rig.controls.positions.size(), 2);
+        QCOMPARE(rig.controls.line(0), u": POS %1: Teltonika 356307042441013 2019-06-10T10:04:46Z invalid "
+                                       "0.0000000,0.0000000 alt 0 m 0 km/h 0\u00b0 0 sats priority=1 event=1 "
+                                       "io21=3 io1=1 io66=24079 io241=24602 io78=0\r\n"_s.arg(t));
+        const QStringList &lines = rig.controls.dataLines;
+        QVERIFY(lines.filter(u": POS %1: TK103 359710045559474 2015-10-30T00:01:01Z valid"_s.arg(k)).size() == 1);
+        QVERIFY(lines.filter(u": DEC %1: Teltonika 356307042441013 IMEI imei="_s.arg(t)).size() == 1);
+        QCOMPARE(rig.controls.positions[0].peer + rig.controls.positions[0].device, k + u"359710045559474"_s);
+        QCOMPARE(rig.controls.positions[1].peer + rig.controls.positions[1].device, t + u"356307042441013"_s);
     }
 
     void floodBesideASlowTracker()

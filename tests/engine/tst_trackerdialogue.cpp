@@ -141,6 +141,41 @@ private slots:
         QCOMPARE(rig.events.at(4).file, EngineRig::name(2, rig.outPort, "dat"));
     }
 
+    // Decoding: each record a line after the chunk's and its answer's lines, each frame without
+    // records one; the rows, with the chunk's capture number, go to the front end and the recorder.
+    // A frame whose CRC fails is not decoded.
+    void decodesLive()
+    {
+        struct Rows final : PositionRecorder
+        {
+            explicit Rows(QList<PositionRow> &kept) : rows(kept) {}
+            void record(std::span<const PositionRow> chunk) override { rows.append(QList(chunk.begin(), chunk.end())); }
+            QList<PositionRow> &rows;
+        };
+        EngineRig rig;
+        QList<PositionRow> rows;
+        rig.controls.switches.decode = true;
+        rig.controls.switches.acknowledge = true;
+        rig.engine.setPositionRecorderFactory([&rows](const QString &) { return std::make_unique<Rows>(rows); });
+        rig.start();
+        auto tracker = rig.connectTracker();
+        QVERIFY(tracker);
+        QVERIFY(rig.sendChunk(*tracker, TeltonikaImei));
+        QCOMPARE(rig.controls.line(0), QStringLiteral(": DEC: Teltonika 356307042441013 IMEI imei=356307042441013\r\n"));
+        QByteArray wrongCrc = TeltonikaAvl;
+        wrongCrc[wrongCrc.size() - 1] = 0;
+        QVERIFY(rig.sendChunk(*tracker, TeltonikaAvl + wrongCrc));
+        QCOMPARE(rig.controls.line(0), QStringLiteral(": POS: Teltonika 356307042441013 2019-06-10T10:04:46Z invalid "
+                                                      "0.0000000,0.0000000 alt 0 m 0 km/h 0° 0 sats priority=1 event=1 "
+                                                      "io21=3 io1=1 io66=24079 io241=24602 io78=0\r\n"));
+        QVERIFY(rig.controls.line(1).startsWith(QStringLiteral(": ACK (HEXAD):")));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].number, 2);
+        QCOMPARE(rows[0].device, QStringLiteral("356307042441013"));
+        QVERIFY(rows[0].peer.startsWith(QStringLiteral("127.0.0.1:")));
+        QCOMPARE(*rows[0].record.fixTimeMs, 1'560'161'086'000);
+    }
+
     // The index line of a chunk is written once the chunk has gone on to the OUT server, so that
     // the relay never waits for the index: when that line cannot be written, the chunk has been
     // relayed all the same, and the failure is reported once, with the lines before it written.

@@ -13,7 +13,7 @@ set -eu
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${GPSA_FUZZ_BUILD:-$root/build-fuzz}
-targets="fuzz_portreading fuzz_commandcomposer fuzz_renderings fuzz_framers fuzz_commandframes fuzz_sessionindexline"
+targets="fuzz_portreading fuzz_commandcomposer fuzz_renderings fuzz_framers fuzz_decoders fuzz_commandframes fuzz_sessionindexline"
 
 generator=
 command -v ninja >/dev/null 2>&1 && generator="-G Ninja"

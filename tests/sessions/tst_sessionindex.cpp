@@ -1,5 +1,6 @@
 #include "capturefolder.h"
 #include "platformerror.h"
+#include "positiontext.h"
 #include "sessionfolder.h"
 #include "sessionindex.h"
 #include "sessionindexline.h"
@@ -85,7 +86,8 @@ void tst_SessionIndex::utcTimeAgreesWithQDateTime()
     // Every 13th day from 1970 to 2110 (leap days, century years), at a time that moves too.
     for (qint64 day = 0; day < 51'000; day += 13) {
         const qint64 us = day * 86'400'000'000 + (day * 7'919'000'123) % 86'400'000'000;
-        const QByteArray text = SessionIndexLine::utcTime(us);
+        QByteArray text;
+        PositionText::appendCaptureTime(text, us);
         QCOMPARE(QString::fromLatin1(text),
                  QDateTime::fromMSecsSinceEpoch(us / 1000, Qt::UTC).toString(u"yyyy-MM-ddTHH:mm:ss.zzz"_s) +
                      u"%1Z"_s.arg(us % 1000, 3, 10, QLatin1Char('0')));

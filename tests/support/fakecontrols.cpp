@@ -38,7 +38,8 @@ QString FakeControls::afterTimestamp(const QString &line)
 {
     // Timestamps follow the locale (19:03:32, 7:03:32 PM, 19時03分32秒); every tag that follows
     // one starts with one of these.
-    static const QRegularExpression tag(QStringLiteral(":(  IN |  -> |  M> | OUT | ILLEGAL | Socket ID:| ACK )"));
+    static const QRegularExpression tag(
+        QStringLiteral(":(  IN |  -> |  M> | OUT | ILLEGAL | Socket ID:| ACK | POS[: ]| DEC[: ])"));
     const QRegularExpressionMatch match = tag.match(line);
     return match.hasMatch() ? line.mid(match.capturedStart()) : line;
 }

@@ -51,6 +51,10 @@ public:
     }
     void endProgram() override { ++endRequests; }
     [[nodiscard]] CaptureFeatures features() const override { return switches; }
+    void positionsDecoded(std::span<const PositionRow> rows) override
+    {
+        positions += QList(rows.begin(), rows.end());
+    }
 
     // A data-pane line without its timestamp: the tag and what follows it.
     [[nodiscard]] static QString afterTimestamp(const QString &line);
@@ -72,6 +76,7 @@ public:
     QList<Message> messages;
     std::function<void()> whileMessageShows;
     QList<Report> reports;
+    QList<PositionRow> positions;
     int endRequests = 0;
 };
 

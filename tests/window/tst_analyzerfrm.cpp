@@ -3,10 +3,15 @@
 #include "endpointarray.h"
 #include "fakecontrols.h"
 #include "fakesocketslibrary.h"
+#include "capturefiles.h"
 #include "commandcomposer.h"
 #include "commandframedialog.h"
 #include "featuremenus.h"
+#include "liveviewservice.h"
 #include "platformerror.h"
+#include "positionsmodel.h"
+#include "positionswindow.h"
+#include "trackview.h"
 #include "socketendpoint.h"
 #include "outservers.h"
 #include "textpane.h"
@@ -19,6 +24,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -98,9 +104,11 @@ private slots:
     void messageBoxes();
     void endToEnd();
     void featureSwitchesAreFixedAtTheStart();
+    void positionsFollowTheCapture();
     void frameBuilder_data();
     void frameBuilder();
     void trackersAtOnceAndTheirTable();
+    void liveViewShowsThePanesLines();
 };
 
 void tst_AnalyzerFrm::windowSettings()
@@ -508,6 +516,42 @@ void tst_AnalyzerFrm::trackersAtOnceAndTheirTable()
     QTRY_COMPARE(table.rowCount(), 1);
 }
 
+void tst_AnalyzerFrm::positionsFollowTheCapture()
+{
+    // Decoding switched on in the menu: each report's position joins the table, newest on top,
+    // and the track, which is drawn and saved as an image. Traccar Gps103ProtocolDecoderTest: the
+    // first report and its position; the second a minute later, 200 m further.
+    Fixture f;
+    f.window.menus()->decode->trigger();
+    const quint16 inPort = LoopbackSocket::freePort();
+    f.window.Text2()->setText(QString::number(inPort));
+    QTest::mouseClick(f.window.Command1(), Qt::LeftButton);
+    QVERIFY(!f.window.menus()->decode->isEnabled());
+    PositionsWindow *positions = f.window.showPositions();
+    QTcpSocket tracker;
+    tracker.connectToHost(QHostAddress::LocalHost, inPort);
+    tracker.write("imei:359710045559474,tracker,151030080103,,F,000101.000,A,5443.3834,N,02512.9071,E,0.00,0;");
+    QTRY_COMPARE_WITH_TIMEOUT(positions->table()->model()->rowCount(), 1, 10000);
+    tracker.write("imei:359710045559474,tracker,151030080203,,F,000201.000,A,5443.4834,N,02512.9971,E,10.0,90;");
+    QTRY_COMPARE_WITH_TIMEOUT(positions->table()->model()->rowCount(), 2, 10000);
+    const QAbstractItemModel &table = *positions->table()->model();
+    QCOMPARE(table.index(0, PositionsModel::FixTime).data().toString(), QStringLiteral("2015-10-30T00:02:01Z"));
+    QCOMPARE(table.index(1, PositionsModel::Latitude).data().toString(), QStringLiteral("54.7230567"));
+    QCOMPARE(table.index(1, PositionsModel::Fields).data().toString(), QStringLiteral("keyword=tracker"));
+    QVERIFY(withoutTimestamps(f.window.Text3()->text()).startsWith(QStringLiteral(": POS: TK103 359710045559474 2015-10-30T00:02:01Z")));
+
+    const QString png = f.folder.filePath(QStringLiteral("track.png"));
+    QVERIFY(positions->saveTrack(png));
+    const QImage image(png);
+    QCOMPARE(image.size(), positions->track()->size());
+    int drawn = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            drawn += image.pixel(x, y) != qRgb(255, 255, 255) ? 1 : 0;
+    QVERIFY2(drawn > 500, qPrintable(QString::number(drawn)));
+    QVERIFY(QFileInfo::exists(QDir(f.folder.path()).filePath(QStringLiteral("positions.csv"))));
+}
+
 void tst_AnalyzerFrm::frameBuilder_data()
 {
     QTest::addColumn<int>("kind"); // 0 Codec 12, 1 GT06, 2 NMEA
@@ -557,6 +601,36 @@ void tst_AnalyzerFrm::frameBuilder()
     QCOMPARE(f.window.features().appendCrLf, frame.isEmpty());
     QCOMPARE(composeCommand(f.window.text(Control::CommandType), f.window.text(Control::Command)).bytes,
              frame.isEmpty() ? QByteArray() : frame);
+}
+
+void tst_AnalyzerFrm::liveViewShowsThePanesLines()
+{
+    if (!LiveViewService::available())
+        QSKIP("This build has no live view.");
+    Fixture f;
+    AnalyzerFrm &w = f.window;
+    w.appendToLog(QStringLiteral("before\r\n")); // not watched yet: only what comes after is shown
+    QVERIFY(w.startLiveView(WebSettings{}));
+    QVERIFY(!w.menus()->shareLiveView->isEnabled());
+    QVERIFY(w.liveView()->address().startsWith(QStringLiteral("http://127.0.0.1:%1/?token=").arg(w.liveView()->port())));
+    w.appendToLog(QStringLiteral("Listening on TCP port 5000\r\n"));
+    w.prependToDataPane(QStringLiteral("a line\r\n"));
+    w.prependChunkLines(CaptureFiles::InAsciiTag, CaptureFiles::InHexTag, QByteArray("\0$\xA0\r\n", 5));
+    // The data pane as the page keeps it, top first, is the window's pane, timestamps and all.
+    QString data;
+    for (const QJsonValue &line : w.liveView()->view().data().snapshot().value(QStringLiteral("lines")).toArray())
+        data += line.toArray().at(1).toString();
+    QCOMPARE(TextPane::plainText(data), w.Text3()->text());
+    QCOMPARE(w.liveView()->view().log().lineCount(), 1);
+    // Once per run; a port that is taken is refused with its reason.
+    QVERIFY(!w.startLiveView(WebSettings{}));
+    Fixture other;
+    WebSettings taken;
+    taken.port = w.liveView()->port();
+    QVERIFY(!other.window.startLiveView(taken));
+    QVERIFY2(other.window.liveViewError().contains(QStringLiteral("cannot listen on 127.0.0.1 port %1").arg(taken.port)),
+             qPrintable(other.window.liveViewError()));
+    QCOMPARE(other.window.liveView(), nullptr);
 }
 
 QTEST_MAIN(tst_AnalyzerFrm)
