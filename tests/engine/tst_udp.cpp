@@ -242,6 +242,14 @@ void tst_Udp::portThatCannotBeBound()
     EngineRig rig;
     QUdpSocket taken;
     QVERIFY(taken.bind(QHostAddress::Any, rig.inPort));
+    {
+        // Off by default: nothing binds UDP, and the port taken for UDP is no matter.
+        EngineRig tcpOnly;
+        tcpOnly.controls.texts[Control::InPort] = QString::number(rig.inPort);
+        tcpOnly.start();
+        QVERIFY(tcpOnly.controls.messages.isEmpty());
+        QCOMPARE(tcpOnly.engine.udpPort(), 0);
+    }
     rig.controls.switches.udp = true;
     rig.start();
     QCOMPARE(rig.controls.messages.size(), 1);
