@@ -15,6 +15,8 @@
 namespace {
 
 const QString ProgramName = QStringLiteral("gps-analyzer");
+// A day: a longer idle time keeps every sender that ever sent.
+constexpr int MostUdpIdleSeconds = 86400;
 
 QString usageText(const QCommandLineParser &parser)
 {
@@ -89,6 +91,15 @@ QString presetMaxTrackers(Options &o, const QString &value)
     if (ok && o.features.maxTrackers >= 1 && o.features.maxTrackers <= CaptureFeatures::MostTrackers)
         return {};
     return QStringLiteral("--max-trackers takes a number from 1 to %1.").arg(CaptureFeatures::MostTrackers);
+}
+
+QString presetUdpIdle(Options &o, const QString &value)
+{
+    bool ok = false;
+    o.features.udpIdleSeconds = value.trimmed().toInt(&ok);
+    if (ok && o.features.udpIdleSeconds >= 1 && o.features.udpIdleSeconds <= MostUdpIdleSeconds)
+        return o.features.udp ? QString() : QStringLiteral("--udp-idle is the idle time of UDP peers, which needs --udp.");
+    return QStringLiteral("--udp-idle takes a number of seconds from 1 to %1.").arg(MostUdpIdleSeconds);
 }
 
 QString presetMirror(Options &o, const QString &value)
@@ -229,6 +240,14 @@ QList<OptionRow> featureOptions()
         {"web-token",
          QStringLiteral("With --web: the token that every request needs (default: one made at the start)."), "TOKEN",
          presetWebToken},
+        {"udp",
+         QStringLiteral("Listens on the IN port for UDP too: each datagram is a chunk, each sender's address "
+                        "and port a tracker; when relaying, sent over UDP from a socket per sender."),
+         nullptr, tick(&CaptureFeatures::udp)},
+        {"udp-idle",
+         QStringLiteral("With --udp: a sender quiet for this many seconds is forgotten (default %1).")
+             .arg(CaptureFeatures().udpIdleSeconds),
+         "SECONDS", presetUdpIdle},
     };
 }
 

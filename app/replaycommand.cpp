@@ -76,6 +76,8 @@ struct ReplayParser
                                    QStringLiteral("F")};
     const QCommandLineOption noWait{QStringLiteral("no-wait"),
                                     QStringLiteral("Sends each chunk as soon as the one before has gone.")};
+    const QCommandLineOption udp{QStringLiteral("udp"),
+                                 QStringLiteral("Sends each chunk as a UDP datagram, from a socket per tracker.")};
     const QCommandLineOption trackers{QStringLiteral("trackers"),
                                       QStringLiteral("Replays the session on N connections at once (default 1)."),
                                       QStringLiteral("N")};
@@ -98,7 +100,7 @@ struct ReplayParser
             "captures what the server sends back in a capture folder of its own.\n"
             "Exit status: 0 when every chunk went out on every connection, 1 when a connection\n"
             "failed or was reset, 2 for a wrong option."));
-        parser.addOptions({captureDir, session, to, speed, noWait, trackers, output, inPort});
+        parser.addOptions({captureDir, session, to, speed, noWait, udp, trackers, output, inPort});
     }
     [[nodiscard]] QString last(const QCommandLineOption &option) const { return parser.values(option).constLast(); }
 };
@@ -162,6 +164,7 @@ ReplayCommandLine parseReplayCommandLine(const QStringList &arguments)
             return wrong(QStringLiteral("--speed takes a number above 0, such as 2 or 0.5."));
     }
     options.noWait = p.parser.isSet(p.noWait);
+    options.udp = p.parser.isSet(p.udp);
     if (options.noWait && p.parser.isSet(p.speed))
         return wrong(QStringLiteral("--speed and --no-wait exclude each other."));
     if (!p.parser.isSet(p.to))
@@ -241,7 +244,7 @@ int runReplay(const ReplayOptions &options, QTextStream &output, QTextStream &er
     std::unique_ptr<ReplayRun> run;
     try {
         run = std::make_unique<ReplayRun>(plans, TcpEndpoint{address, options.port}, options.speed, options.noWait,
-                                          options.trackers, folder);
+                                          options.trackers, folder, options.udp);
     } catch (const PlatformError &error) {
         return failWith(error.description());
     }

@@ -18,6 +18,7 @@ struct ReplayOptions
     quint16 port = 0;
     double speed = 1.0;
     bool noWait = false;
+    bool udp = false; // each chunk a datagram, each tracker a socket of its own
     int trackers = 1;
     QString output; // empty: <capture folder>-replay-<UTC time> beside the capture folder
     int inPort = 0; // the IN port of a folder without index.tsv; 0: found from the files

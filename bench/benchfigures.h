@@ -30,6 +30,7 @@ inline const QString FileWork = QStringLiteral("file work");
 inline const QString Pane = QStringLiteral("pane");
 inline const QString Replay = QStringLiteral("replay");
 inline const QString Fleet = QStringLiteral("fleet");
+inline const QString Udp = QStringLiteral("udp");
 inline const QString Decoding = QStringLiteral("decoding");
 
 } // namespace BenchFigures

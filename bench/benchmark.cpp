@@ -9,6 +9,7 @@
 #include "loopbacksocket.h"
 #include "panebench.h"
 #include "positionscsv.h"
+#include "udpload.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -229,6 +230,9 @@ int Benchmark::run()
         }
         if (m_options.wants(QStringLiteral("filework")))
             fileWork();
+        if (m_options.wants(QStringLiteral("udp")))
+            for (const RelayPeer::Kind kind : relays)
+                udp(kind, executableOf(kind));
     }
     if (m_options.wants(QStringLiteral("pane")))
         pane();
@@ -634,6 +638,45 @@ void Benchmark::fleet()
         fail(name, QStringLiteral("capture"), problem);
 }
 
+void Benchmark::udp(RelayPeer::Kind kind, const QString &executable)
+{
+    const QString name = RelayPeer::name(kind);
+    static int runNumber = 0;
+    const QString folder = QDir(m_root).filePath(QStringLiteral("udp%1").arg(++runNumber));
+    QDir().mkpath(folder);
+    UdpLoad load(m_options.patience);
+    RelayPeer peer(kind, executable);
+    peer.setUdp(true);
+    if (const QString problem = peer.start(load.serverPort(), folder, RelayPeer::Output::Discard); !problem.isEmpty()) {
+        fail(name, QStringLiteral("udp"), problem);
+        return;
+    }
+    const int probes = load.waitReady(peer.inPort());
+    if (probes < 0) {
+        fail(name, QStringLiteral("udp"), withOutput(peer, QStringLiteral("no datagram came through")));
+        return;
+    }
+    const auto figure = [&name](const QString &what) { return name + QStringLiteral(": ") + what; };
+    const UdpLoad::Latency latency = load.latency(peer.inPort(), m_options.messages, m_options.messageSize);
+    if (!latency.problem.isEmpty())
+        fail(name, QStringLiteral("udp latency"), withOutput(peer, latency.problem));
+    m_results.add(BenchFigures::Udp, figure(BenchFigures::LatencyP50), percentile(latency.micros, 0.50));
+    m_results.add(BenchFigures::Udp, figure(BenchFigures::LatencyP99), percentile(latency.micros, 0.99));
+    const UdpLoad::Burst burst =
+        load.pacedBurst(peer.inPort(), m_options.udpBurst, m_options.messageSize, m_options.udpRate);
+    m_results.add(BenchFigures::Udp, figure(QStringLiteral("burst received / sent")),
+                  double(burst.received) / std::max(burst.sent, 1));
+    if (peer.isProgram()) {
+        m_results.add(BenchFigures::Udp, figure(BenchFigures::PeakResident), double(peer.peakResidentBytes()) / MiB);
+        peer.stop();
+        const int expected = probes + int(latency.micros.size()) + burst.sent;
+        const int captured = int(QDir(peer.captureFolder()).entryList({QStringLiteral("*.dat")}, QDir::Files).size());
+        m_results.add(BenchFigures::Udp, figure(QStringLiteral("datagrams captured / sent")),
+                      double(captured) / std::max(expected, 1));
+    }
+    peer.stop();
+}
+
 void Benchmark::addTargets()
 {
     const QString program = RelayPeer::name(RelayPeer::Kind::Program);
@@ -706,6 +749,19 @@ void Benchmark::addTargets()
                          m_results.median(BenchFigures::Replay,
                                           QStringLiteral("bytes sent, %1 trackers").arg(m_options.replayTrackers)),
                          1.0, true, QStringLiteral("answered and captured / sent, bytes")});
+    const auto ofUdp = [this](RelayPeer::Kind kind, const QString &figure) {
+        return m_results.median(BenchFigures::Udp, RelayPeer::name(kind) + QStringLiteral(": ") + figure);
+    };
+    for (const QString &figure : {LatencyP50, LatencyP99})
+        m_results.addTarget({QStringLiteral("UDP ") + figure, ofUdp(RelayPeer::Kind::Program, figure),
+                             ofUdp(RelayPeer::Kind::SocatDump, figure), 0.6, false,
+                             QStringLiteral("program / socat -x -v")});
+    m_results.addTarget({QStringLiteral("UDP paced burst, none lost"),
+                         ofUdp(RelayPeer::Kind::Program, QStringLiteral("burst received / sent")), 1.0, 1.0, true,
+                         QStringLiteral("received / sent")});
+    m_results.addTarget({QStringLiteral("UDP peak memory headless"),
+                         ofUdp(RelayPeer::Kind::Program, BenchFigures::PeakResident), 50.0, 1.0, false,
+                         QStringLiteral("MiB / 50 MiB")});
     const int fleet = m_options.fleetTrackers;
     const auto ofFleet = [fleet](const char *figure) {
         return QStringLiteral("%1, %2 trackers").arg(QLatin1StringView(figure)).arg(fleet);

@@ -45,6 +45,8 @@ private:
     void replay();
     // One tracker, then the fleet, through one program relaying to a timing echo server.
     void fleet();
+    // Datagrams through each relay: one at a time, then a paced burst.
+    void udp(RelayPeer::Kind kind, const QString &executable);
     void addTargets();
 
     void fail(const QString &peer, const QString &what, const QString &problem);

@@ -65,7 +65,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
                                        QStringLiteral("n"));
     const QCommandLineOption only(QStringLiteral("only"),
                                   QStringLiteral("Comma-separated parts: latency, throughput, return, window, "
-                                                 "filework, pane, features, replay, fleet, web."),
+                                                 "filework, pane, features, replay, fleet, web, udp."),
                                   QStringLiteral("parts"));
     const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Keep the capture folders."));
     const QCommandLineOption trackers(QStringLiteral("fleet-trackers"),
@@ -91,6 +91,7 @@ BenchOptions parseBenchOptions(const QStringList &arguments)
         options.fleetTrackers = 20;
         options.fleetSeconds = 2;
         options.baselineSeconds = 1;
+        options.udpBurst = 100;
         options.patience = std::chrono::seconds(20);
     }
     if (parser.isSet(repeat))

@@ -39,12 +39,16 @@ struct BenchOptions
     int fleetTrackers = 1000;
     int fleetSeconds = 30;
     int baselineSeconds = 10;
+    // UDP: datagrams of messageSize relayed one at a time (messages of them), then a burst of
+    // udpBurst at udpRate a second.
+    int udpBurst = 2000;
+    int udpRate = 1000;
 
-    // latency, throughput, return, window, filework, pane, features, replay, fleet, web
+    // latency, throughput, return, window, filework, pane, features, replay, fleet, web, udp
     QStringList parts{QStringLiteral("latency"),  QStringLiteral("throughput"), QStringLiteral("return"),
                       QStringLiteral("window"),   QStringLiteral("filework"),   QStringLiteral("pane"),
                       QStringLiteral("features"), QStringLiteral("replay"),     QStringLiteral("fleet"),
-                      QStringLiteral("web")};
+                      QStringLiteral("web"),      QStringLiteral("udp")};
     bool keepFiles = false;
 
     [[nodiscard]] bool wants(const QString &part) const { return parts.contains(part); }

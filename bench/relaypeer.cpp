@@ -64,15 +64,24 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
     QStringList arguments;
     const QString in = QString::number(m_inPort);
     const QString out = QString::number(outPort);
+    const QStringList udpSocat{QStringLiteral("-u"), QStringLiteral("UDP4-RECVFROM:%1,fork").arg(in),
+                               QStringLiteral("UDP4-SENDTO:127.0.0.1:%1").arg(out)};
     switch (m_kind) {
     case Kind::Socat:
+        if (m_udp) {
+            arguments << udpSocat;
+            break;
+        }
         arguments << QStringLiteral("TCP-LISTEN:%1,reuseaddr").arg(in) << QStringLiteral("TCP:127.0.0.1:%1").arg(out);
         break;
     case Kind::SocatDump:
         // The hex dump goes to standard error, kept in a file as a user would keep it.
         m_errorFile = QDir(workFolder).filePath(QStringLiteral("socat-dump.txt"));
-        arguments << QStringLiteral("-x") << QStringLiteral("-v") << QStringLiteral("TCP-LISTEN:%1,reuseaddr").arg(in)
-                  << QStringLiteral("TCP:127.0.0.1:%1").arg(out);
+        arguments << QStringLiteral("-x") << QStringLiteral("-v");
+        if (m_udp)
+            arguments << udpSocat;
+        else
+            arguments << QStringLiteral("TCP-LISTEN:%1,reuseaddr").arg(in) << QStringLiteral("TCP:127.0.0.1:%1").arg(out);
         break;
     case Kind::Program:
     case Kind::Window:
@@ -99,6 +108,8 @@ QString RelayPeer::start(quint16 outPort, const QString &workFolder, Output outp
             arguments << QStringLiteral("--web") << QStringLiteral("127.0.0.1:%1").arg(m_webPort)
                       << QStringLiteral("--web-token") << QString::fromLatin1(WebToken);
         }
+        if (m_udp)
+            arguments << QStringLiteral("--udp");
         break;
     case Kind::Direct:
         break;

@@ -36,6 +36,8 @@ public:
     // workFolder. Returns an empty text on success, otherwise what went wrong.
     [[nodiscard]] QString start(quint16 outPort, const QString &workFolder, Output output);
     void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
+    // Relays datagrams: socat from UDP-RECVFROM with a child per datagram, the program with --udp.
+    void setUdp(bool udp) { m_udp = udp; }
     // The descriptors the process has open; -1 without a process.
     [[nodiscard]] int openDescriptors() const;
     [[nodiscard]] quint16 inPort() const { return m_inPort; }
@@ -59,6 +61,7 @@ private:
     Kind m_kind;
     QString m_executable;
     QStringList m_extraArguments;
+    bool m_udp = false;
     quint16 m_inPort = 0;
     quint16 m_outPort = 0;
     quint16 m_webPort = 0;

@@ -18,10 +18,13 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 
+class DatagramSocket;
 class EndpointArray;
+class QTimer;
 class PlatformError;
 class StreamSocket;
 
@@ -44,6 +47,7 @@ class StreamSocket;
 //   fleetrelay.cpp       several trackers at once, each relaying over an OUT connection of its own
 //   mirroring.cpp        every chunk copied to the mirror servers, their answers captured
 //   framedecoding.cpp    every intact frame decoded: pane lines, positions, positions.csv
+//   udppeers.cpp         the IN port over UDP too: each datagram a chunk, each sender a tracker
 class CaptureEngine final : public QObject
 {
     Q_OBJECT
@@ -80,6 +84,9 @@ public:
     // The keep-alive timings of the tracker's connections, set before the start; the default
     // frees the slot of a tracker that vanished without closing in about two minutes.
     void setTrackerKeepAlive(const KeepAliveTimings &timings);
+    // The UDP port listened on, 0 while none; the receive buffer the system granted it.
+    [[nodiscard]] int udpPort() const;
+    [[nodiscard]] int udpReceiveBuffer() const { return m_udpReceiveBuffer; }
     // The trackers connected now, for the operator's table of them.
     [[nodiscard]] TrackerTable &trackers() const { return *m_trackerTable; }
 
@@ -104,6 +111,10 @@ public:
     static constexpr qint64 TrackerRelayQueueFloor = 64 * 1024;
     // Bytes that may wait for a mirror server before it is dropped for that tracker.
     static constexpr qint64 MirrorQueueLimit = 8 * 1024 * 1024;
+    // The UDP receive buffer asked for: a burst of 10,000 datagrams of 100 bytes, each of which
+    // takes 832 bytes of the buffer on Linux (8.3 MB in all), waits whole while the engine writes
+    // files. Without the right to pass net.core.rmem_max the system grants twice that ceiling.
+    static constexpr int UdpReceiveBuffer = 16 * 1024 * 1024;
 
 private:
     // Capture start-up
@@ -183,6 +194,8 @@ private:
     // so that the relay's write does not wait for the index; a report or the end of the program
     // writes them first.
     void record(SessionEvent event);
+    // A note of an event of the tracker's, with "udp" first for a UDP peer's.
+    [[nodiscard]] static QString transportNote(const TrackerSession &tracker, const QString &note);
     void writeRecords();
     void writeRecordsBeforeTheEnd();
     [[nodiscard]] QString trackerPeer(qint16 index) const;
@@ -208,6 +221,23 @@ private:
     void mirrorAnswered(TrackerSession &tracker, std::size_t mirror);
     void dropMirror(TrackerSession &tracker, std::size_t mirror, const QString &reason);
     void closeMirrors(TrackerSession &tracker);
+
+    // UDP: the IN port bound for datagrams at the start; a peer known from its first datagram to
+    // its going quiet, relaying over a socket of its own whose server is reported once if absent.
+    struct UdpPeer
+    {
+        std::unique_ptr<TrackerSession> session;
+        QTimer *idle = nullptr;
+        DatagramSocket *relay = nullptr; // opened with its first datagram when relaying
+        bool relayFailed = false;        // reported
+    };
+    void listenForDatagrams();
+    void datagramArrival(const QByteArray &bytes, const QHostAddress &from, quint16 port);
+    UdpPeer &newUdpPeer(const QString &key, const QHostAddress &from, quint16 port);
+    void relayDatagram(UdpPeer &peer, const QByteArray &bytes);
+    void udpAnswerArrival(UdpPeer &peer, const QByteArray &bytes);
+    void udpRelayFailed(UdpPeer &peer, const QString &description);
+    void forgetUdpPeer(const QString &key);
 
     // Runs one handler: an error that no region of the handler covers is reported with its
     // number and description, and the program ends.
@@ -254,6 +284,10 @@ private:
         quint16 port = 0;
     };
     QList<MirrorServer> m_mirrorServers;
+    DatagramSocket *m_udpIn = nullptr;
+    int m_udpReceiveBuffer = 0;
+    // By "address:port".
+    std::map<QString, std::unique_ptr<UdpPeer>> m_udpPeers;
 };
 
 #endif

@@ -37,6 +37,10 @@ struct CaptureFeatures
     // tracker; what they answer is captured and never sent to the tracker.
     QStringList mirrors;
     static constexpr int MostMirrors = 4;
+    // The IN port is bound for UDP too: each datagram is a chunk, each source address and port
+    // a tracker (a UDP peer), forgotten after udpIdleSeconds without a datagram.
+    bool udp = false;
+    int udpIdleSeconds = 300;
 };
 
 // True for HOST:PORT with a host and a port from 1 to 65535, as a mirror is given.

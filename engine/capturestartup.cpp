@@ -55,6 +55,9 @@ void CaptureEngine::Command1_Click()
                 connectRelay();
             }
 
+            regionTitle = QStringLiteral("Error on input socket!");
+            listenForDatagrams();
+
             regionTitle = QStringLiteral("Error after socket load!");
             if (!InitAcceptSockets())
                 endAfterMessage(QStringLiteral("Unable to initialise TCP/UDP sockets."), QStringLiteral("Error"));

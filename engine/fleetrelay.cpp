@@ -21,7 +21,8 @@ void CaptureEngine::connectRelay()
 
 void CaptureEngine::openTrackerRelay(TrackerSession &tracker)
 {
-    if (!servesMany() || m_controls.value(Control::RelaySwitch) != CheckValue::Ticked)
+    if (!servesMany() || m_controls.value(Control::RelaySwitch) != CheckValue::Ticked ||
+        tracker.link->carriesDatagrams())
         return;
     StreamSocket *relay = StreamSocket::connectTo(m_relayAddress, quint16(m_sckOUT->remotePort()), this);
     tracker.relay = relay;
@@ -51,6 +52,8 @@ void CaptureEngine::trackerRelayEnded(TrackerSession &tracker, const QString &re
 
 bool CaptureEngine::relayOpen(const TrackerSession &tracker) const
 {
+    if (tracker.link->carriesDatagrams()) // nothing to be open: datagrams go or are lost
+        return m_controls.value(Control::RelaySwitch) == CheckValue::Ticked;
     if (tracker.relay)
         return tracker.relay->isOpen();
     return m_sckOUT->state() == SocketEndpoint::State::Connected;

@@ -21,11 +21,17 @@
 //   Disconnect  peer, port
 //   Mirror      a mirror server's answer: number, peer = tracker, port = the mirror's port,
 //               length, file, note "from HOST:PORT local IP:PORT"
+//   UdpPeer     the first datagram of a tracker over UDP: peer, port = IN port, note "udp local IP:PORT"
+//   UdpQuiet    a UDP peer forgotten after its idle time: peer, port, note "udp"
+// A UDP peer's own events (In, Cmd, Ack, Pass) have notes beginning "udp"; the answers to it
+// (Out) "udp from HOST:PORT local IP:PORT", the server and the peer's own socket towards it.
 // When relaying, every In chunk also went to the OUT server, in order, right after its capture
 // (and after any Cmd or Ack of that chunk).
 struct SessionEvent
 {
-    enum class Kind { Listen, Connect, Declined, In, Out, Cmd, Ack, Pass, Error, Disconnect, Mirror };
+    enum class Kind {
+        Listen, Connect, Declined, In, Out, Cmd, Ack, Pass, Error, Disconnect, Mirror, UdpPeer, UdpQuiet
+    };
     Kind kind = Kind::In;
     qint64 timeUs = 0;    // UTC, microseconds since 1970, taken when the event's bytes were read or sent
     qint32 number = 0;    // the capture number the event used (captures and error logs); 0: none

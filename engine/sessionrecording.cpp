@@ -4,6 +4,7 @@
 #include "captureengine.h"
 
 #include "capturefiles.h"
+#include "datagramsocket.h"
 #include "framesplitter.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
@@ -31,6 +32,8 @@ void CaptureEngine::prepareFeatures()
 
 void CaptureEngine::recordListening()
 {
+    if (m_udpIn)
+        m_controls.appendToLog(QStringLiteral("Listening on UDP port %1\r\n").arg(m_udpIn->localPort()));
     SessionEvent event = sessionEvent(SessionEvent::Kind::Listen, sessionClockUs());
     event.port = m_sckListen->localPort();
     if (m_controls.value(Control::RelaySwitch) == CheckValue::Ticked)
@@ -39,6 +42,13 @@ void CaptureEngine::recordListening()
                          .arg(m_sckOUT->remotePort())
                          .arg(servesMany() ? QStringLiteral(" per tracker") : QString());
     record(event);
+}
+
+QString CaptureEngine::transportNote(const TrackerSession &tracker, const QString &note)
+{
+    if (!tracker.link->carriesDatagrams())
+        return note;
+    return note.isEmpty() ? QStringLiteral("udp") : QStringLiteral("udp; ") + note;
 }
 
 void CaptureEngine::record(SessionEvent event)
@@ -91,7 +101,7 @@ void CaptureEngine::sentToTracker(TrackerSession &tracker, SessionEvent::Kind ki
     event.port = m_sckListen->localPort();
     event.length = bytes.size();
     event.bytes = bytes;
-    event.note = note;
+    event.note = transportNote(tracker, note);
     record(event);
 }
 

@@ -45,7 +45,9 @@ void CaptureEngine::trackerAccepted(qint16 index)
 void CaptureEngine::startSession(TrackerSession &tracker)
 {
     if (m_features.protocol)
-        tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol);
+        tracker.frames = std::make_unique<FrameSplitter>(*m_features.protocol, tracker.link->carriesDatagrams()
+                                                                                   ? FrameSplitter::Transport::Datagram
+                                                                                   : FrameSplitter::Transport::Stream);
     startDecoding(tracker);
     m_trackerTable->add(&tracker.row);
     openTrackerRelay(tracker);
@@ -70,7 +72,7 @@ void CaptureEngine::trackerChunkCaptured(TrackerSession &tracker, const Capture 
         tracker.frames->feed(capture.chunk, tracker.split);
     if (m_recorder) {
         SessionEvent event = capturedEvent(SessionEvent::Kind::In, capture, tracker.peer(), m_sckListen->localPort());
-        event.note = tracker.split.note();
+        event.note = transportNote(tracker, tracker.split.note());
         record(event);
     }
     if (tracker.frames && !tracker.split.frames.empty()) {

@@ -18,6 +18,8 @@ public:
     [[nodiscard]] virtual int peerPort() const = 0;
     [[nodiscard]] virtual QString localAddress() const = 0;
     [[nodiscard]] virtual int localPort() const = 0;
+    // True for a UDP peer, whose every datagram stands alone.
+    [[nodiscard]] virtual bool carriesDatagrams() const { return false; }
     // True while bytes can go to the tracker.
     [[nodiscard]] virtual bool isOpen() const = 0;
     // Throws a PlatformError when the tracker cannot take them.

@@ -282,6 +282,43 @@ std::pair<QHostAddress, quint16> localOf(qintptr descriptor)
     return addressOf(descriptor, false);
 }
 
+int numberForQtError(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return ErrorNumber::AddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return ErrorNumber::AddressNotAvailable;
+    case QAbstractSocket::ConnectionRefusedError:
+        return ErrorNumber::ConnectionRefused;
+    case QAbstractSocket::HostNotFoundError:
+        return ErrorNumber::HostNotFound;
+    case QAbstractSocket::SocketTimeoutError:
+        return ErrorNumber::TimedOut;
+    case QAbstractSocket::NetworkError:
+        return ErrorNumber::NetworkUnreachable;
+    case QAbstractSocket::RemoteHostClosedError:
+        return ErrorNumber::ConnectionReset;
+    default:
+        return ErrorNumber::ConnectAborted;
+    }
+}
+
+int growReceiveBuffer(qintptr descriptor, int bytes)
+{
+#ifdef SO_RCVBUFFORCE
+    // Past net.core.rmem_max, for a process with the right to (CAP_NET_ADMIN); else the ceiling.
+    if (::setsockopt(int(descriptor), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+#endif
+        ::setsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes),
+                     optionLength(sizeof bytes));
+    int granted = 0;
+    auto length = optionLength(sizeof granted);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char *>(&granted), &length) != 0)
+        return 0;
+    return granted;
+}
+
 QHostAddress plainAddress(const QHostAddress &address)
 {
     bool isIPv4 = false;

@@ -1,6 +1,7 @@
 #ifndef GPSA_NATIVESOCKET_H
 #define GPSA_NATIVESOCKET_H
 
+#include <QAbstractSocket>
 #include <QHostAddress>
 #include <QString>
 
@@ -46,6 +47,11 @@ void resetOnClose(qintptr descriptor);
 // The socket error number for a system error code, and the description of a number.
 [[nodiscard]] int numberFor(int systemError);
 [[nodiscard]] QString descriptionFor(int number);
+// The socket error number for an error that Qt's sockets report.
+[[nodiscard]] int numberForQtError(QAbstractSocket::SocketError error);
+// Asks for a receive buffer of `bytes`, beyond the system's ceiling where the process is
+// allowed to; gives what the system granted, 0 where it cannot tell.
+int growReceiveBuffer(qintptr descriptor, int bytes);
 // Closes a descriptor that nobody took over.
 void closeDescriptor(qintptr descriptor);
 // An IPv4 address mapped into IPv6 (::ffff:a.b.c.d) is given back as plain IPv4.

@@ -26,28 +26,6 @@ QSet<qintptr> &openRequests()
     throw PlatformError(number, NativeSocket::descriptionFor(number));
 }
 
-int numberForQtError(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::AddressInUseError:
-        return ErrorNumber::AddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return ErrorNumber::AddressNotAvailable;
-    case QAbstractSocket::ConnectionRefusedError:
-        return ErrorNumber::ConnectionRefused;
-    case QAbstractSocket::HostNotFoundError:
-        return ErrorNumber::HostNotFound;
-    case QAbstractSocket::SocketTimeoutError:
-        return ErrorNumber::TimedOut;
-    case QAbstractSocket::NetworkError:
-        return ErrorNumber::NetworkUnreachable;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ErrorNumber::ConnectionReset;
-    default:
-        return ErrorNumber::ConnectAborted;
-    }
-}
-
 } // namespace
 
 // A listener that hands every incoming connection to its endpoint as a request, from the
@@ -103,7 +81,7 @@ void SocketEndpoint::Listen()
     if (!server->listen(address, quint16(m_localPort))) {
         const int number = server->serverError() == QAbstractSocket::AddressInUseError
                                ? ErrorNumber::AddressInUse
-                               : numberForQtError(server->serverError());
+                               : NativeSocket::numberForQtError(server->serverError());
         throw PlatformError(number, NativeSocket::descriptionFor(number));
     }
     m_localPort = server->serverPort();
@@ -216,7 +194,7 @@ void SocketEndpoint::setupClient()
     connect(c, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (error == QAbstractSocket::RemoteHostClosedError)
             return; // an orderly close, told by disconnected()
-        const int number = numberForQtError(error);
+        const int number = NativeSocket::numberForQtError(error);
         m_state = State::Failed;
         emit errorOccurred(qint16(number), NativeSocket::descriptionFor(number));
     });

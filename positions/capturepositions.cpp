@@ -21,7 +21,11 @@ struct Chunk
     QString peer;
     std::function<QByteArray()> bytes;
 };
-using Session = QList<Chunk>;
+// Its chunks, and whether they came as datagrams (a UDP peer's), each holding whole frames.
+struct Session : QList<Chunk>
+{
+    bool datagrams = false;
+};
 
 // The sessions of index.tsv, or without one each run of consecutive captures: the index made up
 // from the files leaves out the error logs before its last capture, so a gap in the numbers is
@@ -33,6 +37,7 @@ QList<Session> sessionsOf(const QString &folder)
     QList<Session> sessions;
     for (const RecordedSession &recorded : index->sessions()) {
         sessions.emplace_back();
+        sessions.last().datagrams = index->events()[recorded.connect].event.kind == SessionEvent::Kind::UdpPeer;
         qint32 previous = 0;
         for (const qsizetype e : recorded.events) {
             const RecordedEvent &event = index->events()[e];
@@ -55,7 +60,8 @@ QList<Session> sessionsOf(const QString &folder)
 
 void decodeSession(const Session &session, const ProtocolChoice &choice, CapturePositions &out)
 {
-    FrameSplitter splitter(choice);
+    FrameSplitter splitter(choice, session.datagrams ? FrameSplitter::Transport::Datagram
+                                                     : FrameSplitter::Transport::Stream);
     FrameSplitter::Result split;
     DecodedFrame decoded;
     QString device;

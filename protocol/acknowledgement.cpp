@@ -11,7 +11,7 @@ inline QByteArray answerTo(const TrackerFrame &frame)
 {
     if (!frame.intact() || frame.bytes.isEmpty())
         return {};
-    return Framing::framingOf(frame.protocol).acknowledge(frame);
+    return Framing::framingOf(frame.protocol, frame.datagram).acknowledge(frame);
 }
 
 } // namespace

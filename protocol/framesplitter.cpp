@@ -15,14 +15,15 @@ struct FrameSplitter::Fitting
     TrackerProtocol protocol = TrackerProtocol::NMEA;
 };
 
-FrameSplitter::FrameSplitter(ProtocolChoice choice)
+FrameSplitter::FrameSplitter(ProtocolChoice choice, Transport transport)
+    : m_datagram(transport == Transport::Datagram)
 {
     if (!choice.autoDetect && choice.protocol) {
         fixProtocol(*choice.protocol);
         return;
     }
     for (const TrackerProtocol protocol : AllTrackerProtocols) {
-        for (const char c : Framing::framingOf(protocol).startBytes)
+        for (const char c : Framing::framingOf(protocol, m_datagram).startBytes)
             m_startBytes[quint8(c)] = true;
     }
 }
@@ -30,7 +31,7 @@ FrameSplitter::FrameSplitter(ProtocolChoice choice)
 void FrameSplitter::fixProtocol(TrackerProtocol protocol)
 {
     m_protocol = protocol;
-    m_framing = &Framing::framingOf(protocol);
+    m_framing = &Framing::framingOf(protocol, m_datagram);
     m_teltonikaPing = protocol == TrackerProtocol::Teltonika;
     m_startBytes.fill(false);
     for (const char c : m_framing->startBytes)
@@ -51,7 +52,7 @@ FrameSplitter::Fitting FrameSplitter::detectAt(QByteArrayView data) const
     const Framing::FramingContext context{m_teltonikaPing, m_h02BinaryLength};
     Fitting found;
     for (const TrackerProtocol protocol : AllTrackerProtocols) {
-        const FrameFit fit = Framing::framingOf(protocol).fit(data, context);
+        const FrameFit fit = Framing::framingOf(protocol, m_datagram).fit(data, context);
         if (fit.fit == Fit::Whole)
             return {fit, protocol};
         if (fit.fit == Fit::Partial && found.fit.fit == Fit::None)
@@ -74,6 +75,7 @@ inline void FrameSplitter::takeFrame(TrackerProtocol protocol, QByteArrayView by
     if (protocol == TrackerProtocol::H02 && bytes[0] == '$')
         m_h02BinaryLength = bytes.size();
     TrackerFrame &frame = result.frames.emplace_back(protocol, bytes);
+    frame.datagram = m_datagram;
     m_framing->describe(bytes, frame); // the protocol's, fixed by now
     result.badChecksum = result.badChecksum || !frame.checksumOk;
     result.countsDiffer = result.countsDiffer || !frame.countsAgree;
@@ -122,6 +124,11 @@ void FrameSplitter::feed(const QByteArray &chunk, Result &result)
         position = reached - held;
     }
     position = split(chunk, position, chunk.size(), result);
+    if (m_datagram && position < chunk.size()) { // a frame cut short: no later datagram ends it
+        result.skipped += chunk.size() - position;
+        result.resynchronised = true;
+        position = chunk.size();
+    }
     if (!m_stopped)
         m_held = QByteArrayView(chunk).sliced(position).toByteArray();
     result.waiting = m_held.size();

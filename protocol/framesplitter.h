@@ -62,8 +62,12 @@ public:
         QByteArray joined;
     };
 
+    // A stream's frames may span chunks; each datagram holds whole frames, and bytes left at
+    // its end that begin a frame are skipped, not held for the next datagram.
+    enum class Transport { Stream, Datagram };
+
     // A choice with neither detection nor a protocol detects.
-    explicit FrameSplitter(ProtocolChoice choice);
+    explicit FrameSplitter(ProtocolChoice choice, Transport transport = Transport::Stream);
 
     // The frames lie in the chunk's bytes, which the result shares; a view is copied first.
     [[nodiscard]] Result feed(const QByteArray &chunk);
@@ -93,6 +97,7 @@ private:
     // The chosen or detected protocol's framing, asked for every frame.
     const Framing::ProtocolFraming *m_framing = nullptr;
     bool m_stopped = false;
+    bool m_datagram = false;
     qsizetype m_skippedWhileDetecting = 0;
     bool m_teltonikaPing = false;
     qsizetype m_h02BinaryLength = 0;

@@ -62,6 +62,8 @@ struct ProtocolFraming
 };
 
 extern const ProtocolFraming TeltonikaFraming;
+// Teltonika over UDP: each datagram one packet with a header of its own and no CRC.
+extern const ProtocolFraming TeltonikaUdpFraming;
 extern const ProtocolFraming Gt06Framing;
 extern const ProtocolFraming H02Framing;
 extern const ProtocolFraming MeitrackFraming;
@@ -69,11 +71,13 @@ extern const ProtocolFraming Tk103Framing;
 extern const ProtocolFraming QueclinkFraming;
 extern const ProtocolFraming NmeaFraming;
 
-[[nodiscard]] inline const ProtocolFraming &framingOf(TrackerProtocol protocol)
+// A protocol's framing over a stream, or over datagrams that each hold whole frames: only
+// Teltonika frames datagrams differently; the others send their stream's frames in them.
+[[nodiscard]] inline const ProtocolFraming &framingOf(TrackerProtocol protocol, bool datagram = false)
 {
     switch (protocol) {
     case TrackerProtocol::Teltonika:
-        return TeltonikaFraming;
+        return datagram ? TeltonikaUdpFraming : TeltonikaFraming;
     case TrackerProtocol::GT06:
         return Gt06Framing;
     case TrackerProtocol::H02:
@@ -91,6 +95,11 @@ extern const ProtocolFraming NmeaFraming;
 }
 
 // Helpers shared by the protocols.
+
+// A whole Teltonika frame's codec data, from the codec id through the second record count:
+// between the packet header and the CRC over TCP, after the IMEI over UDP; empty for the
+// IMEI handshake and the ping.
+[[nodiscard]] QByteArrayView teltonikaCodecData(const TrackerFrame &frame);
 
 [[nodiscard]] constexpr bool isDigit(char c)
 {

@@ -6,7 +6,9 @@
 // the 1-, 2-, 4- and 8-byte values, each group with its count and each value with its id.
 // Codec 8 has 1-byte ids and counts; 8 Extended 2-byte ones and a last group of variable-length
 // values (each with a 2-byte length); Codec 16 2-byte ids, 1-byte counts, and the record's
-// generation type after the event id. Codec 12 carries commands and responses as text.
+// generation type after the event id. Codec 12 carries commands and responses as text. Over UDP
+// the same codec data follows a header of its own (length, packet id, an unused byte, AVL packet
+// id, the IMEI's length and the IMEI) with neither the four zero bytes nor a CRC.
 
 #include "decoding.h"
 #include "hexdigits.h"
@@ -19,6 +21,8 @@ namespace {
 
 constexpr qsizetype PacketHeader = 8;
 constexpr qsizetype PacketTrailer = 4;
+// Over UDP: the length, packet id, unused byte and AVL packet id before the IMEI's length.
+constexpr qsizetype UdpImeiAt = 6;
 
 struct Codec
 {
@@ -126,6 +130,18 @@ void decodeCodec12(FrameReader &reader, DecodedFrame &out)
     out.fields.add(type == 0x05 ? "command" : "response", text);
 }
 
+// The codec data, from the codec id through the closing count.
+void decodeCodecData(FrameReader &reader, DecodedFrame &out)
+{
+    const quint8 codecId = reader.u8();
+    if (codecId == 0x0C)
+        return decodeCodec12(reader, out);
+    const std::optional<Codec> codec = codecOf(codecId);
+    if (!codec)
+        fail(QStringLiteral("no layout known for Teltonika codec 0x%1").arg(codecId, 2, 16, QLatin1Char('0')));
+    decodeAvl(reader, *codec, out);
+}
+
 } // namespace
 
 void decodeTeltonika(const TrackerFrame &frame, DecodedFrame &out)
@@ -137,15 +153,15 @@ void decodeTeltonika(const TrackerFrame &frame, DecodedFrame &out)
         out.fields.add("imei", whole.bytes(whole.u16()));
         return;
     }
+    if (frame.datagram) { // the IMEI is the frame's device identifier already
+        whole.skip(UdpImeiAt);
+        whole.skip(whole.u16());
+        decodeCodecData(whole, out);
+        return;
+    }
     whole.skip(PacketHeader);
     FrameReader reader(whole.bytes(whole.remaining() - PacketTrailer));
-    const quint8 codecId = reader.u8();
-    if (codecId == 0x0C)
-        return decodeCodec12(reader, out);
-    const std::optional<Codec> codec = codecOf(codecId);
-    if (!codec)
-        fail(QStringLiteral("no layout known for Teltonika codec 0x%1").arg(codecId, 2, 16, QLatin1Char('0')));
-    decodeAvl(reader, *codec, out);
+    decodeCodecData(reader, out);
 }
 
 } // namespace Decoding

@@ -3,6 +3,12 @@
 // 4-byte data length, the data (codec id, record count N1, records, N2) and a 4-byte
 // CRC-16/IBM of the data. Codec 12 to 15 packets carry commands and their responses in the
 // same frame. With the open-link timeout the device may also send a single 0xFF as a ping.
+//
+// Over UDP (the same wiki, "Codec 8" and "Codec 8 Extended", protocol sending over UDP) each
+// datagram is one packet: a 2-byte length of what follows, a 2-byte packet id, an unused byte,
+// the AVL packet id, a 2-byte IMEI length and the IMEI, then the codec data with neither the
+// four zero bytes and length before it nor a CRC after it. The server answers 00 05, the
+// packet id, 01, the AVL packet id and the number of records it accepted.
 
 #include "checksums.h"
 #include "framing.h"
@@ -96,20 +102,9 @@ QString codecName(quint8 codec)
     }
 }
 
-void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
+// The codec data: codec id, N1, what they carry, N2.
+void describeCodecData(QByteArrayView packetData, TrackerFrame &out)
 {
-    const Packet packet = packetOf(frame);
-    if (packet == Packet::Ping) {
-        out.kind = QStringLiteral("ping");
-        return;
-    }
-    if (packet == Packet::Imei) {
-        out.kind = QStringLiteral("IMEI");
-        out.deviceId = QString::fromLatin1(frame.sliced(2));
-        return;
-    }
-    const QByteArrayView packetData = frame.sliced(PacketHeader, frame.size() - PacketHeader - PacketTrailer);
-    out.checksumOk = bigEndian(frame, frame.size() - PacketTrailer, 4) == crc16Ibm(packetData);
     const quint8 codec = byteAt(packetData, 0);
     const quint8 firstCount = byteAt(packetData, 1);
     out.countsAgree = firstCount == byteAt(packetData, packetData.size() - 1);
@@ -125,6 +120,23 @@ void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
     out.kind = type == 0x05   ? QStringLiteral("command")
                : type == 0x06 ? QStringLiteral("response")
                               : QStringLiteral("message");
+}
+
+void describeTeltonika(QByteArrayView frame, TrackerFrame &out)
+{
+    const Packet packet = packetOf(frame);
+    if (packet == Packet::Ping) {
+        out.kind = QStringLiteral("ping");
+        return;
+    }
+    if (packet == Packet::Imei) {
+        out.kind = QStringLiteral("IMEI");
+        out.deviceId = QString::fromLatin1(frame.sliced(2));
+        return;
+    }
+    const QByteArrayView packetData = frame.sliced(PacketHeader, frame.size() - PacketHeader - PacketTrailer);
+    out.checksumOk = bigEndian(frame, frame.size() - PacketTrailer, 4) == crc16Ibm(packetData);
+    describeCodecData(packetData, out);
 }
 
 // Every answer to an AVL packet (its count is one byte), so that answering one allocates nothing.
@@ -148,9 +160,71 @@ QByteArray acknowledgeTeltonika(const TrackerFrame &frame)
     return QByteArray::fromRawData(RecordCountAnswers.data() + 4 * quint8(frame.records), 4);
 }
 
+// Over UDP: the length, packet id, unused byte and AVL packet id, then the IMEI's length.
+constexpr qsizetype UdpImeiAt = 8;
+// An IMEI has 15 digits; a longer identifier is not taken for one.
+constexpr quint32 UdpLongestImei = 32;
+
+// A datagram's packet fills the datagram: its length field counts every byte after itself.
+FrameFit fitTeltonikaUdp(QByteArrayView data, const FramingContext &)
+{
+    if (data.size() < UdpImeiAt)
+        return partial();
+    const quint32 length = bigEndian(data, 0, 2);
+    const quint32 imeiLength = bigEndian(data, 6, 2);
+    if (qsizetype(length) + 2 != data.size() || imeiLength > UdpLongestImei ||
+        UdpImeiAt + imeiLength + MinimumData > quint32(data.size()))
+        return none();
+    for (qsizetype i = UdpImeiAt; i < UdpImeiAt + imeiLength; ++i) {
+        if (!isDigit(data[i]))
+            return none();
+    }
+    const quint8 codec = byteAt(data, UdpImeiAt + imeiLength);
+    return codec == 0 || codec == 0xFF ? none() : whole(data.size());
+}
+
+void describeTeltonikaUdp(QByteArrayView frame, TrackerFrame &out)
+{
+    const qsizetype imeiLength = bigEndian(frame, 6, 2);
+    out.deviceId = QString::fromLatin1(frame.sliced(UdpImeiAt, imeiLength));
+    describeCodecData(frame.sliced(UdpImeiAt + imeiLength), out);
+}
+
+QByteArray acknowledgeTeltonikaUdp(const TrackerFrame &frame)
+{
+    const QByteArrayView data = teltonikaCodecData(frame);
+    if (data.isEmpty() || !carriesRecords(byteAt(data, 0)))
+        return {};
+    const QByteArrayView header = frame.bytes;
+    const char answer[] = {0x00, 0x05, header[2], header[3], 0x01, header[5], char(frame.records)};
+    return QByteArray(answer, sizeof answer);
+}
+
+// Every byte: a datagram's length can begin with any.
+constexpr std::array<char, 256> AllBytes = [] {
+    std::array<char, 256> bytes{};
+    for (int i = 0; i < 256; ++i)
+        bytes[std::size_t(i)] = char(i);
+    return bytes;
+}();
+
 } // namespace
+
+QByteArrayView teltonikaCodecData(const TrackerFrame &frame)
+{
+    const QByteArrayView bytes = frame.bytes;
+    if (frame.protocol != TrackerProtocol::Teltonika || bytes.size() < UdpImeiAt)
+        return {};
+    if (frame.datagram)
+        return bytes.sliced(UdpImeiAt + bigEndian(bytes, 6, 2));
+    if (packetOf(bytes) != Packet::Data)
+        return {};
+    return bytes.sliced(PacketHeader, bytes.size() - PacketHeader - PacketTrailer);
+}
 
 using namespace std::string_view_literals;
 const ProtocolFraming TeltonikaFraming{fitTeltonika, describeTeltonika, acknowledgeTeltonika, "\x00\xFF"sv};
+const ProtocolFraming TeltonikaUdpFraming{fitTeltonikaUdp, describeTeltonikaUdp, acknowledgeTeltonikaUdp,
+                                          {AllBytes.data(), AllBytes.size()}};
 
 } // namespace Framing

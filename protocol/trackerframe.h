@@ -36,6 +36,8 @@ struct TrackerFrame
     bool countsAgree = true;
     // Teltonika AVL packets: the record count.
     int records = 0;
+    // The frame came in a datagram of its own (UDP), which for Teltonika frames it differently.
+    bool datagram = false;
 
     // A whole frame that a server would accept: its checksum and counts agree.
     [[nodiscard]] bool intact() const { return checksumOk && countsAgree; }

@@ -37,10 +37,20 @@ class Exporter final
 public:
     explicit Exporter(const SessionIndex &index) : m_index(index) {}
 
+    // True for a UDP peer's session: datagrams, no connection.
+    [[nodiscard]] bool overUdp(const RecordedSession &session) const
+    {
+        return m_index.events()[session.connect].event.kind == Kind::UdpPeer;
+    }
+
     void addSession(const RecordedSession &session)
     {
         const RecordedRun &run = m_index.runs()[session.run];
         const RecordedEvent &connect = m_index.events()[session.connect];
+        if (overUdp(session)) {
+            addUdpSession(session);
+            return;
+        }
         const TcpEndpoint tracker = endpoint(connect, connect.event.peer);
         TcpEndpoint analyzer{QHostAddress(SessionIndex::FallbackAnalyzer),
                              quint16(connect.event.port != 0 ? connect.event.port : run.inPort)};
@@ -73,6 +83,51 @@ public:
             default:
                 break;
             }
+        }
+    }
+
+    // A UDP peer's datagrams to the analyzer's port and back, at the index's times; when the run
+    // relayed, the same datagrams from the peer's own socket (which the answers name) to the
+    // server and the server's answers.
+    void addUdpSession(const RecordedSession &session)
+    {
+        const RecordedRun &run = m_index.runs()[session.run];
+        const RecordedEvent &first = m_index.events()[session.connect];
+        const TcpEndpoint tracker = endpoint(first, first.event.peer);
+        TcpEndpoint analyzer{QHostAddress(SessionIndex::FallbackAnalyzer), quint16(first.event.port)};
+        if (first.event.note.startsWith(QLatin1StringView("udp local ")))
+            analyzer = TcpPacket::parseEndpoint(first.event.note.mid(10).trimmed()).value_or(analyzer);
+        // Bound to every address, the analyzer was reached at one the index does not name.
+        if (analyzer.address.isNull() || analyzer.address == QHostAddress::AnyIPv4 ||
+            analyzer.address == QHostAddress::AnyIPv6)
+            analyzer.address = tracker.address.isLoopback() ? tracker.address : QHostAddress();
+        analyzer.address = inFamilyOf(analyzer.address, tracker.address, SessionIndex::FallbackAnalyzer);
+        std::optional<TcpEndpoint> server = TcpPacket::parseEndpoint(run.relayTo);
+        std::optional<TcpEndpoint> local;
+        for (const qsizetype i : session.events) {
+            const QStringList note = m_index.events()[i].event.note.split(QLatin1Char(' '));
+            if (m_index.events()[i].event.kind == Kind::Out && !local && note.size() == 5 &&
+                note[1] == QLatin1StringView("from")) {
+                server = TcpPacket::parseEndpoint(note[2]);
+                local = TcpPacket::parseEndpoint(note[4]);
+            }
+        }
+        if (server && !local)
+            local = TcpEndpoint{localFor(*server), quint16(RelayPortBase + m_streams++)};
+        for (const qsizetype i : session.events) {
+            const RecordedEvent &recorded = m_index.events()[i];
+            const SessionEvent &event = recorded.event;
+            const auto datagram = [&](const TcpEndpoint &from, const TcpEndpoint &to) {
+                m_packets.push_back({event.timeUs, TcpPacket::buildUdp(from, to, m_index.bytesOf(recorded))});
+            };
+            if (event.kind == Kind::In)
+                datagram(tracker, analyzer);
+            if (event.kind == Kind::Cmd || event.kind == Kind::Ack || event.kind == Kind::Pass)
+                datagram(analyzer, tracker);
+            if (event.kind == Kind::In && server)
+                datagram(*local, *server);
+            if (event.kind == Kind::Out && server)
+                datagram(*server, *local);
         }
     }
 
@@ -196,13 +251,20 @@ void write(const SessionIndex &index, int session, const QString &target)
     if (session == 0) {
         for (const RecordedSession &s : sessions)
             exporter.addSession(s);
-        for (qsizetype r = 0; r < index.runs().size(); ++r)
-            if (!index.runs()[r].relayPerTracker)
+        for (qsizetype r = 0; r < index.runs().size(); ++r) {
+            // A run whose trackers all sent over UDP relayed nothing over its one connection.
+            const bool overTcp = std::any_of(sessions.begin(), sessions.end(), [&](const RecordedSession &s) {
+                return s.run == r && !exporter.overUdp(s);
+            });
+            if (!index.runs()[r].relayPerTracker && (overTcp || !index.runs()[r].relay.isEmpty()))
                 exporter.addRelay(r, index.runs()[r].relay, index.runs()[r].startUs);
+        }
         for (const RecordedSession &s : sessions)
-            if (index.runs()[s.run].relayPerTracker)
+            if (index.runs()[s.run].relayPerTracker && !exporter.overUdp(s))
                 exporter.addTrackerRelay(s);
-    } else if (const RecordedSession &picked = sessions[session - 1]; index.runs()[picked.run].relayPerTracker) {
+    } else if (const RecordedSession &picked = sessions[session - 1]; exporter.overUdp(picked)) {
+        exporter.addSession(picked);
+    } else if (index.runs()[picked.run].relayPerTracker) {
         exporter.addSession(picked);
         exporter.addTrackerRelay(picked);
     } else {

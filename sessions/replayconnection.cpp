@@ -1,5 +1,6 @@
 #include "replayconnection.h"
 
+#include "datagramsocket.h"
 #include "nativesocket.h"
 #include "platformerror.h"
 #include "replaycapture.h"
@@ -39,7 +40,7 @@ ReplayConnection::ReplayConnection(ReplayShared &shared, const ReplayPlan &plan,
 ReplayConnection::~ReplayConnection()
 {
     // Once connected, the stream socket (a child) owns the descriptor.
-    if (!m_stream)
+    if (!m_stream && !m_datagrams)
         NativeSocket::closeDescriptor(m_descriptor);
 }
 
@@ -56,6 +57,10 @@ void ReplayConnection::wakeAt(qint64 dueUs)
 
 void ReplayConnection::start()
 {
+    if (m_shared.udp) {
+        startDatagrams();
+        return;
+    }
     int error = 0;
     m_descriptor = NativeSocket::startConnect(m_shared.server.address, m_shared.server.port, error);
     if (error == 0) {
@@ -72,6 +77,24 @@ void ReplayConnection::start()
     } else {
         fail(NativeSocket::numberFor(error), NativeSocket::descriptionFor(NativeSocket::numberFor(error)), false);
     }
+}
+
+void ReplayConnection::startDatagrams()
+{
+    m_datagrams = new DatagramSocket(this);
+    connect(m_datagrams, &DatagramSocket::received, this, &ReplayConnection::answered);
+    connect(m_datagrams, &DatagramSocket::failed, this, &ReplayConnection::onFailed);
+    try {
+        m_datagrams->connectTo(m_shared.server.address, m_shared.server.port);
+    } catch (const PlatformError &error) {
+        fail(error.number(), error.description(), false);
+        return;
+    }
+    m_connectedUs = m_lastAnswerUs = nowUs();
+    m_local = endpointText(m_datagrams->localAddress(), m_datagrams->localPort());
+    ++m_shared.tally.connected;
+    m_shared.capture.connected(m_server, m_local);
+    next();
 }
 
 void ReplayConnection::connectEnded(int error)
@@ -101,7 +124,7 @@ void ReplayConnection::connected()
 
 void ReplayConnection::next()
 {
-    if (m_done || m_ending || m_stream->bytesToWrite() > 0)
+    if (m_done || m_ending || (m_stream && m_stream->bytesToWrite() > 0))
         return; // the chunk before has not gone yet: sent() comes back here
     const ReplayPlan &plan = m_plan;
     if (m_next == plan.chunks.size()) {
@@ -118,7 +141,10 @@ void ReplayConnection::sendChunk()
 {
     const QByteArray &bytes = m_plan.chunks[m_next].bytes;
     try {
-        m_stream->write(bytes); // shares the plan's bytes: no copy per connection
+        if (m_datagrams) // a datagram goes at once or is lost: the next waits for nothing
+            m_datagrams->send(bytes);
+        else
+            m_stream->write(bytes); // shares the plan's bytes: no copy per connection
     } catch (const PlatformError &error) {
         fail(error.number(), error.description(), true);
         return;
@@ -133,7 +159,11 @@ void ReplayConnection::sendChunk()
 
 void ReplayConnection::onReadyRead()
 {
-    const QByteArray bytes = m_stream->readAll();
+    answered(m_stream->readAll());
+}
+
+void ReplayConnection::answered(const QByteArray &bytes)
+{
     m_lastAnswerUs = nowUs();
     for (const qint64 sentUs : std::as_const(m_unanswered))
         m_shared.tally.answerTimesUs.push_back(m_lastAnswerUs - sentUs);
@@ -182,9 +212,13 @@ void ReplayConnection::finish(bool reset)
         return;
     m_done = true;
     m_timer.stop();
-    if (reset) // as the tracker's connection ended: a reset, not an orderly close
-        NativeSocket::resetOnClose(m_descriptor);
-    m_stream->close();
+    if (m_datagrams) {
+        m_datagrams->disconnect(this);
+    } else {
+        if (reset) // as the tracker's connection ended: a reset, not an orderly close
+            NativeSocket::resetOnClose(m_descriptor);
+        m_stream->close();
+    }
     m_shared.capture.ended(m_server, m_local);
     ++m_shared.tally.finished;
     emit finished();
@@ -196,7 +230,9 @@ void ReplayConnection::fail(int number, const QString &description, bool wasConn
         return;
     m_done = true;
     m_timer.stop();
-    if (m_stream) {
+    if (m_datagrams) {
+        m_datagrams->disconnect(this);
+    } else if (m_stream) {
         m_stream->close();
     } else {
         NativeSocket::closeDescriptor(m_descriptor);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+class DatagramSocket;
 class QSocketNotifier;
 class ReplayCapture;
 class StreamSocket;
@@ -20,12 +21,14 @@ struct ReplayShared
     TcpEndpoint server;
     double speed = 1.0; // recorded gaps are divided by it
     bool noWait = false; // each chunk as soon as the one before has gone
+    bool udp = false;    // each chunk a datagram; no connection to make, close or reset
     ReplayCapture &capture;
     ReplayTally &tally;
     QElapsedTimer clock; // started with the replay
 };
 
-// One connection of a replay, as the tracker made it: connects to the server, writes each chunk
+// One connection of a replay, as the tracker made it (over UDP, a socket of its own that sends
+// each chunk as a datagram and takes the server's): connects to the server, writes each chunk
 // of the plan in one write at its recorded time after the connect (the gaps divided by the speed),
 // captures what the server sends back, and ends as the tracker's connection ended (with a reset
 // after an error). It ends no earlier than the recorded end, and once the last chunk has been
@@ -49,11 +52,13 @@ signals:
     void finished();
 
 private:
+    void startDatagrams();
     void connectEnded(int error);
     void connected();
     void next();
     void sendChunk();
     void onReadyRead();
+    void answered(const QByteArray &bytes);
     void onPeerClosed();
     void onFailed(int number, const QString &description);
     void checkEnd();
@@ -67,6 +72,7 @@ private:
     qintptr m_descriptor = -1;
     QSocketNotifier *m_connecting = nullptr;
     StreamSocket *m_stream = nullptr;
+    DatagramSocket *m_datagrams = nullptr;
     QTimer m_timer;
     QString m_server;
     QString m_local;

@@ -5,7 +5,7 @@
 #include <QTimer>
 
 ReplayRun::ReplayRun(const QList<ReplayPlan> &plans, const TcpEndpoint &server, double speed, bool noWait,
-                     int trackers, const QString &outputFolder, QObject *parent)
+                     int trackers, const QString &outputFolder, bool udp, QObject *parent)
     : QObject(parent)
     , m_capture(outputFolder, server.port,
                 [this](const PlatformError &error) {
@@ -14,7 +14,7 @@ ReplayRun::ReplayRun(const QList<ReplayPlan> &plans, const TcpEndpoint &server, 
                     QMetaObject::invokeMethod(this, &ReplayRun::finished, Qt::QueuedConnection);
                 })
     , m_plans(plans)
-    , m_shared{server, speed, noWait, m_capture, m_tally, {}}
+    , m_shared{server, speed, noWait, udp, m_capture, m_tally, {}}
 {
     m_connections.reserve(std::size_t(trackers) * std::size_t(m_plans.size()));
     std::size_t chunks = 0;

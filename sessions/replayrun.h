@@ -22,8 +22,9 @@ class ReplayRun final : public QObject
 
 public:
     // Throws a PlatformError when the capture folder's index cannot be opened.
+    // udp: each chunk goes as a datagram, each connection a UDP socket of its own.
     ReplayRun(const QList<ReplayPlan> &plans, const TcpEndpoint &server, double speed, bool noWait, int trackers,
-              const QString &outputFolder, QObject *parent = nullptr);
+              const QString &outputFolder, bool udp = false, QObject *parent = nullptr);
     ~ReplayRun() override;
 
     void start();

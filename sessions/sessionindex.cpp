@@ -57,6 +57,13 @@ void SessionIndex::parse(const QByteArray &text)
 
 namespace {
 
+// A session ends with its tracker's disconnect, its error, or a UDP peer's going quiet.
+bool endsSession(SessionEvent::Kind kind)
+{
+    return kind == SessionEvent::Kind::Disconnect || kind == SessionEvent::Kind::Error ||
+           kind == SessionEvent::Kind::UdpQuiet;
+}
+
 struct CaptureFile
 {
     QString file;
@@ -150,6 +157,7 @@ void SessionIndex::group()
             break;
         }
         case Kind::Connect:
+        case Kind::UdpPeer:
             openSession(i, early, open);
             break;
         case Kind::Declined:
@@ -162,6 +170,7 @@ void SessionIndex::group()
         case Kind::Error:
         case Kind::Disconnect:
         case Kind::Mirror:
+        case Kind::UdpQuiet:
             addToSession(i, open, early);
             break;
         }
@@ -197,7 +206,7 @@ void SessionIndex::openSession(qsizetype connect, QList<qsizetype> &early, OpenS
         if (earlier.kind != Kind::Out && earlier.peer != event.peer)
             return false;
         session.events.append(e);
-        ended = ended || earlier.kind == Kind::Disconnect || earlier.kind == Kind::Error;
+        ended = ended || endsSession(earlier.kind);
         return true;
     };
     early.removeIf(taken);
@@ -210,7 +219,8 @@ void SessionIndex::addToSession(qsizetype index, OpenSessions &open, QList<qsize
 {
     const SessionEvent &event = m_events[index].event;
     RecordedRun &run = currentRun(event);
-    if (event.kind == Kind::In || event.kind == Kind::Out)
+    // A UDP peer's relay is its own datagrams, never the run's one connection.
+    if ((event.kind == Kind::In || event.kind == Kind::Out) && !event.note.startsWith(QLatin1StringView("udp")))
         run.relay.append(index);
     qsizetype session = open.byPeer.value(event.peer, -1);
     // The one relay's answers name the server; an event without a peer is the connection's.
@@ -222,7 +232,7 @@ void SessionIndex::addToSession(qsizetype index, OpenSessions &open, QList<qsize
         return;
     }
     m_sessions[session].events.append(index);
-    if (event.kind == Kind::Disconnect || event.kind == Kind::Error) {
+    if (endsSession(event.kind)) {
         open.byPeer.remove(m_events[m_sessions[session].connect].event.peer);
         if (open.latest == session)
             open.latest = -1;

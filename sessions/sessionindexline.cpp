@@ -14,8 +14,9 @@ namespace SessionIndexLine {
 
 namespace {
 
-constexpr std::array<QByteArrayView, 11> KindNames{"listen", "connect", "declined", "in",         "out",   "cmd",
-                                                   "ack",    "pass",    "error",    "disconnect", "mirror"};
+constexpr std::array<QByteArrayView, 13> KindNames{"listen", "connect",    "declined", "in",       "out",
+                                                   "cmd",    "ack",        "pass",     "error",    "disconnect",
+                                                   "mirror", "udp-peer",   "udp-quiet"};
 constexpr int FieldCount = 9;
 constexpr qint64 UsPerDay = 86'400'000'000;
 

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-// One end of a TCP connection.
+// One end of a TCP connection, or of a UDP exchange.
 struct TcpEndpoint
 {
     QHostAddress address;
@@ -27,6 +27,9 @@ inline constexpr qsizetype MaximumSegment = 1460;
 // Both endpoints must be of one family.
 [[nodiscard]] QByteArray build(const TcpEndpoint &from, const TcpEndpoint &to, quint32 sequence,
                                quint32 acknowledgement, quint8 flags, QByteArrayView payload);
+
+// One UDP datagram in a raw IP packet, checksums correct; at most 65,507 bytes of payload.
+[[nodiscard]] QByteArray buildUdp(const TcpEndpoint &from, const TcpEndpoint &to, QByteArrayView payload);
 
 // "127.0.0.1:40312", "[::1]:40312"; an IPv4 address mapped into IPv6 comes back as IPv4.
 [[nodiscard]] std::optional<TcpEndpoint> parseEndpoint(const QString &text);

@@ -27,6 +27,7 @@ FeatureMenus::FeatureMenus(QWidget *window) : QObject(window), m_menuBar(new QMe
 
     QMenu *capture = m_menuBar->addMenu(tr("&Capture"));
     passAnswers = switchOf(capture, tr("&Pass server answers to the tracker"));
+    alsoUdp = switchOf(capture, tr("Also listen on &UDP"));
     capture->addSeparator();
     trackersAtOnce = capture->addAction(QString());
     mirrorTo = capture->addAction(QString());
@@ -68,6 +69,8 @@ CaptureFeatures FeatureMenus::features() const
     features.appendCrLf = appendCrLf->isChecked();
     features.maxTrackers = m_maxTrackers;
     features.mirrors = m_mirrors;
+    features.udp = alsoUdp->isChecked();
+    features.udpIdleSeconds = m_udpIdleSeconds;
     return features;
 }
 
@@ -84,6 +87,8 @@ void FeatureMenus::setFeatures(const CaptureFeatures &features)
     appendCrLf->setChecked(features.appendCrLf);
     setMaxTrackers(features.maxTrackers);
     setMirrors(features.mirrors);
+    alsoUdp->setChecked(features.udp);
+    m_udpIdleSeconds = features.udpIdleSeconds;
 }
 
 void FeatureMenus::setMaxTrackers(int trackers)
@@ -102,7 +107,7 @@ void FeatureMenus::setMirrors(const QStringList &mirrors)
 void FeatureMenus::freeze()
 {
     // The command stays the operator's to change while capturing, CR LF with it.
-    for (QAction *fixed : {sessionIndex, passAnswers, acknowledge, decode, trackersAtOnce, mirrorTo})
+    for (QAction *fixed : {sessionIndex, passAnswers, alsoUdp, acknowledge, decode, trackersAtOnce, mirrorTo})
         fixed->setEnabled(false);
     protocols->setEnabled(false);
 }

@@ -38,6 +38,7 @@ public:
     QAction *sessionIndex = nullptr;
     QAction *quit = nullptr;
     QAction *passAnswers = nullptr;
+    QAction *alsoUdp = nullptr;
     QAction *trackersAtOnce = nullptr; // sets maxTrackers
     QAction *mirrorTo = nullptr;       // sets mirrors
     QAction *showTrackers = nullptr;
@@ -53,6 +54,7 @@ private:
     QMenuBar *m_menuBar;
     int m_maxTrackers = 1;
     QStringList m_mirrors;
+    int m_udpIdleSeconds = CaptureFeatures().udpIdleSeconds; // the command line's alone
 };
 
 #endif

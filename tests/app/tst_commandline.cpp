@@ -89,6 +89,10 @@ void tst_CommandLine::presets_data()
             o.features.maxTrackers = 3;
             o.features.mirrors = QStringList{QStringLiteral("127.0.0.1:6001"), QStringLiteral("backup.example:6002")};
         });
+    row("UDP", args({"--udp", "--udp-idle", "60"}), [](Options &o) {
+        o.features.udp = true;
+        o.features.udpIdleSeconds = 60;
+    });
     row("live view", args({"--web", "0.0.0.0:8080", "--web-token", "0123456789abcdef"}), [](Options &o) {
         o.web = WebSettings{QHostAddress(QHostAddress::AnyIPv4), 8080, QStringLiteral("0123456789abcdef")};
     });
@@ -182,6 +186,12 @@ void tst_CommandLine::immediateExit_data()
     QTest::newRow("command frame of no hex bytes")
         << args({"--command", "4A,ZZ", "--command-type", "HEX", "--command-frame", "nmea"}) << 2 << true
         << QStringLiteral("gps-analyzer: the command's element 'ZZ' is no hexadecimal byte.");
+    QTest::newRow("UDP idle without UDP") << args({"--udp-idle", "60"}) << 2 << true
+                                          << QStringLiteral("gps-analyzer: --udp-idle is the idle time of UDP peers, "
+                                                            "which needs --udp.");
+    QTest::newRow("UDP idle of no time") << args({"--udp", "--udp-idle", "0"}) << 2 << true
+                                         << QStringLiteral("gps-analyzer: --udp-idle takes a number of seconds from 1 "
+                                                           "to 86400.");
     QTest::newRow("no trackers") << args({"--max-trackers", "0"}) << 2 << true
                                  << QStringLiteral("gps-analyzer: --max-trackers takes a number from 1 to 10000.");
     QTest::newRow("a mirror without a port") << args({"--mirror", "backup.example"}) << 2 << true

@@ -1,4 +1,5 @@
-// The decoders: any bytes, framed by the splitter or taken whole as one frame of any protocol,
+// The decoders: any bytes, framed by the splitter (as a stream and as a datagram) or taken whole as
+// one frame of any protocol,
 // decode without a crash and without reading past the frame (the sanitizers watch); a frame gives
 // records or a reason, never both; every line written of it is one line, and every coordinate
 // and measure a finite number, every position on the globe.
@@ -37,17 +38,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const TrackerProtocol protocol = AllTrackerProtocols[data[0] % std::size(AllTrackerProtocols)];
     const QByteArray input(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
-    FrameSplitter splitter(ProtocolChoice::only(protocol));
-    FrameSplitter::Result split = splitter.feed(input);
-    // Every frame as if its checksum held, so that the content behind a CRC is reached too.
-    for (TrackerFrame &frame : split.frames) {
-        frame.checksumOk = frame.countsAgree = true;
-        check(frame);
-    }
-    for (const char *kind : {"IMEI", "login", "heartbeat", "location"}) {
-        TrackerFrame whole(protocol, input);
-        whole.kind = QString::fromLatin1(kind);
-        check(whole);
+    for (const auto transport : {FrameSplitter::Transport::Stream, FrameSplitter::Transport::Datagram}) {
+        FrameSplitter splitter(ProtocolChoice::only(protocol), transport);
+        FrameSplitter::Result split = splitter.feed(input);
+        // Every frame as if its checksum held, so that the content behind a CRC is reached too.
+        for (TrackerFrame &frame : split.frames) {
+            frame.checksumOk = frame.countsAgree = true;
+            check(frame);
+        }
+        for (const char *kind : {"IMEI", "login", "heartbeat", "location"}) {
+            TrackerFrame whole(protocol, input);
+            whole.kind = QString::fromLatin1(kind);
+            whole.datagram = transport == FrameSplitter::Transport::Datagram;
+            check(whole);
+        }
     }
     return 0;
 }

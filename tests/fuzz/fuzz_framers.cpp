@@ -2,6 +2,7 @@
 // of the input in order; each chunk's framed, skipped, unexamined and newly waiting bytes
 // account for every byte of it; nothing held or framed exceeds the bound; notes and
 // summaries are one line. The length-framed protocols split the same whatever the chunking.
+// Fed as datagrams (UDP), each chunk is split alone: nothing waits for the next.
 
 #include "acknowledgement.h"
 #include "framesplitter.h"
@@ -19,9 +20,10 @@ bool isOneLine(const QString &text)
 
 // The frames' bytes, the input fed in chunks of 1 to `longest` bytes whose lengths come from
 // a small generator seeded by the input; with `longest` 0 the input is one chunk.
-QList<QByteArray> split(const ProtocolChoice &choice, QByteArrayView input, quint32 seed, qsizetype longest)
+QList<QByteArray> split(const ProtocolChoice &choice, FrameSplitter::Transport transport, QByteArrayView input,
+                        quint32 seed, qsizetype longest)
 {
-    FrameSplitter splitter(choice);
+    FrameSplitter splitter(choice, transport);
     QList<QByteArray> frames;
     qsizetype waiting = 0;
     for (qsizetype at = 0; at < input.size();) {
@@ -45,6 +47,7 @@ QList<QByteArray> split(const ProtocolChoice &choice, QByteArrayView input, quin
             frames += frame.bytes.toByteArray();
         }
         require(counted == length, "every byte is framed, skipped, unexamined or waiting");
+        require(transport == FrameSplitter::Transport::Stream || fed.waiting == 0, "no datagram waits");
         waiting = fed.waiting;
     }
     return frames;
@@ -56,13 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
-    // The first byte picks detection or a protocol, the next two the chunking.
+    // The first byte picks detection or a protocol and the transport, the next two the chunking.
     const ProtocolChoice choice =
         data[0] % 8 == 7 ? ProtocolChoice::detect() : ProtocolChoice::only(AllTrackerProtocols[data[0] % 8]);
+    const auto transport = (data[0] & 8) != 0 ? FrameSplitter::Transport::Datagram : FrameSplitter::Transport::Stream;
     const qsizetype longest = 1 + data[2] % 64 * (data[2] >= 128 ? 1024 : 1);
     const QByteArrayView input(data + 3, qsizetype(size - 3));
 
-    const QList<QByteArray> chunked = split(choice, input, data[1], longest);
+    const QList<QByteArray> chunked = split(choice, transport, input, data[1], longest);
     qsizetype cursor = 0;
     for (const QByteArray &frame : chunked) {
         cursor = input.indexOf(frame, cursor);
@@ -70,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         cursor += frame.size();
     }
     const TrackerProtocol protocol = choice.protocol.value_or(TrackerProtocol::NMEA);
-    if (protocol == TrackerProtocol::Teltonika || protocol == TrackerProtocol::GT06 ||
-        protocol == TrackerProtocol::Meitrack)
-        require(split(choice, input, 0, 0) == chunked, "length-framed protocols: chunking changes nothing");
+    const bool lengthFramed = protocol == TrackerProtocol::Teltonika || protocol == TrackerProtocol::GT06 ||
+                              protocol == TrackerProtocol::Meitrack;
+    if (lengthFramed && transport == FrameSplitter::Transport::Stream)
+        require(split(choice, transport, input, 0, 0) == chunked, "length-framed protocols: chunking changes nothing");
     return 0;
 }

@@ -31,9 +31,10 @@ const QByteArray FourRecords =
 
 // The lines the frames give, as the live capture shows them after its tags, one per line; each
 // frame is split from the bytes first, or taken whole when `direct`.
-QString decodedText(const QString &protocol, const QByteArray &bytes, bool direct, QList<PositionRecord> *records)
+QString decodedText(const QString &protocol, const QByteArray &bytes, bool direct, QList<PositionRecord> *records,
+                    FrameSplitter::Transport transport = FrameSplitter::Transport::Stream)
 {
-    FrameSplitter splitter(*protocolChoiceFromName(protocol));
+    FrameSplitter splitter(*protocolChoiceFromName(protocol), transport);
     FrameSplitter::Result split;
     if (direct)
         split.frames.emplace_back(protocolChoiceFromName(protocol)->protocol.value(), bytes);
@@ -67,6 +68,7 @@ private slots:
     void decodesRealFrames_data();
     void decodesRealFrames();
     void writesTimes();
+    void decodesTeltonikaOverUdp();
 };
 
 void tst_FrameDecoder::decodesRealFrames_data()
@@ -260,6 +262,18 @@ void tst_FrameDecoder::decodesRealFrames()
     decodeFrame(broken, decoded);
     QCOMPARE(decoded.reason, QStringLiteral("not intact"));
     QVERIFY(decoded.records().empty());
+}
+
+void tst_FrameDecoder::decodesTeltonikaOverUdp()
+{
+    // Teltonika wiki, Codec 8 sent over UDP: its codec data read as over TCP.
+    QList<PositionRecord> records;
+    QCOMPARE(decodedText(QStringLiteral("teltonika"),
+                         hex("003DCAFE0105000F33353230393330383634303336353508010000016B4F815B30010000000000000000000000"
+                             "000000000103021503010101425DBC000001"),
+                         false, &records, FrameSplitter::Transport::Datagram),
+             QStringLiteral("POS: Teltonika 352093086403655 2019-06-13T06:23:26Z invalid 0.0000000,0.0000000 alt 0 m "
+                            "0 km/h 0° 0 sats priority=1 event=1 io21=3 io1=1 io66=23996"));
 }
 
 void tst_FrameDecoder::writesTimes()

@@ -25,6 +25,14 @@ QByteArray teltonikaPacket(const QByteArray &data)
 const QByteArray TeltonikaImei = hex("000F333536333037303432343431303133");
 const QByteArray TeltonikaCodec8 = hex("000000000000003608010000016B40D8EA30010000000000000000000000000000"
                                        "000105021503010101425E0F01F10000601A014E0000000000000000010000C7CF");
+// The same wiki, Codec 8 sent over UDP, and the server's answer to it.
+const QByteArray TeltonikaUdp = hex("003DCAFE0105000F33353230393330383634303336353508010000016B4F815B3001"
+                                    "0000000000000000000000000000000103021503010101425DBC000001");
+const QByteArray TeltonikaUdpAnswer = hex("0005CAFE010501");
+// Traccar Gl200TextProtocolDecoderTest: a Queclink report.
+const QByteArray QueclinkFri = "+RESP:GTFRI,DF0200,868487004353181,cv100,14051,10,1,0,0.0,0,264.1,114.015515,"
+                               "22.537178,20210608064328,0460,0001,25F8,061A7D02,,0.0,,,,100,21,,,,"
+                               "20210608144354,32DB$";
 // Concox GT06 protocol document, login packet example.
 const QByteArray Gt06Login = hex("78780D01012345678901234500018CDD0D0A");
 // An NMEA 0183 example of common use.
@@ -41,6 +49,8 @@ private slots:
     void splitsRealFrames();
     void splitsStreams_data();
     void splitsStreams();
+    void splitsDatagrams_data();
+    void splitsDatagrams();
 };
 
 void tst_FrameSplitter::splitsRealFrames_data()
@@ -112,9 +122,7 @@ void tst_FrameSplitter::splitsRealFrames_data()
     // Gl200TextProtocolDecoderTest: the report.
     row("Queclink heartbeat", "Queclink heartbeat (GTHBD)", "135790246811220", "+SACK:GTHBD,060100,11F0$",
         "+ACK:GTHBD,060100,135790246811220,,20100214093254,11F0$");
-    row("Queclink FRI", "Queclink location (GTFRI)", "868487004353181", "+SACK:32DB$",
-        "+RESP:GTFRI,DF0200,868487004353181,cv100,14051,10,1,0,0.0,0,264.1,114.015515,22.537178,"
-        "20210608064328,0460,0001,25F8,061A7D02,,0.0,,,,100,21,,,,20210608144354,32DB$");
+    row("Queclink FRI", "Queclink location (GTFRI)", "868487004353181", "+SACK:32DB$", QueclinkFri);
     row("NMEA RMC", "NMEA GPRMC", "", {}, NmeaRmc);
 
     // Broken frames: the faults follow the summary in the note, and no answer goes out.
@@ -243,6 +251,58 @@ void tst_FrameSplitter::splitsStreams()
         waiting = result.waiting;
     }
     QCOMPARE(splitter.protocol() ? protocolName(*splitter.protocol()) : QString(), protocol);
+    QCOMPARE(splitter.deviceId(), deviceId);
+}
+
+void tst_FrameSplitter::splitsDatagrams_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QList<QByteArray>>("datagrams");
+    QTest::addColumn<QStringList>("notes");
+    QTest::addColumn<QList<QByteArray>>("answers");
+    QTest::addColumn<QString>("deviceId");
+
+    // The notes of the datagrams separated by '|', and the answers to each datagram's frames.
+    const auto row = [](const char *name, const char *option, const QList<QByteArray> &datagrams, const char *notes,
+                        const QList<QByteArray> &answers, const char *deviceId) {
+        QTest::newRow(name) << QString::fromLatin1(option) << datagrams << QString::fromLatin1(notes).split(u'|')
+                            << answers << QString::fromLatin1(deviceId);
+    };
+    row("Teltonika wiki UDP example", "teltonika", {TeltonikaUdp}, "Teltonika AVL 1 record", {TeltonikaUdpAnswer},
+        "352093086403655");
+    row("Teltonika UDP detected", "auto", {TeltonikaUdp, TeltonikaUdp}, "Teltonika AVL 1 record|Teltonika AVL 1 record",
+        {TeltonikaUdpAnswer, TeltonikaUdpAnswer}, "352093086403655");
+    // A datagram cut short is skipped, not held: the next one stands alone.
+    row("Teltonika UDP cut short", "teltonika", {TeltonikaUdp.chopped(1), TeltonikaUdp},
+        "resynchronised: 62 bytes skipped|Teltonika AVL 1 record", {{}, TeltonikaUdpAnswer}, "352093086403655");
+    QByteArray counts = TeltonikaUdp;
+    counts[counts.size() - 1] = 2;
+    row("Teltonika UDP counts", "teltonika", {counts}, "Teltonika AVL 1 record; record counts differ", {{}},
+        "352093086403655");
+    // A packet as it goes over TCP is no Teltonika frame in a datagram.
+    row("Teltonika TCP packet in a datagram", "teltonika", {TeltonikaCodec8}, "resynchronised: 66 bytes skipped",
+        {{}}, "");
+    row("Queclink over UDP", "auto", {QueclinkFri, QueclinkFri.chopped(1)},
+        "Queclink location (GTFRI)|resynchronised: 163 bytes skipped", {"+SACK:32DB$", {}}, "868487004353181");
+    row("H02 over UDP", "auto", {"*HQ,4106012736,HTBT,100#"}, "H02 heartbeat (HTBT)", {"*HQ,4106012736,HTBT#"},
+        "4106012736");
+}
+
+void tst_FrameSplitter::splitsDatagrams()
+{
+    QFETCH(QString, option);
+    QFETCH(QList<QByteArray>, datagrams);
+    QFETCH(QStringList, notes);
+    QFETCH(QList<QByteArray>, answers);
+    QFETCH(QString, deviceId);
+
+    FrameSplitter splitter(*protocolChoiceFromName(option), FrameSplitter::Transport::Datagram);
+    for (qsizetype i = 0; i < datagrams.size(); ++i) {
+        const FrameSplitter::Result result = splitter.feed(datagrams.at(i));
+        QCOMPARE(result.note(), notes.value(i));
+        QCOMPARE(result.waiting, 0);
+        QCOMPARE(acknowledgements(result.frames).bytes, answers.value(i));
+    }
     QCOMPARE(splitter.deviceId(), deviceId);
 }
 

@@ -90,6 +90,21 @@ struct SessionFolder
         add(Kind::Disconnect, 3'000'000, Tracker1, 7000);
     }
 
+    // A run on port 8000 bound for UDP too and relaying: Tracker1's first datagram is
+    // acknowledged, its second answered by the server on the peer's own socket and passed on;
+    // then it goes quiet.
+    void recordUdp()
+    {
+        add(Kind::Listen, 0, {}, 8000, {}, u"relay to "_s + OutServer);
+        add(Kind::UdpPeer, 1'000'000, Tracker1, 8000, {}, u"udp local 0.0.0.0:8000"_s);
+        add(Kind::In, 1'000'010, Tracker1, 8000, Rmc, u"udp"_s);
+        add(Kind::Ack, 1'000'100, Tracker1, 8000, Ack, u"udp"_s);
+        add(Kind::In, 2'000'000, Tracker1, 8000, Big, u"udp"_s);
+        add(Kind::Out, 2'100'000, Tracker1, 5001, "late", u"udp from %1 local 127.0.0.1:50001"_s.arg(OutServer));
+        add(Kind::Pass, 2'100'100, Tracker1, 8000, "late", u"udp"_s);
+        add(Kind::UdpQuiet, 302'100'100, Tracker1, 8000, {}, u"udp"_s);
+    }
+
     void write(const QString &name, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
     {
         QFile f(dir.filePath(name));

@@ -113,20 +113,29 @@ void tst_Positions::decodesCaptureFolders()
 
 void tst_Positions::trackersAtOnceApart()
 {
-    // Two trackers at once, their chunks interleaved in the index: each session is split and
-    // decoded on its own, its rows naming its tracker.
+    // Two trackers at once and one over UDP, their chunks interleaved in the index: each session
+    // is split and decoded on its own (the UDP peer's datagram by datagram), its rows naming its
+    // tracker. The datagram is the Teltonika wiki's Codec 8 over UDP.
     SessionFolder fleet;
     fleet.add(Kind::Listen, 0, {}, 7000, {}, u"relay to %1 per tracker"_s.arg(OutServer));
     fleet.add(Kind::Connect, 1'000'000, Tracker1, 7000);
     fleet.add(Kind::Connect, 1'000'100, Tracker2, 7000);
     fleet.add(Kind::In, 1'000'200, Tracker1, 7000, Imei);
     fleet.add(Kind::In, 1'000'300, Tracker2, 7000, Tk103.first(Tk103.indexOf(';') + 1));
+    fleet.add(Kind::UdpPeer, 1'000'350, u"127.0.0.1:40314"_s, 7000, {}, u"udp local 0.0.0.0:7000"_s);
+    fleet.add(Kind::In, 1'000'360, u"127.0.0.1:40314"_s, 7000,
+              QByteArray::fromHex("003DCAFE0105000F33353230393330383634303336353508010000016B4F815B300100000000000000"
+                                  "00000000000000000103021503010101425DBC000001"),
+              u"udp"_s);
     fleet.add(Kind::In, 1'000'400, Tracker1, 7000, Avl);
     const QString csv = run({u"--capture-dir"_s, fleet.dir.path()}, 0);
-    QCOMPARE(csv.count(u'\n'), 6);
-    QVERIFY2(csv.contains(u"fields\r\n3,2026-12-06T19:43:28.000400Z,"_s + Tracker1 + u',' + Teltonika +
+    QCOMPARE(csv.count(u'\n'), 7);
+    QVERIFY2(csv.contains(u"\r\n3,2026-12-06T19:43:28.000360Z,127.0.0.1:40314,352093086403655,Teltonika,AVL,"
+                          "2019-06-13T06:23:26Z,"_s),
+             qPrintable(csv));
+    QVERIFY2(csv.contains(u"fields\r\n4,2026-12-06T19:43:28.000400Z,"_s + Tracker1 + u',' + Teltonika +
                           u"2017-01-06T11:34:59Z,"_s) &&
-                 csv.endsWith(u"\r\n2,2026-12-06T19:43:28.000300Z,"_s + Tracker2 + u',' + TkLines),
+                 csv.contains(u"\r\n2,2026-12-06T19:43:28.000300Z,"_s + Tracker2 + u',' + TkLines),
              qPrintable(csv));
 }
 

@@ -10,10 +10,10 @@ using Streams = QMap<QString, QByteArray>; // "FROM>TO" → every byte sent that
 namespace {
 
 const QByteArray Time = "2026-12-06T19:43:27.123456Z"; // a right time for an index line
-// What tshark prints of each packet, between tabs.
+// What tshark prints of each packet, between tabs: of a TCP segment or of a UDP datagram.
 const QString TsharkFields =
-    u"-T fields -e frame.time_epoch -e ip.src -e tcp.srcport -e ip.dst -e tcp.dstport "
-    "-e tcp.payload -e tcp.flags.reset -e _ws.expert.severity"_s;
+    u"-T fields -e frame.time_epoch -e ip.src -e tcp.srcport -e udp.srcport -e ip.dst -e tcp.dstport "
+    "-e udp.dstport -e tcp.payload -e udp.payload -e tcp.flags.reset -e _ws.expert.severity"_s;
 
 // tshark's own reading of a capture: what went each way, the times of the first and the last
 // packet, and the packets it warns of other than a reset (bad checksums, lost or unseen segments).
@@ -22,14 +22,15 @@ Streams readWithTshark(const QString &tshark, const QString &file, qint64 &first
 {
     QProcess process;
     process.start(tshark, QStringList{u"-r"_s, file, u"-o"_s, u"tcp.check_checksum:TRUE"_s, u"-o"_s,
-                                      u"ip.check_checksum:TRUE"_s} +
+                                      u"ip.check_checksum:TRUE"_s, u"-o"_s, u"udp.check_checksum:TRUE"_s} +
                               TsharkFields.split(QLatin1Char(' ')));
     process.waitForFinished(60000);
     Streams streams;
     for (const QByteArray &line : process.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> f = line.split('\t');
-        if (f.size() != 8)
+        QList<QByteArray> f = line.split('\t');
+        if (f.size() != 11)
             continue;
+        f = {f[0], f[1], f[2] + f[3], f[4], f[5] + f[6], f[7] + f[8], f[9], f[10]}; // TCP's or UDP's
         lastUs = QByteArray(f[0]).replace('.', QByteArray()).chopped(3).toLongLong(); // from nanoseconds
         firstUs = firstUs < 0 ? lastUs : firstUs;
         if (!f[5].isEmpty())
@@ -62,7 +63,7 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
     QTest::addColumn<Streams>("expected");
     QTest::addColumn<qint64>("firstUs");
     QTest::addColumn<qint64>("lastUs");
-    QTest::addColumn<bool>("fleet"); // the fleet's run alone, in place of the two runs
+    QTest::addColumn<QString>("folder"); // the two runs, the fleet's run or the UDP run
 
     // The relay of each run goes from RelayPortBase + the run's position in the index.
     const Streams second{{u"127.0.0.1:40313>127.0.0.1:6000"_s, "onetwothree"},
@@ -76,9 +77,9 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
     // unused here.
     const qint64 end = SessionFolder::Start + 5'600'000;
     QTest::newRow("all sessions") << QStringList{u"--in-port"_s, u"65535"_s} << u"2 sessions"_s << all
-                                  << SessionFolder::Start << end << false;
+                                  << SessionFolder::Start << end << u"two runs"_s;
     QTest::newRow("--session 2") << QStringList{u"--session"_s, u"2"_s, u"--in-port"_s, u"1"_s} << u"1 session"_s
-                                 << second << SessionFolder::Start + 5'000'000 << end << false;
+                                 << second << SessionFolder::Start + 5'000'000 << end << u"two runs"_s;
     // Each tracker of a fleet with its own relay, from the analyzer's end its answers name.
     QTest::newRow("a fleet") << QStringList() << u"2 sessions"_s
                              << Streams{{u"127.0.0.1:40312>127.0.0.1:7000"_s, "a1a2"},
@@ -88,7 +89,14 @@ void tst_SessionExport::streamsAsTsharkReadsThem_data()
                                         {u"127.0.0.1:5001>127.0.0.1:50001"_s, "A1"},
                                         {u"127.0.0.1:50002>127.0.0.1:5001"_s, "b1"},
                                         {u"127.0.0.1:5001>127.0.0.1:50002"_s, "B1"}}
-                             << SessionFolder::Start + 1'000'000 << SessionFolder::Start + 3'000'000 << true;
+                             << SessionFolder::Start + 1'000'000 << SessionFolder::Start + 3'000'000 << u"fleet"_s;
+    // A UDP peer's datagrams at the index's times, and its relay from its own socket.
+    QTest::newRow("UDP") << QStringList() << u"1 session"_s
+                         << Streams{{u"127.0.0.1:40312>127.0.0.1:8000"_s, Rmc + Big},
+                                    {u"127.0.0.1:8000>127.0.0.1:40312"_s, Ack + "late"},
+                                    {u"127.0.0.1:50001>127.0.0.1:5001"_s, Rmc + Big},
+                                    {u"127.0.0.1:5001>127.0.0.1:50001"_s, "late"}}
+                         << SessionFolder::Start + 1'000'010 << SessionFolder::Start + 2'100'100 << u"udp"_s;
 }
 
 // Through the program itself.
@@ -99,11 +107,11 @@ void tst_SessionExport::streamsAsTsharkReadsThem()
     QFETCH(Streams, expected);
     QFETCH(qint64, firstUs);
     QFETCH(qint64, lastUs);
-    QFETCH(bool, fleet);
+    QFETCH(QString, folder);
     if (!GPSA_HAVE_PCAP)
         QSKIP("built without libpcap: the export says that it needs Npcap (tools/windows/test.sh checks it)");
     SessionFolder f;
-    fleet ? f.recordFleet() : f.recordTwoRuns();
+    folder == u"fleet"_s ? f.recordFleet() : folder == u"udp"_s ? f.recordUdp() : f.recordTwoRuns();
     const QString file = f.dir.filePath(u"out.pcap"_s);
     QProcess program;
     program.start(QStringLiteral(GPSA_ANALYZER_BINARY),

@@ -8,7 +8,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 class tst_SessionReplay final : public QObject
@@ -21,6 +23,7 @@ private slots:
     void refused_data();
     void refused();
     void everyConnectionOfAFleet();
+    void udpAsDatagrams();
 };
 
 void tst_SessionReplay::replay_data()
@@ -191,6 +194,38 @@ void tst_SessionReplay::everyConnectionOfAFleet()
     }
     QCOMPARE(echoes.values(), (QList<QByteArray>{"a1a2", "b1"}));
     QVERIFY(qAbs((echoes.lastKey() - echoes.firstKey()) / 1000 - 25) <= 15);
+}
+
+// A UDP peer's two datagrams played by three trackers, each from a socket of its own, against a
+// server that echoes each datagram: every echo is captured as its tracker's, datagram by datagram.
+void tst_SessionReplay::udpAsDatagrams()
+{
+    SessionFolder f;
+    f.recordUdp();
+    QUdpSocket echo;
+    QVERIFY(echo.bind(QHostAddress::LocalHost, 0));
+    connect(&echo, &QUdpSocket::readyRead, &echo, [&echo] {
+        while (echo.hasPendingDatagrams()) {
+            const QNetworkDatagram d = echo.receiveDatagram();
+            echo.writeDatagram(d.data(), d.senderAddress(), quint16(d.senderPort()));
+        }
+    });
+    QTemporaryDir output;
+    const auto [status, printed, errors] =
+        runCommand(replayCommand, {u"replay"_s, u"--capture-dir"_s, f.dir.path(), u"--to"_s,
+                                   u"127.0.0.1:%1"_s.arg(echo.localPort()), u"--output"_s, output.path(),
+                                   u"--udp"_s, u"--trackers"_s, u"3"_s, u"--no-wait"_s});
+    QCOMPARE(status, 0);
+    QVERIFY2(printed.startsWith(u"Connections: 3 made, 0 failed, 0 reset or closed early\nSent: 6 chunks, "_s),
+             qPrintable(printed + errors));
+    const SessionIndex answers = SessionIndex::read(output.path());
+    QMap<QString, QList<QByteArray>> echoes; // by the tracker's socket
+    for (const RecordedEvent &e : answers.events())
+        if (e.event.kind == Kind::Out)
+            echoes[e.event.note].append(answers.bytesOf(e));
+    QCOMPARE(echoes.size(), 3);
+    for (const QList<QByteArray> &each : std::as_const(echoes))
+        QCOMPARE(each, (QList<QByteArray>{Rmc, Big}));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionReplay)

@@ -37,8 +37,9 @@ void EngineRig::keepEvents()
 
 QString kinds(const QList<SessionEvent> &events)
 {
-    static const char *const names[] = {"listen", "connect", "declined", "in",         "out",   "cmd",
-                                        "ack",    "pass",    "error",    "disconnect", "mirror"};
+    static const char *const names[] = {"listen", "connect", "declined",   "in",       "out",
+                                        "cmd",    "ack",     "pass",       "error",    "disconnect",
+                                        "mirror", "udp-peer", "udp-quiet"};
     QStringList list;
     for (const SessionEvent &event : events)
         list.append(QLatin1StringView(names[int(event.kind)]));

@@ -473,12 +473,15 @@ void tst_AnalyzerFrm::featureSwitchesAreFixedAtTheStart()
     menus.protocols->actions().at(2)->trigger(); // the first protocol after Off and Auto-detect
     menus.acknowledge->trigger();
     menus.sessionIndex->trigger();
+    menus.alsoUdp->trigger();
     f.window.Text2()->setText(QString::number(LoopbackSocket::freePort()));
     QTest::mouseClick(f.window.Command1(), Qt::LeftButton);
     QCOMPARE(f.window.engine().features().protocol, ProtocolChoice::only(TrackerProtocol::Teltonika));
     QVERIFY(f.window.engine().features().acknowledge);
+    QCOMPARE(f.window.engine().udpPort(), f.window.engine().inPort());
     QVERIFY(QFileInfo::exists(QDir(f.folder.path()).filePath(QStringLiteral("index.tsv"))));
-    for (QAction *fixed : {menus.acknowledge, menus.sessionIndex, menus.passAnswers, menus.protocols->actions().at(0)})
+    for (QAction *fixed : {menus.acknowledge, menus.sessionIndex, menus.passAnswers, menus.alsoUdp,
+                           menus.protocols->actions().at(0)})
         QVERIFY(!fixed->isEnabled());
     // The command stays the operator's: its frame builder and its CR LF.
     QVERIFY(menus.buildFrame->isEnabled() && menus.appendCrLf->isEnabled());
