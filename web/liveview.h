@@ -47,7 +47,8 @@ public:
     void showWhen(LivePart &part, std::function<bool()> condition);
     [[nodiscard]] bool shows(const LivePart &part) const { return m_parts.contains(&part); }
     // The tables of the features the engine runs, each shown once its feature is on (the
-    // positions also from their first row). The engine outlives every later handler's end.
+    // positions also from their first row). Asks the engine at eventHandled(): it must live
+    // while that is called.
     void follow(const CaptureEngine &engine);
 
     // The messages that bring a viewer up to date: {"type": "hello", "parts": [TYPES]} followed
