@@ -32,8 +32,14 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
-"$chromium" --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" --virtual-time-budget=5000 \
-    --dump-dom "$address" >"$work/dom" 2>"$work/chromium.err"
+# The budget is Chromium's virtual time, which the WebSocket's messages do not hold back: on a
+# busy machine the page can be dumped before they arrive, so it is opened again until the last
+# of them (the track) is in.
+for _ in 1 2 3 4 5; do
+    "$chromium" --headless --no-sandbox --disable-gpu --user-data-dir="$work/profile" --virtual-time-budget=5000 \
+        --dump-dom "$address" >"$work/dom" 2>"$work/chromium.err"
+    grep -q '<polyline points=' "$work/dom" && break
+done
 
 fail=0
 expect() {
