@@ -64,7 +64,7 @@ int runHeadless(int &argc, char **argv, const Options &options)
             return ExitStatus::Failure;
         }
         announceLiveView(liveView->address());
-        liveView->view().setDecoding([&frontEnd] { return frontEnd.engine().features().decode; });
+        liveView->view().follow(frontEnd.engine());
         frontEnd.setPaneWatcher(&liveView->view());
     }
     // Started from the event loop, so that a failure of the start can end it.

@@ -58,13 +58,20 @@ QVariant TrackerTable::data(const QModelIndex &index, int role) const
     return {};
 }
 
+const QStringList &TrackerTable::headings()
+{
+    static const QStringList names{QStringLiteral("Tracker"),  QStringLiteral("Protocol"),
+                                   QStringLiteral("Device"),   QStringLiteral("Chunks"),
+                                   QStringLiteral("Bytes in"), QStringLiteral("Bytes out"),
+                                   QStringLiteral("Connected since"), QStringLiteral("Last chunk")};
+    return names;
+}
+
 QVariant TrackerTable::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    static const char *const names[ColumnCount] = {"Tracker",  "Protocol",  "Device",          "Chunks",
-                                                   "Bytes in", "Bytes out", "Connected since", "Last chunk"};
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    return QString::fromLatin1(names[section]);
+    return headings().at(section);
 }
 
 void TrackerTable::add(const TrackerRow *row)

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 // What the operator's table shows of one connected tracker. Its session keeps and counts it.
@@ -17,6 +18,8 @@ struct TrackerRow
     qint64 bytesOut = 0;    // sent to the tracker: commands, acknowledgements, answers passed on
     qint64 connectedUs = 0; // UTC microseconds since 1970
     qint64 lastChunkUs = 0; // 0 until its first chunk
+
+    [[nodiscard]] bool operator==(const TrackerRow &) const = default;
 };
 
 // The trackers connected now, one row each in the order they connected, for whoever shows
@@ -49,6 +52,8 @@ public:
     [[nodiscard]] QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation,
                                       int role = Qt::DisplayRole) const override;
+    // The columns' headings, in column order.
+    [[nodiscard]] static const QStringList &headings();
 
     // The engine's side: a row joins (it lives until it leaves), its counts changed, it leaves.
     void add(const TrackerRow *row);

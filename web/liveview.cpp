@@ -1,5 +1,7 @@
 #include "liveview.h"
 
+#include "captureengine.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -19,17 +21,39 @@ LiveView::LiveView(QObject *parent)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &LiveView::publishChanges);
-    addPart(m_log);
-    addPart(m_data);
+    showPart(m_log);
+    showPart(m_data);
 }
 
 LiveView::~LiveView() = default;
 
-void LiveView::addPart(LivePart &part)
+void LiveView::showPart(LivePart &part)
 {
+    if (shows(part))
+        return;
     m_parts.append(&part);
     part.setWatched(m_watched);
     part.setChangeNotice([this] { changesWait(); });
+    // Viewers that watch already learn of the new part as one that connects now would.
+    if (m_watched) {
+        emit published(hello());
+        emit published(json(part.snapshot()));
+    }
+}
+
+void LiveView::showWhen(LivePart &part, std::function<bool()> condition)
+{
+    if (condition())
+        showPart(part);
+    else
+        m_waitingParts.emplace_back(&part, std::move(condition));
+}
+
+void LiveView::follow(const CaptureEngine &engine)
+{
+    m_trackers.follow(engine.trackers());
+    showWhen(m_trackers, [&engine] { return engine.features().maxTrackers > 1; });
+    showWhen(m_positions, [&engine] { return engine.features().decode; });
 }
 
 QByteArray LiveView::hello() const
@@ -71,28 +95,22 @@ void LiveView::changesWait()
     m_timer.start(std::max(BatchInterval - since, milliseconds(0)));
 }
 
-void LiveView::showPositions()
-{
-    if (showsPositions())
-        return;
-    addPart(m_positions);
-    // Viewers that watch already learn of the new part as one that connects now would.
-    if (m_watched) {
-        emit published(hello());
-        emit published(json(m_positions.snapshot()));
-    }
-}
-
 void LiveView::positionsDecoded(std::span<const PositionRow> rows)
 {
-    showPositions();
+    showPart(m_positions);
     m_positions.append(rows);
 }
 
 void LiveView::eventHandled()
 {
-    if (m_decoding && !showsPositions() && m_decoding())
-        showPositions();
+    std::erase_if(m_waitingParts, [this](const auto &waiting) {
+        if (shows(*waiting.first))
+            return true;
+        if (!waiting.second())
+            return false;
+        showPart(*waiting.first);
+        return true;
+    });
     if (m_changesWait && (!m_sinceLastMessages.isValid() || m_sinceLastMessages.elapsed() >= BatchInterval.count()))
         publishChanges();
 }

@@ -3,6 +3,7 @@
 
 #include "livepane.h"
 #include "livepositions.h"
+#include "livetrackers.h"
 #include "panewatcher.h"
 
 #include <QByteArray>
@@ -13,9 +14,14 @@
 
 #include <chrono>
 #include <functional>
+#include <utility>
+#include <vector>
+
+class CaptureEngine;
 
 // What the live page shows: its parts (the two panes, and the tables of the features that run:
-// the decoded positions once the program decodes) and the messages that keep a viewer up to date.
+// the connected trackers once the program serves several at once, the decoded positions once it
+// decodes) and the messages that keep a viewer up to date.
 //
 // The changes of every part go out as one message per part: at the end of the engine's handler
 // that made them when the last messages went out BatchInterval ago or longer, otherwise once that
@@ -33,12 +39,17 @@ public:
     [[nodiscard]] LivePane &log() { return m_log; }
     [[nodiscard]] LivePane &data() { return m_data; }
     [[nodiscard]] LivePositions &positions() { return m_positions; }
-    // A further part, shown after the panes: a table of a feature that runs.
-    void addPart(LivePart &part);
-    // Whether the program decodes, asked after each of the engine's handlers until it does; the
-    // positions are shown from then on, or from their first row.
-    void setDecoding(std::function<bool()> decoding) { m_decoding = std::move(decoding); }
-    [[nodiscard]] bool showsPositions() const { return m_parts.contains(&m_positions); }
+    [[nodiscard]] LiveTrackers &trackers() { return m_trackers; }
+    // Shows a part after those shown already; viewers that watch learn of it at once.
+    void showPart(LivePart &part);
+    // Shows a part once `condition` holds: at once, or at the end of the first of the engine's
+    // handlers after which it does.
+    void showWhen(LivePart &part, std::function<bool()> condition);
+    [[nodiscard]] bool shows(const LivePart &part) const { return m_parts.contains(&part); }
+    // The tables of the features the engine runs, each shown once its feature is on (the
+    // positions also from their first row). Asks the engine at eventHandled(): it must live
+    // while that is called.
+    void follow(const CaptureEngine &engine);
 
     // The messages that bring a viewer up to date: {"type": "hello", "parts": [TYPES]} followed
     // by a snapshot of each part, each as compact JSON.
@@ -68,15 +79,15 @@ signals:
 
 private:
     [[nodiscard]] QByteArray hello() const;
-    void showPositions();
     void changesWait();
     void publishChanges();
 
     LivePane m_log;
     LivePane m_data;
     LivePositions m_positions;
-    std::function<bool()> m_decoding;
+    LiveTrackers m_trackers;
     QList<LivePart *> m_parts;
+    std::vector<std::pair<LivePart *, std::function<bool()>>> m_waitingParts;
     bool m_watched = false;
     bool m_changesWait = false;
     QElapsedTimer m_sinceLastMessages;

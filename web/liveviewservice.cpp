@@ -72,7 +72,7 @@ bool LiveViewService::start(WebSettings settings)
 
 SessionDownloads::File LiveViewService::positionsDownload(TrackFormat format)
 {
-    if (!m_view.showsPositions())
+    if (!m_view.shows(m_view.positions()))
         throw SessionError(QStringLiteral("This run decodes no frames (--decode, Protocol > Decode frames)."));
     const bool gpx = format == TrackFormat::Gpx;
     return {gpx ? QStringLiteral("positions.gpx") : QStringLiteral("positions.csv"),

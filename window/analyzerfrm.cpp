@@ -485,7 +485,7 @@ bool AnalyzerFrm::startLiveView(const WebSettings &settings)
         return false;
     }
     m_liveView = liveView;
-    liveView->view().setDecoding([this] { return m_engine.features().decode; });
+    liveView->view().follow(m_engine);
     // The page's table starts with what the window's holds; the panes with what comes next.
     if (!m_positions->rows().isEmpty())
         liveView->view().positionsDecoded(std::span(m_positions->rows().constData(), size_t(m_positions->rows().size())));

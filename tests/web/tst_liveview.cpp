@@ -8,6 +8,7 @@
 #include "loopbacksocket.h"
 #include "positioncells.h"
 #include "sessionerror.h"
+#include "trackertable.h"
 #include "webaccess.h"
 #include "zipwriter.h"
 
@@ -103,6 +104,25 @@ std::unique_ptr<QWebSocket> programViewer(quint16 webPort, QList<QByteArray> *me
     return viewer;
 }
 
+// The trackers table as the page shows it after the messages: each row's cells up to the bytes
+// out, by the tracker's name.
+QMap<QString, QVariantList> trackersShown(const QList<QByteArray> &messages)
+{
+    QMap<QString, QVariantList> rows;
+    for (const QByteArray &message : messages) {
+        const QJsonObject m = parsed(message);
+        if (m.value(QStringLiteral("type")) != QStringLiteral("trackers"))
+            continue;
+        if (m.value(QStringLiteral("clear")).toBool())
+            rows.clear();
+        for (const QJsonValue &gone : m.value(QStringLiteral("gone")).toArray())
+            rows.remove(gone.toString());
+        for (const QJsonValue &row : m.value(QStringLiteral("rows")).toArray())
+            rows.insert(row[0].toString(), row.toArray().toVariantList().mid(0, TrackerTable::ConnectedSince));
+    }
+    return rows;
+}
+
 struct Server
 {
     explicit Server(LiveViewLimits limits = {})
@@ -154,8 +174,10 @@ private slots:
     void stormOfConnections();
     void programShowsWhatItsPanesShow();
     void positionsFollowDecoding();
+    void trackersFollowTheirTable();
     void programShowsItsPositions_data();
     void programShowsItsPositions();
+    void programShowsItsTrackers();
 };
 
 void TestLiveView::paneMessages_data()
@@ -529,9 +551,9 @@ void TestLiveView::positionsFollowDecoding()
     QSignalSpy published(&view, &LiveView::published);
     view.setWatched(true);
     bool decoding = false;
-    view.setDecoding([&decoding] { return decoding; });
+    view.showWhen(view.positions(), [&decoding] { return decoding; });
     view.eventHandled();
-    QVERIFY(!view.showsPositions());
+    QVERIFY(!view.shows(view.positions()));
     // Viewers that watch learn of the table as soon as the program decodes, before its first row.
     decoding = true;
     view.eventHandled();
@@ -562,6 +584,43 @@ void TestLiveView::positionsFollowDecoding()
     QCOMPARE(sent.at(1)[QStringLiteral("cells")][PositionCells::Valid].toString(), QStringLiteral("invalid"));
     QVERIFY(!sent.at(1).toObject().contains(QStringLiteral("point")));
     QCOMPARE(view.positions().rows().size(), LivePositions::BatchRows + 2);
+}
+
+void TestLiveView::trackersFollowTheirTable()
+{
+    LiveView view;
+    QSignalSpy published(&view, &LiveView::published);
+    view.setWatched(true);
+    TrackerTable table;
+    TrackerRow first{QStringLiteral("127.0.0.1:40001"), QStringLiteral("GT06"), QStringLiteral("123456789012345"), 1, 18, 10, 1314639976000000, 1314639977000000};
+    TrackerRow second{QStringLiteral("127.0.0.1:40002"), {}, {}, 0, 0, 0, 1314639978000000, 0};
+    table.add(&first);
+    view.trackers().follow(table);
+    view.showPart(view.trackers());
+    // Viewers that watch get the table at once: the window's headings and cells, counts as numbers.
+    QCOMPARE(published.size(), 2);
+    const QJsonObject snapshot = parsed(published.at(1).at(0).toByteArray());
+    QCOMPARE(snapshot.value(QStringLiteral("columns")).toVariant().toStringList(), TrackerTable::headings());
+    const QJsonArray cells = snapshot.value(QStringLiteral("rows"))[0].toArray();
+    QCOMPARE(cells.toVariantList().mid(0, TrackerTable::ConnectedSince),
+             (QVariantList{first.peer, first.protocol, first.device, 1, 18, 10}));
+    QVERIFY(cells.at(TrackerTable::LastChunk).toString().contains(QStringLiteral("2011")));
+
+    // Once the table tells its changes: the rows that changed or joined since the last message,
+    // then the names of those that left; a row that did not change is not sent again.
+    first.bytesIn += 5;
+    table.add(&second);
+    view.setWatched(true); // a second viewer, whose snapshot is newer than the first's
+    emit table.changed();
+    QTRY_COMPARE(published.size(), 3);
+    const QJsonArray changed = parsed(published.at(2).at(0).toByteArray()).value(QStringLiteral("rows")).toArray();
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed[0][TrackerTable::BytesIn].toInt(), 23);
+    table.remove(&first);
+    emit table.changed();
+    QTRY_COMPARE(published.size(), 4);
+    QCOMPARE(parsed(published.at(3).at(0).toByteArray()),
+             QJsonDocument::fromJson(R"({"type":"trackers","rows":[],"gone":["127.0.0.1:40001"]})").object());
 }
 
 void TestLiveView::programShowsItsPositions_data()
@@ -605,7 +664,9 @@ void TestLiveView::programShowsItsPositions()
         }
         return data.count(QStringLiteral("IN (HEXAD)")) == 2;
     }()), data.toUtf8().constData(), 5000);
-    QCOMPARE(parsed(messages.at(0)).value(QStringLiteral("parts")).toArray().contains(QStringLiteral("positions")), decoding);
+    // The tables of the features that run, and only those.
+    QCOMPARE(parsed(messages.at(0)).value(QStringLiteral("parts")).toVariant().toStringList(),
+             decoding ? strings({"log", "data", "positions"}) : strings({"log", "data"}));
     QCOMPARE(positions.contains(QStringLiteral(",123456789012345,GT06,location,2011-08-29T17:46:16Z,valid,23.1116683,114.4092850,,0,143,15,mcc=460 mnc=0 lac=10365 cid=8120")), decoding);
     QCOMPARE(data.contains(QStringLiteral(": POS: GT06 123456789012345 2011-08-29T17:46:16Z valid 23.1116683,114.4092850")), decoding);
 
@@ -623,6 +684,34 @@ void TestLiveView::programShowsItsPositions()
         QVERIFY(file.contains("23.1116683"));
         QVERIFY2(answer.startsWith("HTTP/1.1 200") && answer.endsWith("\r\n\r\n" + file), answer.constData());
     }
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+}
+
+void TestLiveView::programShowsItsTrackers()
+{
+    QTemporaryDir folder;
+    const quint16 inPort = LoopbackSocket::freePort();
+    QProcess program;
+    QByteArray out;
+    const quint16 webPort = startProgram(program, folder.path(), inPort, strings({"--max-trackers", "3"}), &out);
+    QVERIFY(webPort != 0);
+    LoopbackSocket first = LoopbackSocket::connectTo(inPort);
+    QVERIFY(first.sendAll("ABC"));
+    QTRY_COMPARE((out += program.readAllStandardOutput()).count("  IN "), 2);
+    LoopbackSocket second = LoopbackSocket::connectTo(inPort);
+    QVERIFY(second.sendAll("HELLO"));
+    QTRY_COMPARE((out += program.readAllStandardOutput()).count("  IN "), 4);
+    // Address, protocol, device, chunks, bytes in and out of each, until the first leaves.
+    QList<QByteArray> messages;
+    const auto viewer = programViewer(webPort, &messages);
+    const QString firstName = QStringLiteral("127.0.0.1:%1").arg(first.localPort());
+    const QString secondName = QStringLiteral("127.0.0.1:%1").arg(second.localPort());
+    const QVariantList secondRow{secondName, QString(), QString(), 1, 5, 0};
+    QTRY_COMPARE(trackersShown(messages), (QMap<QString, QVariantList>{{firstName, {firstName, QString(), QString(), 1, 3, 0}}, {secondName, secondRow}}));
+    QVERIFY(parsed(messages.at(0)).value(QStringLiteral("parts")).toArray().contains(QStringLiteral("trackers")));
+    first.close();
+    QTRY_COMPARE(trackersShown(messages), (QMap<QString, QVariantList>{{secondName, secondRow}}));
     program.terminate();
     QVERIFY(program.waitForFinished(10000));
 }

@@ -12,6 +12,7 @@ const RETRY_MS = [1000, 2000, 5000, 10000];
 const parts = {
   log: message => applyPane(document.getElementById('log'), message, 'top'),
   data: message => applyPane(document.getElementById('data'), message, 'bottom'),
+  trackers: message => applyTrackers(message),
   positions: message => applyPositions(message),
 };
 
@@ -68,6 +69,35 @@ function element(name, text, attributes = {}, namespace = 'http://www.w3.org/199
   for (const [key, value] of Object.entries(attributes)) node.setAttribute(key, value);
   if (text !== undefined) node.textContent = text;
   return node;
+}
+
+// The connected trackers, as the window's View ▸ Trackers shows them, in the order they
+// connected; a row is named by its first cell, the tracker's address and port.
+const trackerRows = new Map();
+
+function applyTrackers(message) {
+  const table = document.getElementById('trackers');
+  if (message.clear) {
+    trackerRows.clear();
+    table.tBodies[0].replaceChildren();
+    table.tHead.rows[0].replaceChildren(...message.columns.map(name => element('th', name)));
+  }
+  for (const name of message.gone ?? []) {
+    trackerRows.get(name)?.remove();
+    trackerRows.delete(name);
+  }
+  for (const cells of message.rows) {
+    const row = element('tr');
+    row.append(...cells.map(cell => (typeof cell === 'number'
+      ? element('td', cell.toLocaleString(), { class: 'number' }) : element('td', cell))));
+    const shown = trackerRows.get(cells[0]);
+    if (shown) shown.replaceWith(row);
+    else table.tBodies[0].append(row);
+    trackerRows.set(cells[0], row);
+  }
+  const count = trackerRows.size;
+  document.getElementById('tracker-count').textContent =
+    count === 1 ? '1 tracker connected' : `${count} trackers connected`;
 }
 
 function applyPositions(message) {
