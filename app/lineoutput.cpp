@@ -1,17 +1,11 @@
 #include "lineoutput.h"
 
 #include "hexdigits.h"
+#include "systemfile.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
-#include <poll.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -20,36 +14,18 @@ bool isControl(char16_t c)
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-bool descriptorIsTerminal(int descriptor)
-{
-#ifdef Q_OS_WIN
-    return _isatty(descriptor) != 0;
-#else
-    return ::isatty(descriptor) == 1;
-#endif
-}
-
 // Writes as much as the descriptor takes; -1 on a failure other than an interruption.
 qint64 writeSome(int descriptor, const char *data, qsizetype size)
 {
     for (;;) {
-#ifdef Q_OS_WIN
-        const qint64 written = ::_write(descriptor, data, unsigned(qMin<qsizetype>(size, 1 << 30)));
-#else
-        const qint64 written = ::write(descriptor, data, size_t(size));
-#endif
+        const qint64 written = SystemFile::write(descriptor, data, size);
         if (written >= 0)
             return written;
         if (errno == EINTR)
             continue;
-#ifndef Q_OS_WIN
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // A descriptor inherited in non-blocking mode: wait until the reader catches up.
-            pollfd ready{descriptor, POLLOUT, 0};
-            ::poll(&ready, 1, -1);
+        // A descriptor inherited in non-blocking mode: wait until the reader catches up.
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && SystemFile::waitWritable(descriptor))
             continue;
-        }
-#endif
         return -1;
     }
 }
@@ -143,7 +119,7 @@ QString terminalSafe(QString text)
 
 LineOutput::LineOutput(int descriptor)
     : m_descriptor(descriptor)
-    , m_terminal(descriptorIsTerminal(descriptor))
+    , m_terminal(SystemFile::isTerminal(descriptor))
 {
 }
 

@@ -8,6 +8,7 @@
 #include "headlessfrontend.h"
 #include "liveviewservice.h"
 #include "memorytuning.h"
+#include "parentconsole.h"
 #include "positionscommand.h"
 #include "replaycommand.h"
 #include "signalwatcher.h"
@@ -102,6 +103,7 @@ int runWindow(int &argc, char **argv, const Options &options)
 
 int main(int argc, char *argv[])
 {
+    useParentConsole();
     keepLargeBuffersForReuse();
     if (argc > 1 && std::strcmp(argv[1], "export") == 0)
         return subcommandMain(argc, argv, exportCommand);

@@ -106,13 +106,11 @@ bool CaptureEngine::InitAcceptSockets()
 bool CaptureEngine::continueNumbering()
 {
     // A run continues the numbers of the runs before it, so that it never overwrites their
-    // captures; in an empty folder the first number is 1. Windows does not tell X0001_5000.dat
-    // from x0001_5000.dat.
-#ifdef Q_OS_WIN
-    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"), QRegularExpression::CaseInsensitiveOption);
-#else
-    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"));
-#endif
+    // captures; in an empty folder the first number is 1. Where the file system does not tell
+    // X0001_5000.dat from x0001_5000.dat, neither do the numbers.
+    static const QRegularExpression captureName(QStringLiteral("^x(\\d+)_"),
+                                                fileNamesIgnoreCase() ? QRegularExpression::CaseInsensitiveOption
+                                                                      : QRegularExpression::NoPatternOption);
     qint64 highest = 0;
     const QStringList names = QDir(m_captureFolder).entryList(QDir::Files);
     for (const QString &name : names) {

@@ -46,7 +46,12 @@ bool waitWritable(qintptr fd, int ms)
 }
 void shutdownSending(qintptr fd) { ::shutdown(SOCKET(fd), SD_SEND); }
 qint64 unacknowledgedBytes(qintptr) { return 0; }
-bool peerHasLeft(qintptr) { return false; }
+bool peerHasLeft(qintptr fd)
+{
+    // Windows reports a peer's end or reset as POLLHUP, whether or not bytes wait before it.
+    WSAPOLLFD p{SOCKET(fd), POLLRDNORM, 0};
+    return WSAPoll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
 bool connectPending(int e) { return e == WSAEWOULDBLOCK; }
 namespace {
 qintptr newStreamSocket(int family)
@@ -150,6 +155,16 @@ int connectOutcome(qintptr descriptor)
     if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, OptionPointer(&error), &length) != 0)
         return lastSystemError();
     return error;
+}
+
+int earlyConnectFailure(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    return connectOutcome(descriptor);
+#else
+    Q_UNUSED(descriptor);
+    return 0; // reading the error would clear it before the notifier's handler sees it
+#endif
 }
 
 void resetOnClose(qintptr descriptor)

@@ -37,6 +37,10 @@ void shutdownSending(qintptr descriptor);
 [[nodiscard]] bool connectPending(int systemError);
 // 0 once connected, else the system error code of the failed connection.
 [[nodiscard]] int connectOutcome(qintptr descriptor);
+// The system error code of a pending connection that has already failed, else 0. Windows tells a
+// write notifier only of a connection that ends once the notifier is in place: one refused
+// before then shows only here. Elsewhere the notifier tells of every end, and this is 0.
+[[nodiscard]] int earlyConnectFailure(qintptr descriptor);
 // Closing the descriptor will reset the connection instead of ending it in order.
 void resetOnClose(qintptr descriptor);
 

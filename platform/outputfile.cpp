@@ -1,6 +1,7 @@
 #include "outputfile.h"
 
 #include "platformerror.h"
+#include "systemfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,24 +11,9 @@
 #include <cerrno>
 #include <cstring>
 
+#ifndef Q_OS_WIN
 #include <fcntl.h>
-#include <sys/stat.h>
-#ifdef Q_OS_WIN
-#include <io.h>
-#define GPSA_OPEN ::_open
-#define GPSA_WRITE ::_write
-#define GPSA_CLOSE ::_close
-#define GPSA_FSTAT ::_fstat64
-using StatBuffer = struct _stat64;
-constexpr int ModeFlags = _O_BINARY | _O_NOINHERIT;
-#else
 #include <unistd.h>
-#define GPSA_OPEN ::open
-#define GPSA_WRITE ::write
-#define GPSA_CLOSE ::close
-#define GPSA_FSTAT ::fstat
-using StatBuffer = struct stat;
-constexpr int ModeFlags = O_CLOEXEC;
 #endif
 
 PlatformError fileError(int systemError, const QString &path)
@@ -64,17 +50,17 @@ PlatformError fileError(int systemError, const QString &path)
 
 namespace {
 
-int openFlags(OutputFile::Mode mode)
+SystemFile::Open openFor(OutputFile::Mode mode)
 {
     switch (mode) {
     case OutputFile::Mode::Raw:
-        return O_RDWR | O_CREAT | O_TRUNC | ModeFlags;
+        return SystemFile::Open::ReadWrite;
     case OutputFile::Mode::Text:
-        return O_WRONLY | O_CREAT | O_TRUNC | ModeFlags;
+        return SystemFile::Open::Write;
     case OutputFile::Mode::Append:
         break;
     }
-    return O_WRONLY | O_CREAT | O_APPEND | ModeFlags;
+    return SystemFile::Open::Append;
 }
 
 } // namespace
@@ -100,14 +86,14 @@ void OutputFolder::open(const QString &path)
 OutputFile::~OutputFile()
 {
     if (m_descriptor != -1)
-        GPSA_CLOSE(m_descriptor);
+        SystemFile::close(m_descriptor);
 }
 
 void OutputFile::open(const QString &path, Mode mode)
 {
     m_folder = nullptr;
     m_name = path;
-    m_descriptor = GPSA_OPEN(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+    m_descriptor = SystemFile::open(path, openFor(mode), 0666);
     if (m_descriptor == -1)
         fail(errno);
 }
@@ -119,7 +105,7 @@ void OutputFile::open(const OutputFolder &folder, const QString &name, Mode mode
 #else
     m_folder = &folder;
     m_name = name;
-    m_descriptor = ::openat(folder.descriptor(), name.toLatin1().constData(), openFlags(mode), 0666);
+    m_descriptor = ::openat(folder.descriptor(), name.toLatin1().constData(), SystemFile::openFlags(openFor(mode)), 0666);
     if (m_descriptor == -1)
         fail(errno);
 #endif
@@ -128,7 +114,7 @@ void OutputFile::open(const OutputFolder &folder, const QString &name, Mode mode
 void OutputFile::write(const QByteArray &bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const auto written = GPSA_WRITE(m_descriptor, bytes.constData() + done, unsigned(bytes.size() - done));
+        const qint64 written = SystemFile::write(m_descriptor, bytes.constData() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -140,22 +126,22 @@ void OutputFile::write(const QByteArray &bytes)
 void OutputFile::close()
 {
     const int descriptor = std::exchange(m_descriptor, -1);
-    if (GPSA_CLOSE(descriptor) != 0 && errno != EINTR)
+    if (SystemFile::close(descriptor) != 0 && errno != EINTR)
         fail(errno);
 }
 
 qint64 OutputFile::size()
 {
-    StatBuffer status{};
-    if (GPSA_FSTAT(m_descriptor, &status) != 0)
+    const qint64 bytes = SystemFile::size(m_descriptor);
+    if (bytes < 0)
         fail(errno);
-    return qint64(status.st_size);
+    return bytes;
 }
 
 void OutputFile::fail(int systemError)
 {
     if (m_descriptor != -1)
-        GPSA_CLOSE(std::exchange(m_descriptor, -1));
+        SystemFile::close(std::exchange(m_descriptor, -1));
     throw fileError(systemError, m_folder != nullptr ? QDir(m_folder->path()).filePath(m_name) : m_name);
 }
 
@@ -172,6 +158,15 @@ QString prepareFolder(const QString &folder)
     if (!probe.open())
         return QStringLiteral("new files cannot be written in it");
     return {};
+}
+
+bool fileNamesIgnoreCase()
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return false;
+#endif
 }
 
 QString defaultCaptureFolder()

@@ -74,6 +74,9 @@ private:
 // files can be created in it. Returns an empty text on success, otherwise what went wrong.
 [[nodiscard]] QString prepareFolder(const QString &folder);
 
+// Whether the file system takes names that differ in case alone for one file: on Windows.
+[[nodiscard]] bool fileNamesIgnoreCase();
+
 // The capture folder when none is given: c:\capture on Windows, $HOME/capture elsewhere.
 [[nodiscard]] QString defaultCaptureFolder();
 

@@ -70,7 +70,17 @@ StreamSocket *StreamSocket::connectTo(const QHostAddress &address, quint16 port,
     // Told from the event loop, once the caller has connected to the signals.
     if (!made || error == 0)
         QMetaObject::invokeMethod(socket, &StreamSocket::connectDone, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(socket, &StreamSocket::checkEarlyFailure, Qt::QueuedConnection);
     return socket;
+}
+
+void StreamSocket::checkEarlyFailure()
+{
+    if (const int error = m_connecting && m_descriptor != -1 ? earlyConnectFailure(m_descriptor) : 0) {
+        m_pendingError = numberFor(error);
+        connectDone();
+    }
 }
 
 void StreamSocket::connectDone()

@@ -98,6 +98,8 @@ private:
     StreamSocket(qintptr descriptor, QObject *parent, bool connecting);
     void watch(qintptr descriptor);
     void connectDone();
+    // A connection refused before the watch was in place, which Windows does not report to it.
+    void checkEarlyFailure();
     void fail(int number);
     void finishNow();
     void onReadable();

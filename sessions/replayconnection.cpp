@@ -67,7 +67,13 @@ void ReplayConnection::start()
         connected();
     } else if (m_descriptor != -1 && NativeSocket::connectPending(error)) {
         m_connecting = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
-        connect(m_connecting, &QSocketNotifier::activated, this, &ReplayConnection::onConnectDone);
+        connect(m_connecting, &QSocketNotifier::activated, this,
+                [this] { connectEnded(NativeSocket::connectOutcome(m_descriptor)); });
+        // From the event loop, once the notifier is in place: a refusal that came before.
+        QTimer::singleShot(0, this, [this] {
+            if (const int error = m_connecting ? NativeSocket::earlyConnectFailure(m_descriptor) : 0)
+                connectEnded(error);
+        });
     } else {
         fail(NativeSocket::numberFor(error), NativeSocket::descriptionFor(NativeSocket::numberFor(error)), false);
     }
@@ -91,12 +97,11 @@ void ReplayConnection::startDatagrams()
     next();
 }
 
-void ReplayConnection::onConnectDone()
+void ReplayConnection::connectEnded(int error)
 {
     m_connecting->setEnabled(false);
     m_connecting->deleteLater();
     m_connecting = nullptr;
-    const int error = NativeSocket::connectOutcome(m_descriptor);
     if (error != 0)
         fail(NativeSocket::numberFor(error), NativeSocket::descriptionFor(NativeSocket::numberFor(error)), false);
     else

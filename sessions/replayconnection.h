@@ -53,7 +53,7 @@ signals:
 
 private:
     void startDatagrams();
-    void onConnectDone();
+    void connectEnded(int error);
     void connected();
     void next();
     void sendChunk();

@@ -27,9 +27,14 @@ bool LiveViewService::available()
     return true;
 }
 
+LiveViewServer *LiveViewService::server() const
+{
+    return static_cast<LiveViewServer *>(m_server.get());
+}
+
 quint16 LiveViewService::port() const
 {
-    return m_server ? m_server->port() : 0;
+    return m_server ? server()->port() : 0;
 }
 
 bool LiveViewService::start(WebSettings settings)
@@ -79,6 +84,11 @@ SessionDownloads::File LiveViewService::positionsDownload(TrackFormat format)
 bool LiveViewService::available()
 {
     return false;
+}
+
+LiveViewServer *LiveViewService::server() const
+{
+    return nullptr;
 }
 
 quint16 LiveViewService::port() const

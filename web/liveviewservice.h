@@ -41,7 +41,7 @@ public:
     [[nodiscard]] quint16 port() const;
 
     [[nodiscard]] LiveView &view() { return m_view; }
-    [[nodiscard]] LiveViewServer *server() const { return m_server.get(); }
+    [[nodiscard]] LiveViewServer *server() const;
 
 private:
     // The positions kept by the view, in the format given. Throws a SessionError when the
@@ -52,7 +52,9 @@ private:
     std::function<int()> m_inPort;
     std::function<void(const QString &)> m_logLine;
     LiveView m_view;
-    std::unique_ptr<LiveViewServer> m_server;
+    // The server once listening, held as the QObject that it is: a build without Qt WebSockets,
+    // which has no server, still deletes the pointer.
+    std::unique_ptr<QObject> m_server;
     QString m_error;
     QString m_address;
 };

@@ -169,6 +169,8 @@ void AnalyzerFrm::createControls()
                             static_cast<QWidget *>(m_text5), static_cast<QWidget *>(m_text6),
                             static_cast<QWidget *>(m_combo1), static_cast<QWidget *>(m_webBrowser1)})
         widget->setFont(font);
+    // Nor does the combo box's face reach its edit field there: it is set on the field too.
+    m_combo1->lineEdit()->setFont(font);
 }
 
 void AnalyzerFrm::createConnectionControls()

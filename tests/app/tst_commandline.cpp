@@ -217,6 +217,8 @@ void tst_CommandLine::immediateExit()
     QFETCH(int, status);
     QFETCH(bool, toStandardError);
     QFETCH(QString, firstLine);
+    if (arguments.contains(QStringLiteral("--web")) && !LiveViewService::available())
+        firstLine = QStringLiteral("gps-analyzer: --web: this build of gps-analyzer has no live view");
 
     const CommandLine commandLine = parseCommandLine(arguments);
     QVERIFY(!commandLine.run);

@@ -5,12 +5,12 @@
 #include "capturefolder.h"
 #include "datetimetext.h"
 #include "enginerig.h"
+#include "nativesocket.h"
 #include "platformerror.h"
+#include "underwine.h"
 
 #include <QRegularExpression>
 #include <QtTest>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -36,6 +36,7 @@ class tst_CaptureEngine final : public QObject
 private slots:
     void oneNumberingAcrossTheKindsOfCapture()
     {
+        GPSA_SKIP_ON_WINE("closesocket() after SO_LINGER 0 ends the connection in order instead of resetting it");
         // The OUT server speaks first, a second tracker is declined, the tracker's chunk is
         // captured and relayed byte for byte and gives the armed command (here without CR LF)
         // its turn, the server answers, the tracker resets: one numbering, and one event each
@@ -63,8 +64,7 @@ private slots:
         QTRY_COMPARE(rig.out->received, chunk);
         rig.out->connection->write("answer");
         QTRY_COMPARE(rig.engine.state().CaptureCounter, 4);
-        const linger abortive{1, 0};
-        ::setsockopt(int(tracker->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        NativeSocket::resetOnClose(tracker->socketDescriptor());
         tracker->abort();
         QTRY_COMPARE(rig.engine.state().CaptureCounter, 5);
 
@@ -194,6 +194,10 @@ private slots:
         QFETCH(Ending, ending);
         QFETCH(int, errorNumber);
         QFETCH(QString, description);
+        if (ending == Ending::Reset)
+            GPSA_SKIP_ON_WINE("closesocket() after SO_LINGER 0 ends the connection in order instead of resetting it");
+        if (ending == Ending::Vanish && QSysInfo::kernelType() != QStringLiteral("linux"))
+            QSKIP("needs a socket filter to drop the peer's segments, which only Linux has");
         EngineRig rig;
         // Short keep-alive timings, taken over by slot 1 when it is loaded: a silent peer is
         // given up after about three seconds.

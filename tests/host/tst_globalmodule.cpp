@@ -3,7 +3,7 @@
 #include "fakesocketslibrary.h"
 #include "globalmodule.h"
 #include "platformerror.h"
-#include "posixsocketslibrary.h"
+#include "socketslibrary.h"
 
 #include <QNetworkInterface>
 #include <QTest>
@@ -64,7 +64,7 @@ private slots:
     void fiftyOnTopThenReplacement();
     void writeFailureIsReportedBelowTheMessage_data();
     void writeFailureIsReportedBelowTheMessage();
-    void posixLibrary();
+    void systemLibrary();
 };
 
 void tst_GlobalModule::localAddress_data()
@@ -204,12 +204,12 @@ void tst_GlobalModule::writeFailureIsReportedBelowTheMessage()
     QCOMPARE(module.StatusLineCount(), linesBefore);
 }
 
-void tst_GlobalModule::posixLibrary()
+void tst_GlobalModule::systemLibrary()
 {
     // The machine's own address, found without a name service: one of its interfaces'.
-    PosixSocketsLibrary sockets;
+    const std::unique_ptr<SocketsLibrary> sockets = systemSocketsLibrary();
     FakeControls controls;
-    const QString address = GLOBALModule(logOf(controls), sockets).GetLocalIPAddress();
+    const QString address = GLOBALModule(logOf(controls), *sockets).GetLocalIPAddress();
     QCOMPARE(controls.log, QString());
     bool local = false;
     for (const QHostAddress &candidate : QNetworkInterface::allAddresses())

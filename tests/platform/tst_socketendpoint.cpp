@@ -1,4 +1,5 @@
 #include "endpointarray.h"
+#include "underwine.h"
 #include "loopbacksocket.h"
 #include "platformerror.h"
 #include "socketendpoint.h"
@@ -144,6 +145,7 @@ private slots:
     {
         // Nothing is read while held, but a peer that leaves ends the hold: its last bytes are
         // told, then its close.
+        GPSA_SKIP_ON_WINE("WSAPoll() reports a peer's end (POLLHUP) only once the bytes before it are read");
         AcceptingListener side;
         QStringList events;
         QObject::connect(&side.trackers, &EndpointArray::dataArrival, &side.trackers,

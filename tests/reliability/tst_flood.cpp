@@ -7,6 +7,7 @@
 #include "capturefolder.h"
 #include "enginerig.h"
 #include "streamsocket.h"
+#include "underwine.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -127,9 +128,16 @@ private slots:
         QCOMPARE(rig.controls.paneLines, 2 * count);
         QCOMPARE(rig.controls.dataLines, QStringList());
         QCOMPARE(rig.controls.bytesShown.value(CaptureFiles::InHexTag), qint64(size));
-        QCOMPARE(rig.controls.log, QStringLiteral("Listening on TCP port %1\r\nTracker 127.0.0.1 connected.\r\n"
-                                                  "Tracker 127.0.0.1 disconnected.\r\n")
-                                       .arg(rig.inPort));
+        const QString listening = QStringLiteral("Listening on TCP port %1\r\n").arg(rig.inPort);
+        const QString connected = QStringLiteral("Tracker 127.0.0.1 connected.\r\n");
+        const QString disconnected = QStringLiteral("Tracker 127.0.0.1 disconnected.\r\n");
+        // Windows's event loop hands the whole waiting flood to the yield after the accept, so
+        // its end may be logged before the connect line that follows that yield.
+        if (QSysInfo::kernelType() == QStringLiteral("winnt"))
+            QVERIFY(rig.controls.log == listening + connected + disconnected ||
+                    rig.controls.log == listening + disconnected + connected);
+        else
+            QCOMPARE(rig.controls.log, listening + connected + disconnected);
         QCOMPARE(rig.engine.state().CaptureCounter, qint32(count + 1));
         qInfo("flood: %lld bytes in, %lld answered, %lld captures, %lld ms", qint64(size), qint64(answerBytes.size()),
               count, elapsed);
@@ -145,6 +153,8 @@ private slots:
 
     void trackerHeldForAStalledOutServer()
     {
+        if (QTest::currentDataTag() == QByteArrayView("tracker resets"))
+            GPSA_SKIP_ON_WINE("closesocket() after SO_LINGER 0 ends the connection in order instead of resetting it");
         // More than the engine may hold for a stalled OUT server, with room to spare. The OUT
         // server reads nothing and its window fills; the tracker is then held back by its own
         // connection's window, and what the engine holds for the server stays bounded.

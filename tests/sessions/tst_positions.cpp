@@ -6,6 +6,7 @@
 #include "sessionfolder.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
@@ -39,10 +40,10 @@ QString run(const QStringList &arguments, int expectedStatus, QString *errors = 
 
 // The points gpsbabel reads from a file, waypoints and then track (or route: GeoJSON's lines)
 // points, as "lat,lon" with 7 decimals; gpsbabel writes them out as GPX to be read here.
-QStringList readByGpsbabel(const QString &format, const QString &file)
+QStringList readByGpsbabel(const QString &program, const QString &format, const QString &file)
 {
     QProcess gpsbabel;
-    gpsbabel.start(u"gpsbabel"_s, {u"-w"_s, u"-t"_s, u"-r"_s, u"-i"_s, format, u"-f"_s, file, u"-o"_s, u"gpx"_s, u"-F"_s, u"-"_s});
+    gpsbabel.start(program, {u"-w"_s, u"-t"_s, u"-r"_s, u"-i"_s, format, u"-f"_s, file, u"-o"_s, u"gpx"_s, u"-F"_s, u"-"_s});
     if (!gpsbabel.waitForFinished(10000) || gpsbabel.exitCode() != 0)
         return {u"gpsbabel failed: "_s + QString::fromLocal8Bit(gpsbabel.readAllStandardError())};
     QStringList points;
@@ -161,7 +162,12 @@ void tst_Positions::exportsAreReadBack()
     QStringList expected = QStringList(4, teltonika) << tk1 << tk2;
     if (format != u"gpx"_s)
         expected = expected + expected;
-    QCOMPARE(readByGpsbabel(format, file), expected);
+    const QString gpsbabel = QStandardPaths::findExecutable(u"gpsbabel"_s);
+#ifndef Q_OS_LINUX
+    if (gpsbabel.isEmpty())
+        QSKIP("gpsbabel is not installed: the export is written but not read back");
+#endif
+    QCOMPARE(readByGpsbabel(gpsbabel, format, file), expected);
     if (format == u"geojson"_s) {
         QProcess python;
         python.start(u"python3"_s, {u"-m"_s, u"json.tool"_s, file});

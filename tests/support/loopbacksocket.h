@@ -13,7 +13,7 @@
 // benchmark: driven by poll loops on a thread of the caller's choosing, so that it sends and
 // reads as fast as loopback allows whatever the engine's event loop is doing, and able to
 // break a connection in the ways that Qt's sockets do not offer (a reset, a half-close, a
-// peer that goes silent). Linux only.
+// peer that goes silent).
 class LoopbackSocket final
 {
 public:
@@ -58,10 +58,16 @@ public:
     bool readUntilEnd(QByteArray *into, int timeoutMs);
     [[nodiscard]] bool seesEnd(int timeoutMs) { return readUntilEnd(nullptr, timeoutMs); }
 
+    enum Readiness : short { Readable = 1, Writable = 2, Broken = 4 };
+    // Waits at most timeoutMs for the readiness asked; gives what came, with Broken once the
+    // connection has ended or failed, or 0.
+    [[nodiscard]] short wait(short events, int timeoutMs) const;
+
     // Closing then resets the connection instead of ending it in order.
     void resetOnClose();
     // From now on every segment that arrives is dropped before TCP sees it: no byte, no
-    // acknowledgement and no reset goes back, as from a tracker whose link died.
+    // acknowledgement and no reset goes back, as from a tracker whose link died. False where
+    // the system has no socket filters (Windows).
     [[nodiscard]] bool ignoreEverything();
     void halfClose();
     void close();

@@ -1,7 +1,5 @@
 #include "outservers.h"
 
-#include <poll.h>
-
 ThreadedOutServer::ThreadedOutServer(QByteArray expected, QByteArray answer)
     : m_expected(std::move(expected)), m_answer(std::move(answer))
 {
@@ -37,22 +35,23 @@ void ThreadedOutServer::serve(const std::stop_token &stop)
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
     while (!stop.stop_requested() && !m_closing) {
         const bool answering = m_answerSent < m_answer.size();
-        pollfd p{connection.descriptor(), short((m_reading ? POLLIN : 0) | (answering ? POLLOUT : 0)), 0};
-        if (::poll(&p, 1, 50) <= 0)
+        const short ready = connection.wait(
+            short((m_reading ? LoopbackSocket::Readable : 0) | (answering ? LoopbackSocket::Writable : 0)), 50);
+        if (ready == 0)
             continue;
-        if (p.revents & POLLIN) {
+        if (ready & LoopbackSocket::Readable) {
             const qsizetype n = connection.receive(buffer.data(), buffer.size());
             if (n < 0)
                 break; // the engine never closes its end while the test runs
             take(buffer.constData(), n);
         }
-        if (p.revents & POLLOUT) {
+        if (ready & LoopbackSocket::Writable) {
             const qint64 at = m_answerSent;
             const qsizetype n = connection.send(m_answer.constData() + at, qMin<qint64>(m_answer.size() - at, 256 * 1024));
             if (n > 0)
                 m_answerSent = at + n;
         }
-        if ((p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLIN))
+        if ((ready & LoopbackSocket::Broken) && !(ready & LoopbackSocket::Readable))
             break;
     }
 }

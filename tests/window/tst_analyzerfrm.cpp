@@ -221,6 +221,9 @@ void tst_AnalyzerFrm::layout()
         QCOMPARE(pane->palette().color(QPalette::Inactive, QPalette::Base), QColor(64, 64, 64));
         QCOMPARE(pane->palette().color(QPalette::Active, QPalette::Text), QColor(0, 255, 0));
     }
+    // The form's face reaches the text fields, the command type's inside its frame too.
+    for (const QLineEdit *field : {w.Text2(), w.Text4(), w.Combo1()->lineEdit()})
+        QCOMPARE(field->font(), w.Label4()->font());
     // Every caption shows whole: the face's size fits the captions to their controls.
     for (const QWidget *c : w.captioned())
         QVERIFY2(QFontMetrics(c->font()).horizontalAdvance(AnalyzerFrm::captionOf(c)) <= w.captionRoom(c),

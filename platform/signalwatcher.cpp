@@ -68,15 +68,45 @@ void SignalWatcher::readPipe()
         emit terminationRequested(last);
 }
 
-#else
+#elif defined(Q_OS_WIN)
+#include <atomic>
+#include <csignal>
+#include <windows.h>
+
+namespace {
+
+std::atomic<SignalWatcher *> watcher{nullptr};
+
+// Runs on a thread of the system's; the request is queued to the watcher's thread.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    const bool ending = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
+    const int signalNumber = ending ? SIGTERM : SIGINT;
+    SignalWatcher *const target = watcher.load();
+    if (target == nullptr)
+        return FALSE;
+    QMetaObject::invokeMethod(target, [target, signalNumber] { emit target->terminationRequested(signalNumber); },
+                              Qt::QueuedConnection);
+    // Windows ends the process once this returns from a close, log-off or shutdown; waiting
+    // here lets the event loop finish the ending, within the few seconds Windows allows.
+    if (ending)
+        ::Sleep(INFINITE);
+    return TRUE;
+}
+
+} // namespace
 
 SignalWatcher::SignalWatcher(QObject *parent)
     : QObject(parent)
 {
+    watcher = this;
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-SignalWatcher::~SignalWatcher() = default;
-
-void SignalWatcher::readPipe() {}
+SignalWatcher::~SignalWatcher()
+{
+    ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    watcher = nullptr;
+}
 
 #endif
