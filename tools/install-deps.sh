@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing gps-analyzer need,
-# skipping those already there. Run as root, or as a user who may use sudo.
+# skipping those already there; with packages named as arguments, those instead. Run as root, or
+# as a user who may use sudo.
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,7 @@ packages=(
     # the Debian package (dpkg-shlibdeps) and the checks of the installed files
     dpkg-dev desktop-file-utils groff-base
 )
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

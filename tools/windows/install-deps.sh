@@ -4,19 +4,7 @@
 # screenshot. Run as root, or as a user who may use sudo.
 set -euo pipefail
 
-packages=(
-    g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis
-    cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools xz-utils zstd
+exec "$(dirname "$0")/../install-deps.sh" \
+    g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 nsis \
+    cmake ninja-build dpkg-dev qt6-base-dev qt6-base-dev-tools xz-utils zstd \
     socat perl-base xvfb xauth x11-utils imagemagick
-)
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
