@@ -4,6 +4,7 @@
 
 #include "capturefiles.h"
 #include "enginerig.h"
+#include "underwine.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -146,6 +147,10 @@ void tst_Udp::relaysEachSenderOverItsOwnSocket()
 
 void tst_Udp::serverThatIsNotThere()
 {
+    // Windows makes the socket readable and fails the next recv() with WSAECONNRESET (Microsoft
+    // KB 263823, SIO_UDP_CONNRESET on, as Qt sets it); Wine keeps the error in SO_ERROR alone.
+    GPSA_SKIP_ON_WINE("a connected UDP socket that got ICMP port unreachable neither turns readable nor "
+                      "fails recv() with WSAECONNRESET");
     QUdpSocket closed;
     QVERIFY(closed.bind(QHostAddress::LocalHost, 0));
     const quint16 port = closed.localPort();
@@ -224,8 +229,11 @@ void tst_Udp::burstLosesNothing()
     rig.controls.switches.udp = true;
     rig.controls.keepChunkLines = false;
     rig.start();
-    // Sent without a turn of the event loop: the whole burst waits in the receive buffer.
-    constexpr int Burst = 10000;
+    // Sent without a turn of the event loop: the whole burst waits in the receive buffer. Under
+    // Wine, where making a file slows with the files already in the folder (10,000 datagrams take
+    // 75 s, 1,000 two), a thousand: still four times what the Linux socket beneath holds by
+    // default (212,992 bytes at 832 a datagram).
+    const int Burst = runsUnderWine() ? 1000 : 10000;
     Sender tracker;
     int sent = 0;
     for (int i = 0; i < Burst; ++i)

@@ -22,17 +22,27 @@ namespace {
 
 struct KeptEvents final : SessionRecorder
 {
-    explicit KeptEvents(QList<SessionEvent> &kept) : events(kept) {}
-    void record(const SessionEvent &event) override { events.append(event); }
+    KeptEvents(QList<SessionEvent> &kept, std::function<void(const SessionEvent &)> then)
+        : events(kept), onEvent(std::move(then))
+    {
+    }
+    void record(const SessionEvent &event) override
+    {
+        events.append(event);
+        if (onEvent)
+            onEvent(event);
+    }
     QList<SessionEvent> &events;
+    std::function<void(const SessionEvent &)> onEvent;
 };
 
 } // namespace
 
-void EngineRig::keepEvents()
+void EngineRig::keepEvents(std::function<void(const SessionEvent &)> onEvent)
 {
     controls.switches.sessionIndex = true;
-    engine.setRecorderFactory([this](const QString &) { return std::make_unique<KeptEvents>(events); });
+    engine.setRecorderFactory(
+        [this, onEvent](const QString &) { return std::make_unique<KeptEvents>(events, onEvent); });
 }
 
 QString kinds(const QList<SessionEvent> &events)

@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // A capture engine on a free IN port with a capture folder of its own and fake controls;
@@ -27,7 +28,8 @@ struct EngineRig
     [[nodiscard]] bool sendChunk(QTcpSocket &tracker, const QByteArray &chunk);
 
     // Every event of the run from now on, kept in events: the session index switched on.
-    void keepEvents();
+    // onEvent sees each one as it is kept, from within the engine's handler.
+    void keepEvents(std::function<void(const SessionEvent &)> onEvent = {});
 
     // x<number>_<port>.<extension> and a file's contents, "<missing>" for a missing file.
     [[nodiscard]] static QString name(qint32 number, int port, const char *extension);

@@ -1,7 +1,7 @@
 #include "outservers.h"
 
-ThreadedOutServer::ThreadedOutServer(QByteArray expected, QByteArray answer)
-    : m_expected(std::move(expected)), m_answer(std::move(answer))
+ThreadedOutServer::ThreadedOutServer(QByteArray expected, QByteArray answer, bool answerOnceRead)
+    : m_expected(std::move(expected)), m_answer(std::move(answer)), m_answerOnceRead(answerOnceRead)
 {
     m_thread = std::jthread([this](const std::stop_token &stop) { serve(stop); });
 }
@@ -34,7 +34,7 @@ void ThreadedOutServer::serve(const std::stop_token &stop)
         return;
     QByteArray buffer(256 * 1024, Qt::Uninitialized);
     while (!stop.stop_requested() && !m_closing) {
-        const bool answering = m_answerSent < m_answer.size();
+        const bool answering = m_answerSent < m_answer.size() && (!m_answerOnceRead || m_received > 0);
         const short ready = connection.wait(
             short((m_reading ? LoopbackSocket::Readable : 0) | (answering ? LoopbackSocket::Writable : 0)), 50);
         if (ready == 0)

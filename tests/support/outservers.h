@@ -34,12 +34,12 @@ public:
 
 // An OUT server on a thread of its own, for floods: it takes one connection, checks what
 // arrives against the bytes it expects, byte by byte and in order, and meanwhile sends its
-// answer as fast as the connection takes it. Reading can be paused, so that its receive
-// window fills.
+// answer as fast as the connection takes it (with answerOnceRead, from its first read on).
+// Reading can be paused, so that its receive window fills.
 class ThreadedOutServer final
 {
 public:
-    ThreadedOutServer(QByteArray expected, QByteArray answer);
+    ThreadedOutServer(QByteArray expected, QByteArray answer, bool answerOnceRead = false);
     ~ThreadedOutServer();
     ThreadedOutServer(const ThreadedOutServer &) = delete;
     ThreadedOutServer &operator=(const ThreadedOutServer &) = delete;
@@ -60,6 +60,7 @@ private:
 
     const QByteArray m_expected;
     const QByteArray m_answer;
+    const bool m_answerOnceRead;
     LoopbackSocket m_listener = LoopbackSocket::listen();
     std::atomic<bool> m_reading{true};
     std::atomic<bool> m_closing{false};
