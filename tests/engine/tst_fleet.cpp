@@ -251,6 +251,7 @@ private slots:
         QTRY_VERIFY(rig.events.constLast().kind == SessionEvent::Kind::Mirror);
         const SessionEvent answer = rig.events.constLast();
         QCOMPARE(answer.port, answering.port());
+        QCOMPARE(answer.peer, QStringLiteral("127.0.0.1:%1").arg(tracker->localPort()));
         QCOMPARE(rig.file(answer.file), QByteArray("ok1:hello"));
         QCOMPARE(rig.controls.line(0),
                  QStringLiteral(":  M> (HEXAD):%1\r\n").arg(CaptureFiles::hexRendering("ok1:hello")));
